@@ -1,0 +1,47 @@
+// What the commands need of the main window. The Win32 window implements it;
+// tests implement it with a recording fake.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrin {
+
+enum class MessageIcon { Information, Error };
+
+class View {
+ public:
+  virtual ~View() = default;
+  // Log pane: one entry per call, shown as several lines if it holds breaks.
+  virtual void AppendLog(std::string_view text) = 0;
+  virtual void ClearLog() = 0;
+  virtual std::string LogText() = 0;  // lines ended by CR LF, as the pane holds them
+  virtual void ShowLogPage() = 0;
+  virtual void RepaintLog() = 0;
+  // Command pane.
+  virtual void AppendCommandPane(std::string_view text) = 0;
+  virtual void ClearCommandPane() = 0;
+  virtual void CopyCommandPane() = 0;  // select all and copy to the clipboard
+  // Controls by id (app/controls.h).
+  virtual void SetEnabled(int id, bool enabled) = 0;
+  virtual void SetVisible(int id, bool visible) = 0;
+  virtual bool IsChecked(int id) = 0;           // check box and radio buttons
+  virtual void SetChecked(int id, bool on) = 0;  // radio buttons, after a user's click
+  virtual void SetGroupBox2Height(int height) = 0;
+  virtual void SetGauge(int position, int maximum) = 0;
+  virtual void SetCaption(std::string_view caption) = 0;
+  virtual std::string PathText() = 0;
+  virtual void SetPathText(std::string_view text) = 0;
+  // The build list and its ticks.
+  virtual void LoadBuildList(const std::vector<std::string>& rows) = 0;
+  virtual int BuildCount() = 0;
+  virtual std::string BuildItem(int index) = 0;
+  virtual bool IsTicked(int index) = 0;
+  virtual void SetTicked(int index, bool ticked) = 0;
+  // Handles pending window messages, then returns.
+  virtual void PumpMessages() = 0;
+  virtual void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
+};
+
+}  // namespace kestrin

@@ -1,0 +1,69 @@
+// Files and folders. Paths are Windows paths with backslashes, in UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrin {
+
+enum : std::uint32_t {
+  kAttrReadOnly = 0x01,
+  kAttrHidden = 0x02,
+  kAttrSystem = 0x04,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+};
+
+struct DirEntry {
+  std::string name;
+  std::uint32_t attributes = 0;
+  bool IsDir() const { return attributes & kAttrDirectory; }
+};
+
+class File {
+ public:
+  virtual ~File() = default;
+  virtual long long Read(char* buf, std::size_t n) = 0;  // -1 on error, 0 at the end
+  virtual bool Write(std::string_view data) = 0;
+  virtual long long Size() = 0;  // -1 on error
+  virtual bool Close() = 0;      // also done by the destructor
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual bool FileExists(std::string_view path) = 0;
+  virtual bool DirExists(std::string_view path) = 0;
+  virtual bool MakeDir(std::string_view path) = 0;  // one level
+  // The form of `path` that a command line can carry without quoting rules
+  // of its own: the 8.3 short name on Windows. Empty when the path is missing.
+  virtual std::string ShortPath(std::string_view path) = 0;
+  // Every entry of a folder except "." and "..", sorted by name.
+  virtual bool ListDir(std::string_view folder, std::vector<DirEntry>* out) = 0;
+  virtual bool GetAttributes(std::string_view path, std::uint32_t* attrs) = 0;
+  virtual bool SetAttributes(std::string_view path, std::uint32_t attrs) = 0;
+  // Opens an existing file for reading; `exclusive` allows no other opener.
+  virtual std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) = 0;
+  // Creates a file, or empties an existing one, for writing without sharing.
+  virtual std::unique_ptr<File> CreateWrite(std::string_view path) = 0;
+  virtual bool DeleteFile(std::string_view path) = 0;
+  // The system's reason for the last failure of this thread, as text.
+  virtual std::string LastError() = 0;
+  // The folder of the running program, ending in a backslash.
+  virtual std::string ExecutableFolder() = 0;
+  // The system folder, without a trailing backslash.
+  virtual std::string SystemFolder() = 0;
+};
+
+// Helpers written once over the interface.
+bool WriteWholeFile(FileSystem& fs, std::string_view path, std::string_view data);
+bool ReadWholeFile(FileSystem& fs, std::string_view path, std::string* data);
+// Creates every missing folder of `path`.
+bool MakeDirs(FileSystem& fs, std::string_view path);
+// The folder part of a path, up to and including its last backslash.
+std::string FolderPart(std::string_view path);
+
+}  // namespace kestrin

@@ -1,0 +1,40 @@
+#include "platform/filesystem.h"
+
+namespace kestrin {
+
+bool WriteWholeFile(FileSystem& fs, std::string_view path, std::string_view data) {
+  auto f = fs.CreateWrite(path);
+  if (!f) return false;
+  bool ok = f->Write(data);
+  return f->Close() && ok;
+}
+
+bool ReadWholeFile(FileSystem& fs, std::string_view path, std::string* data) {
+  data->clear();
+  auto f = fs.OpenRead(path, false);
+  if (!f) return false;
+  char buf[65536];
+  for (;;) {
+    long long n = f->Read(buf, sizeof buf);
+    if (n < 0) return false;
+    if (n == 0) break;
+    data->append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::string FolderPart(std::string_view path) {
+  std::size_t p = path.find_last_of("\\/");
+  return p == std::string_view::npos ? std::string() : std::string(path.substr(0, p + 1));
+}
+
+bool MakeDirs(FileSystem& fs, std::string_view path) {
+  std::string p(path);
+  while (p.size() > 1 && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+  if (p.empty() || fs.DirExists(p)) return true;
+  std::string parent = FolderPart(p);
+  if (!parent.empty() && parent != p && !MakeDirs(fs, parent)) return false;
+  return fs.MakeDir(p) || fs.DirExists(p);
+}
+
+}  // namespace kestrin

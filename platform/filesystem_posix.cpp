@@ -1,0 +1,259 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix_platform.h"
+#include "platform/text.h"
+
+namespace kestrin {
+namespace {
+
+thread_local int g_last_error = 0;
+
+bool Fail(int err) {
+  g_last_error = err;
+  return false;
+}
+
+std::string Slashes(std::string_view path) {
+  std::string p(path);
+  std::replace(p.begin(), p.end(), '\\', '/');
+  // Collapse doubled separators (a folder with a trailing separator joined
+  // to a name that starts with one).
+  std::string out;
+  for (char c : p)
+    if (!(c == '/' && !out.empty() && out.back() == '/')) out += c;
+  return out;
+}
+
+bool IsReadOnlyMode(mode_t m) { return (m & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+class PosixFile : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { Close(); }
+  long long Read(char* buf, std::size_t n) override {
+    ssize_t r;
+    do r = ::read(fd_, buf, n); while (r < 0 && errno == EINTR);
+    if (r < 0) g_last_error = errno;
+    return r;
+  }
+  bool Write(std::string_view data) override {
+    while (!data.empty()) {
+      ssize_t w = ::write(fd_, data.data(), data.size());
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return Fail(errno);
+      }
+      data.remove_prefix(static_cast<std::size_t>(w));
+    }
+    return true;
+  }
+  long long Size() override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return Fail(errno), -1;
+    return st.st_size;
+  }
+  bool Close() override {
+    if (fd_ < 0) return true;
+    int r = ::close(fd_);  // also releases the lock
+    fd_ = -1;
+    return r == 0 || Fail(errno);
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string PosixFileSystem::Resolve(std::string_view path) {
+  std::string p = Slashes(path);
+  struct stat st;
+  if (p.empty() || lstat(p.c_str(), &st) == 0) return p;
+  // Walk the components, matching each missing one without regard to case.
+  std::string done = p[0] == '/' ? "/" : "";
+  std::size_t i = p[0] == '/' ? 1 : 0;
+  while (i <= p.size()) {
+    std::size_t j = p.find('/', i);
+    if (j == std::string::npos) j = p.size();
+    std::string part = p.substr(i, j - i);
+    if (!part.empty()) {
+      std::string cand = done + part;
+      if (lstat(cand.c_str(), &st) != 0) {
+        if (DIR* d = opendir(done.empty() ? "." : done.c_str())) {
+          while (dirent* e = readdir(d))
+            if (EqualsNoCase(e->d_name, part)) {
+              cand = done + e->d_name;
+              break;
+            }
+          closedir(d);
+        }
+      }
+      done = cand;
+      if (j < p.size()) done += '/';
+    }
+    i = j + 1;
+  }
+  return done;
+}
+
+bool PosixFileSystem::FileExists(std::string_view path) {
+  struct stat st;
+  return stat(Resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::DirExists(std::string_view path) {
+  struct stat st;
+  return stat(Resolve(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::MakeDir(std::string_view path) {
+  std::string p = Resolve(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  std::string parent = p.substr(0, p.find_last_of('/') + 1);
+  struct stat st;
+  if (!parent.empty() && stat(parent.c_str(), &st) == 0 && IsReadOnlyMode(st.st_mode))
+    return Fail(EACCES);
+  return ::mkdir(p.c_str(), 0777) == 0 || Fail(errno);
+}
+
+std::string PosixFileSystem::ShortPath(std::string_view path) {
+  struct stat st;
+  if (path.empty() || stat(Resolve(path).c_str(), &st) != 0) return {};
+  std::string p(path);
+  std::replace(p.begin(), p.end(), '\\', '/');
+  if (p.find(' ') != std::string::npos) return "\"" + p + "\"";
+  return p;
+}
+
+bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {
+  out->clear();
+  std::string dir = Resolve(folder);
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return Fail(errno);
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    DirEntry entry{name, 0};
+    bool is_dir = e->d_type == DT_DIR;
+    mode_t mode = 0;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK || true) {
+      struct stat st;
+      if (stat((dir + name).c_str(), &st) == 0) {
+        is_dir = S_ISDIR(st.st_mode);
+        mode = st.st_mode;
+      }
+    }
+    if (is_dir) entry.attributes |= kAttrDirectory;
+    else entry.attributes |= kAttrArchive;
+    if (name[0] == '.') entry.attributes |= kAttrHidden;
+    if (mode && IsReadOnlyMode(mode)) entry.attributes |= kAttrReadOnly;
+    out->push_back(std::move(entry));
+  }
+  closedir(d);
+  std::sort(out->begin(), out->end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool PosixFileSystem::GetAttributes(std::string_view path, std::uint32_t* attrs) {
+  std::string p = Resolve(path);
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return Fail(errno);
+  std::uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  std::string name = p.substr(p.find_last_of('/') + 1);
+  if (!name.empty() && name[0] == '.') a |= kAttrHidden;
+  if (IsReadOnlyMode(st.st_mode)) a |= kAttrReadOnly;
+  *attrs = a;
+  return true;
+}
+
+bool PosixFileSystem::SetAttributes(std::string_view path, std::uint32_t attrs) {
+  std::string p = Resolve(path);
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return Fail(errno);
+  mode_t m = st.st_mode & 07777;
+  m = (attrs & kAttrReadOnly) ? (m & ~mode_t(0222)) : (m | S_IWUSR);
+  return chmod(p.c_str(), m) == 0 || Fail(errno);
+}
+
+std::unique_ptr<File> PosixFileSystem::OpenRead(std::string_view path, bool exclusive) {
+  std::string p = Resolve(path);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno), nullptr;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return Fail(EISDIR), nullptr;
+  }
+  // Sharing is modelled with advisory locks: an exclusive opener takes the
+  // lock, and every opener respects a lock that another one holds.
+  if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    ::close(fd);
+    return Fail(EBUSY), nullptr;
+  }
+  return std::make_unique<PosixFile>(fd);
+}
+
+std::unique_ptr<File> PosixFileSystem::CreateWrite(std::string_view path) {
+  std::string p = Resolve(path);
+  struct stat st;
+  if (stat(p.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Fail(EISDIR), nullptr;
+    if (IsReadOnlyMode(st.st_mode)) return Fail(EACCES), nullptr;
+  } else {
+    std::string parent = p.substr(0, p.find_last_of('/') + 1);
+    if (!parent.empty() && stat(parent.c_str(), &st) == 0 && IsReadOnlyMode(st.st_mode))
+      return Fail(EACCES), nullptr;
+  }
+  // Open without truncating, take the lock, then empty the file: a file that
+  // another process holds stays intact.
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail(errno), nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return Fail(EBUSY), nullptr;
+  }
+  if (ftruncate(fd, 0) != 0) {
+    int e = errno;
+    ::close(fd);
+    return Fail(e), nullptr;
+  }
+  return std::make_unique<PosixFile>(fd);
+}
+
+bool PosixFileSystem::DeleteFile(std::string_view path) {
+  std::string p = Resolve(path);
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return Fail(errno);
+  if (IsReadOnlyMode(st.st_mode)) return Fail(EACCES);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    if (locked) return Fail(EBUSY);
+  }
+  return ::unlink(p.c_str()) == 0 || Fail(errno);
+}
+
+std::string PosixFileSystem::LastError() { return std::strerror(g_last_error); }
+
+std::string PosixFileSystem::ExecutableFolder() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string p(buf, static_cast<std::size_t>(n));
+  return p.substr(0, p.find_last_of('/')) + "\\";
+}
+
+std::string PosixFileSystem::SystemFolder() { return system_folder_; }
+
+}  // namespace kestrin

@@ -1,0 +1,59 @@
+// The POSIX implementations of the platform interfaces, for Linux builds.
+#pragma once
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+
+namespace kestrin {
+
+// Windows paths become POSIX paths here: backslashes turn into slashes, and a
+// name that is missing in its exact letter case is looked up without regard
+// to case, as Windows would. A leading dot marks a hidden entry; an entry
+// without any write bit is read-only, and read-only is enforced as Windows
+// enforces it (no rewrite, no delete), also for root.
+class PosixFileSystem : public FileSystem {
+ public:
+  bool FileExists(std::string_view path) override;
+  bool DirExists(std::string_view path) override;
+  bool MakeDir(std::string_view path) override;
+  // There are no short names: an existing path comes back as given, in
+  // double quotes when it holds a blank, so that Windows command-line
+  // splitting (see SplitCommandLine) keeps it in one piece.
+  std::string ShortPath(std::string_view path) override;
+  bool ListDir(std::string_view folder, std::vector<DirEntry>* out) override;
+  bool GetAttributes(std::string_view path, std::uint32_t* attrs) override;
+  bool SetAttributes(std::string_view path, std::uint32_t attrs) override;
+  std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) override;
+  std::unique_ptr<File> CreateWrite(std::string_view path) override;
+  bool DeleteFile(std::string_view path) override;
+  std::string LastError() override;
+  std::string ExecutableFolder() override;
+  std::string SystemFolder() override;
+
+  // Stands in for the Windows system folder (tests point it at a temporary folder).
+  void SetSystemFolder(std::string folder) { system_folder_ = std::move(folder); }
+  // The POSIX path for a program path, resolving letter case.
+  static std::string Resolve(std::string_view path);
+
+ private:
+  std::string system_folder_ = "/tmp/kestrin-system32";
+};
+
+class PosixProcessLauncher : public ProcessLauncher {
+ public:
+  std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  void TrimWorkingSet() override {}
+};
+
+class PosixShell : public Shell {
+ public:
+  std::optional<std::string> PickFolder(std::string_view) override { return std::nullopt; }
+  std::optional<std::string> PickSaveFile(std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
+  void OpenUrl(std::string_view url) override;
+  void StartCommandPrompt() override;
+};
+
+}  // namespace kestrin

@@ -1,0 +1,38 @@
+// Console child processes with their output captured through one pipe.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrin {
+
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  // Appends every byte waiting in the pipe now, without blocking; returns
+  // the number of bytes appended.
+  virtual std::size_t ReadAvailable(std::string* out) = 0;
+  // Sleeps up to `timeout_ms` or until the child ends, output arrives (where
+  // the platform can tell) or a window message arrives. True once ended.
+  virtual bool Wait(int timeout_ms) = 0;
+  virtual void Terminate() = 0;
+};
+
+class ProcessLauncher {
+ public:
+  virtual ~ProcessLauncher() = default;
+  // Starts a hidden console child: standard output and error into one pipe,
+  // no standard input, the program's environment and current folder.
+  // Null when the program cannot be started.
+  virtual std::unique_ptr<ChildProcess> Start(std::string_view command_line) = 0;
+  // Gives the program's unused memory pages back to the system.
+  virtual void TrimWorkingSet() = 0;
+};
+
+// Splits a command line by the rules Windows programs use for their argv
+// (backslashes before quotes, doubled quotes inside quotes).
+std::vector<std::string> SplitCommandLine(std::string_view line);
+
+}  // namespace kestrin

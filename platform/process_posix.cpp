@@ -1,0 +1,91 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/posix_platform.h"
+
+extern char** environ;
+
+namespace kestrin {
+namespace {
+
+class PosixChild : public ChildProcess {
+ public:
+  PosixChild(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+  ~PosixChild() override {
+    if (!ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(fd_);
+  }
+  std::size_t ReadAvailable(std::string* out) override {
+    std::size_t total = 0;
+    char buf[65536];
+    for (;;) {
+      ssize_t r = read(fd_, buf, sizeof buf);
+      if (r > 0) {
+        out->append(buf, static_cast<std::size_t>(r));
+        total += static_cast<std::size_t>(r);
+        continue;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      break;  // 0: every writer has closed; EAGAIN: nothing waiting now
+    }
+    return total;
+  }
+  bool Wait(int timeout_ms) override {
+    if (ended_) return true;
+    pollfd p{fd_, POLLIN, 0};
+    poll(&p, 1, timeout_ms);
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) ended_ = true;
+    return ended_;
+  }
+  void Terminate() override {
+    if (!ended_) kill(pid_, SIGKILL);
+  }
+
+ private:
+  pid_t pid_;
+  int fd_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view command_line) {
+  std::vector<std::string> args = SplitCommandLine(command_line);
+  if (args.empty()) return nullptr;
+  // The program path is a Windows-style path; the arguments go on unchanged.
+  args[0] = PosixFileSystem::Resolve(args[0]);
+  if (access(args[0].c_str(), X_OK) != 0) return nullptr;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+  fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    return nullptr;
+  }
+  return std::make_unique<PosixChild>(pid, fds[0]);
+}
+
+}  // namespace kestrin

@@ -1,0 +1,25 @@
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "platform/posix_platform.h"
+
+extern char** environ;
+
+namespace kestrin {
+namespace {
+void Detach(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0)
+    waitpid(pid, nullptr, WNOHANG);
+}
+}  // namespace
+
+void PosixShell::OpenUrl(std::string_view url) { Detach({"xdg-open", std::string(url)}); }
+void PosixShell::StartCommandPrompt() { Detach({"x-terminal-emulator"}); }
+
+}  // namespace kestrin

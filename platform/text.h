@@ -1,0 +1,25 @@
+// Text conversions. The program holds UTF-8; Win32 calls take UTF-16; the
+// compiler's output and the saved log are in code page 936 (GBK).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrin {
+
+// Decodes GBK bytes. Invalid sequences become U+FFFD; nothing else is lost.
+std::string GbkToUtf8(std::string_view gbk);
+// Encodes to GBK; characters GBK cannot hold become '?'.
+std::string Utf8ToGbk(std::string_view utf8);
+
+#ifdef _WIN32
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+#endif
+
+// Letter case aside (ASCII letters only, as file and value names need).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+std::string ToLowerAscii(std::string_view s);
+bool EndsWithNoCase(std::string_view s, std::string_view suffix);
+
+}  // namespace kestrin

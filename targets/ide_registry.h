@@ -1,0 +1,30 @@
+// What the tool relies on in the IDE's registry settings.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace kestrin {
+
+struct IdeProfile;
+
+// A registry failure that stops the running command; its text is shown.
+class RegistryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a text value; absent (or in a key that failed to open) reads as "".
+// Any other type throws "Invalid data type for '<name>'".
+std::string ReadStringValue(RegistryKey& key, std::string_view name);
+// Writes REG_SZ or throws "Failed to set data for '<name>'".
+void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view data);
+
+std::string LibraryKey(const IdeProfile& ide);           // base + "Library\"
+std::string KnownPackagesKey(const IdeProfile& ide);     // base + "Known Packages\"
+std::string DisabledPackagesKey(const IdeProfile& ide);  // base + "Disabled Packages\"
+
+}  // namespace kestrin

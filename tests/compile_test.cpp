@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/controls.h"
+#include "build/compile.h"
+#include "tests/harness.h"
+
+namespace kestrin {
+namespace {
+using test::TempDir;
+using test::TestApp;
+
+int Count(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.rfind(prefix, 0) == 0;
+  }));
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t p = s.find(sep, start);
+    out.push_back(s.substr(start, p - start));
+    if (p == std::string::npos) return out;
+    start = p + 1;
+  }
+}
+
+struct Compile : ::testing::Test {
+  TempDir dir;
+  TestApp t;
+};
+
+TEST_F(Compile, FullRunBuildsEveryPackageIntoTheOutputFolder) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  BtnSelectClick(t.app);
+  t.app.OnCommand(ctl::kBtnCompile);
+  auto lines = t.LogLines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "=================================================");
+  EXPECT_EQ(lines[1], "编译组件...");
+  EXPECT_EQ(lines[2], "编译：dxThemeD7.dpk");
+  EXPECT_EQ(lines[lines.size() - 2], " ");
+  EXPECT_EQ(lines.back(), "========================完成======================");
+  EXPECT_EQ(Count(lines, "编译："), 171);
+  EXPECT_EQ(Count(lines, "Kestrin stand-in package compiler"), 171);
+  EXPECT_EQ(Count(lines, "没有输出!"), 0);
+  for (const auto& l : lines) EXPECT_EQ(l.find("fatal"), std::string::npos) << l;
+  const auto out = dir.Path() / "lib" / "Library" / "Delphi7";
+  EXPECT_TRUE(std::filesystem::exists(out / "dxCoreD7.bpl"));
+  EXPECT_TRUE(std::filesystem::exists(out / "dxCoreD7.dcp"));
+  EXPECT_TRUE(std::filesystem::exists(out / "dxCoreMain.dcu"));
+  EXPECT_TRUE(std::filesystem::exists(out / "dxPSCxTLLnkD7.bpl"));  // spelt so in its project
+  EXPECT_EQ(t.view.caption, "Kestrin");
+  EXPECT_EQ(t.view.gaugeMax, 170);
+  EXPECT_EQ(t.view.gaugePos, 170);
+  EXPECT_TRUE(t.view.visible[ctl::kBtnCompile]);
+  EXPECT_FALSE(t.view.visible[ctl::kBtnStop]);
+  EXPECT_FALSE(t.view.visible[ctl::kGauge1]);
+  EXPECT_EQ(t.view.groupBox2Height, 233);
+  EXPECT_EQ(t.processes.trims, 171);
+}
+
+TEST_F(Compile, CommandLineIsBuiltPieceByPiece) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.view.SetTicked(2, true);  // dxCore
+  t.app.OnCommand(ctl::kBtnCompile);
+  ASSERT_EQ(t.processes.lines.size(), 1u);
+  const ToolContext& c = t.app.ctx;
+  const std::string out = t.fs.ShortPath(dir.Root() + "lib\\Library\\Delphi7");
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(c.BplOutputDir, out);
+  EXPECT_EQ(c.DcpOutputDir, out);
+  EXPECT_EQ(c.DcuOutputDir, out);
+  auto entries = Split(c.SourceSearchPath, ';');
+  ASSERT_EQ(entries.size(), 38u);
+  EXPECT_EQ(entries[0], out);
+  EXPECT_EQ(entries[3], t.fs.ShortPath(dir.Root() + "lib\\ExpressBars 6\\Sources"));
+  EXPECT_EQ(entries[37], t.fs.ShortPath(dir.Root() + "lib\\XP Theme Manager\\Sources"));
+  const std::string prefix = t.fs.ShortPath(dir.Root() + "ide\\bin") + "\\dcc32.exe -LE" + out +
+                             " -U" + c.SourceSearchPath + " -R" + c.SourceSearchPath + " -N" + out +
+                             " -Q -H -W -$D- -$L- -$Y- -LN" + out + " -M ";
+  EXPECT_EQ(c.CompilerCommandPrefix, prefix);
+  const std::string folder = t.fs.ShortPath(dir.Root() + "lib\\ExpressCore Library\\Sources\\");
+  EXPECT_EQ(t.processes.lines[0], prefix + " " + folder + "dxCoreD7.dpk");
+  EXPECT_NE(t.processes.lines[0].find(" -M  "), std::string::npos);
+}
+
+TEST_F(Compile, MissingFoldersGiveEmptyEntriesButAlways38) {
+  dir.Write("lib/XP Theme Manager/x", "");
+  t.app.ctx.LibraryRoot = dir.Root() + "lib\\";
+  t.app.ctx.IdeLongSuffix = "Delphi7";
+  t.app.ctx.IdeShortSuffix = "D7";
+  BtnCompileClick(t.app);  // nothing ticked
+  auto entries = Split(t.app.ctx.SourceSearchPath, ';');
+  ASSERT_EQ(entries.size(), 38u);
+  EXPECT_FALSE(entries[0].empty());
+  EXPECT_TRUE(entries[3].empty());
+  EXPECT_TRUE(t.processes.lines.empty());
+  auto lines = t.LogLines();
+  EXPECT_EQ(lines, (std::vector<std::string>{"=================================================", "编译组件...", " ",
+                                             "========================完成======================"}));
+  EXPECT_EQ(t.view.caption, "Kestrin");
+  EXPECT_EQ(t.view.gaugeMax, 170);
+  EXPECT_TRUE(t.fs.DirExists(dir.Root() + "lib\\Library\\Delphi7"));
+}
+
+TEST_F(Compile, GaugeFollowsTheTickedItems) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  std::vector<std::string> ten;
+  for (int i = 0; i < 10; ++i) ten.push_back("pkg" + std::to_string(i));
+  t.view.LoadBuildList(ten);
+  t.view.SetTicked(3, true);
+  t.view.SetTicked(7, true);
+  t.app.OnCommand(ctl::kBtnCompile);
+  EXPECT_EQ(t.view.gaugeMax, 9);
+  EXPECT_EQ(t.view.gaugePos, 7);
+  EXPECT_EQ(t.processes.lines.size(), 2u);
+  // No project anywhere: no folder part, the compiler says what is missing.
+  auto lines = t.LogLines();
+  EXPECT_EQ(Count(lines, "编译：pkg3D7.dpk"), 1);
+  EXPECT_EQ(Count(lines, "stand-in: fatal: cannot open package project pkg3D7.dpk"), 1);
+}
+
+TEST_F(Compile, StopDuringTheSecondOfFivePackages) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  for (int i = 0; i < 5; ++i) t.view.SetTicked(i, true);
+  bool stopped = false;
+  t.view.onPump = [&] {
+    if (!stopped && Count(t.view.Lines(), "编译：") == 2) {
+      stopped = true;
+      t.app.OnCommand(ctl::kBtnStop);
+      // Back to the idle look at once, while the package is still compiling.
+      EXPECT_TRUE(t.view.visible[ctl::kBtnCompile]);
+      EXPECT_FALSE(t.view.visible[ctl::kBtnStop]);
+      EXPECT_FALSE(t.view.enabled[ctl::kBtnCompile]);  // no second run in the meantime
+    }
+  };
+  t.app.states.copy = t.app.states.install = true;
+  t.app.OnCommand(ctl::kBtnCompile);
+  ASSERT_TRUE(stopped);
+  auto lines = t.LogLines();
+  EXPECT_EQ(Count(lines, "编译："), 2);
+  EXPECT_EQ(Count(lines, "Kestrin stand-in package compiler"), 2);  // the second still finished
+  EXPECT_EQ(Count(lines, "=====================编译中止====================="), 1);
+  EXPECT_EQ(lines.back(), "========================完成======================");
+  EXPECT_EQ(lines[lines.size() - 2], " ");
+  EXPECT_TRUE(t.app.ctx.StopRequested);
+  EXPECT_FALSE(t.view.enabled[ctl::kButton10]);
+  EXPECT_FALSE(t.view.enabled[ctl::kButton8]);
+  EXPECT_TRUE(t.view.enabled[ctl::kBtnCompile]);
+  // The next run starts afresh.
+  t.view.onPump = nullptr;
+  t.app.OnCommand(ctl::kBtnCompile);
+  EXPECT_FALSE(t.app.ctx.StopRequested);
+}
+
+TEST_F(Compile, EmptyLibraryFolderTouchesNothing) {
+  t.RegisterIde(1, dir.Root() + "ide", dir);
+  t.shell.folderAnswers = {std::nullopt, std::nullopt};
+  FormShow(t.app);
+  t.Choose(1);
+  ASSERT_EQ(t.app.ctx.LibraryRoot, "");
+  BtnSelectClick(t.app);
+  t.app.OnCommand(ctl::kBtnCompile);
+  ASSERT_EQ(t.view.messages.size(), 1u);
+  EXPECT_EQ(t.view.messages[0].text, "您选择的不是DEV的安装目录");
+  EXPECT_FALSE(std::filesystem::exists("Library"));
+  EXPECT_TRUE(t.processes.lines.empty());
+  EXPECT_TRUE(t.view.log.empty());
+}
+
+TEST_F(Compile, CompilerFaultsEndUpInTheLog) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  for (int i = 0; i < 4; ++i) t.view.SetTicked(i, true);
+  setenv("KESTRIN_DCC_CRASH", "dxGDIPlusD7", 1);
+  setenv("KESTRIN_DCC_SILENT", "dxCoreD7", 1);
+  setenv("KESTRIN_DCC_JUNK", "dxThemeD7", 1);
+  t.app.OnCommand(ctl::kBtnCompile);
+  unsetenv("KESTRIN_DCC_CRASH");
+  unsetenv("KESTRIN_DCC_SILENT");
+  unsetenv("KESTRIN_DCC_JUNK");
+  auto lines = t.LogLines();
+  EXPECT_EQ(Count(lines, "没有输出!"), 1);  // the silent one
+  EXPECT_EQ(Count(lines, "编译："), 4);
+  // Zero bytes and bad GBK do not cut the output short.
+  EXPECT_EQ(Count(lines, "zero bytes follow:  ab \xEF\xBF\xBD  \xEF\xBF\xBD\xEF\xBF\xBD invalid GBK"), 1);
+  const auto out = dir.Path() / "lib" / "Library" / "Delphi7";
+  EXPECT_FALSE(std::filesystem::exists(out / "dxGDIPlusD7.bpl"));
+  EXPECT_TRUE(std::filesystem::exists(out / "dxThemeD7.bpl"));
+  // cxLibraryVCL requires dxCore, which wrote nothing: a fatal error.
+  bool fatal = false;
+  for (const auto& l : lines) fatal |= l.find("required package 'dxCoreD7' not found") != std::string::npos;
+  EXPECT_TRUE(fatal);
+}
+
+}  // namespace
+}  // namespace kestrin

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "build/console_runner.h"
+#include "tests/harness.h"
+
+namespace kestrin {
+namespace {
+
+std::string Emit() { return test::ToolsDir() + "/kestrin_emit.exe"; }
+
+std::string Pattern(std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += static_cast<char>(i % 251);
+  return s;
+}
+
+TEST(ConsoleRunner, NoOutputForAMissingProgramAndForASilentChild) {
+  PosixProcessLauncher p;
+  int pumps = 0;
+  auto pump = [&] { ++pumps; };
+  EXPECT_EQ(ConsoleRunner(p, "/no/such/dir\\dcc32.exe -LE x", pump), "没有输出!");
+  EXPECT_EQ(ConsoleRunner(p, "", pump), "没有输出!");
+  EXPECT_EQ(ConsoleRunner(p, Emit() + " 0", pump), "没有输出!");
+}
+
+TEST(ConsoleRunner, KeepsEveryByteOfALargeOutputWithZeroBytes) {
+  PosixProcessLauncher p;
+  for (const char* chunk : {"65536", "1000", "32768"}) {
+    CaptureResult r = CaptureOutput(p, Emit() + " 5000000 " + chunk, [] {});
+    ASSERT_TRUE(r.started);
+    ASSERT_EQ(r.bytes.size(), 5000000u) << chunk;
+    EXPECT_TRUE(r.bytes == Pattern(5000000)) << chunk;
+  }
+}
+
+TEST(ConsoleRunner, OutputLeftInThePipeAfterTheEndIsCollected) {
+  PosixProcessLauncher p;
+  // The child writes 200 KB and ends at once: more than one read's worth
+  // is still waiting when its end is seen.
+  CaptureResult r = CaptureOutput(p, Emit() + " 200000 200000", nullptr);
+  EXPECT_EQ(r.bytes.size(), 200000u);
+  // A short message with a trailing line break keeps its last byte.
+  EXPECT_EQ(ConsoleRunner(p, "/bin/echo hello", nullptr), "hello\n");
+}
+
+TEST(ConsoleRunner, PumpsWhileTheChildRunsAndChildHasNoInput) {
+  PosixProcessLauncher p;
+  int pumps = 0;
+  auto start = std::chrono::steady_clock::now();
+  CaptureResult r = CaptureOutput(p, Emit() + " 10 1 50", [&] { ++pumps; });
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.bytes.size(), 10u);
+  // Ten pauses of 50 ms: the pump ran many times in between, not once a second.
+  EXPECT_GE(pumps, 10) << ms;
+  EXPECT_EQ(ConsoleRunner(p, Emit() + " --stdin", nullptr), "stdin: none\n");
+}
+
+TEST(ConsoleRunner, AbortEndsAChildThatNeverEnds) {
+  PosixProcessLauncher p;
+  int passes = 0;
+  CaptureResult r = CaptureOutput(p, "/bin/sleep 30", nullptr, [&] { return ++passes > 5; });
+  EXPECT_TRUE(r.started);
+  EXPECT_GT(passes, 5);
+}
+
+TEST(ConsoleRunner, QuotedPathsWithBlanksStayIntact) {
+  test::TempDir d;
+  std::filesystem::create_directories(d.Path() / "a b");
+  std::filesystem::copy_file(Emit(), d.Path() / "a b" / "emit.exe");
+  std::filesystem::permissions(d.Path() / "a b" / "emit.exe", std::filesystem::perms::owner_all);
+  PosixFileSystem fs;
+  PosixProcessLauncher p;
+  std::string cmd = fs.ShortPath(d.Root() + "a b") + "\\emit.exe 3";
+  CaptureResult r = CaptureOutput(p, cmd, nullptr);
+  EXPECT_TRUE(r.started) << cmd;
+  EXPECT_EQ(r.bytes, Pattern(3));
+}
+
+}  // namespace
+}  // namespace kestrin

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "build/file_search.h"
+#include "tests/harness.h"
+
+namespace kestrin {
+namespace {
+using test::TempDir;
+
+TEST(StringUtilities, ReplaceAllAndDotEntries) {
+  EXPECT_EQ(ReplaceAllOccurrences("dxCoreD7.bpl", "D7.bpl", ""), "dxCore");
+  EXPECT_EQ(ReplaceAllOccurrences("dxCoreD7.BPL", "D7.bpl", ""), "dxCoreD7.BPL");
+  EXPECT_EQ(ReplaceAllOccurrences("abc", "x", ""), "abc");
+  EXPECT_EQ(ReplaceAllOccurrences("aabb", "ab", ""), "");  // joins are replaced too
+  EXPECT_EQ(ReplaceAllOccurrences("abc", "", "x"), "abc");
+  EXPECT_EQ(ReplaceAllOccurrences("a", "a", "aa"), "aa");  // ends
+  EXPECT_TRUE(IsDotEntry("."));
+  EXPECT_TRUE(IsDotEntry(".."));
+  for (const char* n : {"...", ".a", "", "a."}) EXPECT_FALSE(IsDotEntry(n)) << n;
+}
+
+TEST(FindFileRecursive, LastHitInPreOrderRemains) {
+  TempDir d;
+  d.Write("a/p.dpk", "1");
+  d.Write("a/sub/P.DPK", "2");
+  d.Write("b/p.dpk", "3");
+  d.Write("p.dpk", "0");
+  d.Write(".hidden/p.dpk", "hidden folder");
+  PosixFileSystem fs;
+  ToolContext c;
+  FindFileRecursive(c, fs, d.Root() + "a", "p.dpk", nullptr);
+  EXPECT_EQ(c.FoundFilePath, d.Root() + "a\\sub\\P.DPK");
+  EXPECT_EQ(c.FoundFileName, "P.DPK");
+  ToolContext c2;
+  FindFileRecursive(c2, fs, d.Root(), "P.dpk", nullptr);
+  EXPECT_EQ(c2.FoundFilePath, d.Root() + "b\\p.dpk");
+  EXPECT_EQ(c2.FoundFilePath.find("\\\\"), std::string::npos);
+  // No hit: the fields of the earlier search stay.
+  FindFileRecursive(c2, fs, d.Root(), "none.dpk", nullptr);
+  EXPECT_EQ(c2.FoundFileName, "p.dpk");
+}
+
+TEST(FindFileRecursive, HiddenFilesFoundHiddenFoldersNotEntered) {
+  TempDir d;
+  d.Write(".x.bpl", "");
+  d.Write(".h/y.bpl", "");
+  PosixFileSystem fs;
+  ToolContext c;
+  FindFileRecursive(c, fs, d.Root(), ".x.bpl", nullptr);
+  EXPECT_EQ(c.FoundFileName, ".x.bpl");
+  ToolContext c2;
+  FindFileRecursive(c2, fs, d.Root(), "y.bpl", nullptr);
+  EXPECT_EQ(c2.FoundFileName, "");
+  FindFileRecursive(c2, fs, "", "y.bpl", nullptr);  // an empty folder searches nothing
+  EXPECT_EQ(c2.FoundFileName, "");
+}
+
+TEST(FileIndex, GivesTheSameHitsAsTheFullSearchOnRandomTrees) {
+  std::mt19937 rng(7);
+  const char* names[] = {"a.dpk", "A.DPK", "b.dpk", "c.dpk", "c.txt", ".d.dpk", "e.Dpk"};
+  const char* dirs[] = {"x", "y", "X2", ".hid", "z"};
+  for (int round = 0; round < 20; ++round) {
+    TempDir d;
+    for (int i = 0; i < 40; ++i) {
+      std::string rel;
+      int depth = rng() % 4;
+      for (int k = 0; k < depth; ++k) rel += std::string(dirs[rng() % 5]) + "/";
+      d.Write(rel + names[rng() % 7], "");
+    }
+    PosixFileSystem fs;
+    FileIndex index;
+    int pumps = 0;
+    index.Build(fs, d.Root(), ".dpk", [&] { ++pumps; });
+    EXPECT_GT(pumps, 0);
+    for (const char* n : {"a.dpk", "b.DPK", "c.dpk", ".d.dpk", "e.dpk", "none.dpk"}) {
+      ToolContext slow, fast;
+      slow.FoundFileName = fast.FoundFileName = "stale";
+      FindFileRecursive(slow, fs, d.Root(), n, nullptr);
+      index.Find(fast, n);
+      EXPECT_EQ(fast.FoundFileName, slow.FoundFileName) << round << " " << n;
+      EXPECT_EQ(fast.FoundFilePath, slow.FoundFilePath) << round << " " << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrin

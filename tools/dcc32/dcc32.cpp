@@ -1,0 +1,246 @@
+// A stand-in for the Delphi command-line compiler, for tests and the demo.
+//
+// It takes the command line the tool builds (-LE<bpl dir> -U<paths>
+// -R<paths> -N<dcu dir> -LN<dcp dir> ... <folder><project>.dpk), reads the
+// package project's name, requires and contains clauses, and writes what a
+// real compile leaves behind: <package>.bpl, <package>.dcp and one .dcu per
+// unit. A required package whose .dcp is in neither the -LN folder nor a -U
+// folder is fatal, and then nothing is written.
+//
+// Environment switches for tests (each takes "*" or a comma-separated list of
+// project names such as dxCoreD7; names compare without regard to case):
+//   KESTRIN_DCC_SLEEP_MS=<n>       take n milliseconds per package
+//   KESTRIN_DCC_OUTPUT_BYTES=<n>   print n extra bytes of messages
+//   KESTRIN_DCC_CRASH=<names>      die without writing anything
+//   KESTRIN_DCC_HANG=<names>       never end
+//   KESTRIN_DCC_FAIL=<names>       report a compile error, write nothing
+//   KESTRIN_DCC_JUNK=<names>       print zero bytes and invalid GBK sequences
+//   KESTRIN_DCC_SILENT=<names>     print nothing at all
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+fs::path P(std::string s) {
+#ifndef _WIN32
+  std::replace(s.begin(), s.end(), '\\', '/');
+#endif
+  return fs::path(std::u8string(s.begin(), s.end()));
+}
+
+std::string U8(const fs::path& p) {
+  auto s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+bool Selected(const char* var, const std::string& project) {
+  const char* v = std::getenv(var);
+  if (!v || !*v) return false;
+  std::string list = v;
+  if (list == "*") return true;
+  std::stringstream ss(list);
+  std::string item;
+  while (std::getline(ss, item, ','))
+    if (Lower(item) == Lower(project)) return true;
+  return false;
+}
+
+void Out(const std::string& s) {
+  std::fwrite(s.data(), 1, s.size(), stdout);
+}
+
+std::vector<std::string> Args(int argc, char** argv) {
+  std::vector<std::string> a;
+#ifdef _WIN32
+  int n = 0;
+  wchar_t** w = CommandLineToArgvW(GetCommandLineW(), &n);
+  for (int i = 0; i < n; ++i) {
+    int len = WideCharToMultiByte(CP_UTF8, 0, w[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(len > 0 ? len - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w[i], -1, s.data(), len, nullptr, nullptr);
+    a.push_back(s);
+  }
+  LocalFree(w);
+#else
+  for (int i = 0; i < argc; ++i) a.push_back(argv[i]);
+#endif
+  return a;
+}
+
+std::vector<std::string> SplitPaths(const std::string& s) {
+  std::vector<std::string> r;
+  std::stringstream ss(s);
+  std::string item;
+  while (std::getline(ss, item, ';'))
+    if (!item.empty()) r.push_back(item);
+  return r;
+}
+
+// The names of a clause ("requires a, b;" or "contains u in 'u.pas', v;").
+std::vector<std::string> Clause(const std::string& text, const std::string& word) {
+  std::vector<std::string> names;
+  std::string low = Lower(text);
+  std::size_t p = 0;
+  while ((p = low.find(word, p)) != std::string::npos) {
+    bool start = p == 0 || !std::isalnum(static_cast<unsigned char>(low[p - 1]));
+    bool end = p + word.size() < low.size() && std::isspace(static_cast<unsigned char>(low[p + word.size()]));
+    if (start && end) break;
+    p += word.size();
+  }
+  if (p == std::string::npos) return names;
+  std::size_t stop = text.find(';', p);
+  std::string body = text.substr(p + word.size(), stop == std::string::npos ? std::string::npos : stop - p - word.size());
+  std::stringstream ss(body);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    std::stringstream is(item);
+    std::string name;
+    is >> name;
+    if (!name.empty()) names.push_back(name);
+  }
+  return names;
+}
+
+bool FindFileNoCase(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  if (fs::exists(dir / P(name), ec)) return true;
+  for (fs::directory_iterator it(dir, ec), e; !ec && it != e; it.increment(ec))
+    if (Lower(U8(it->path().filename())) == Lower(name)) return true;
+  return false;
+}
+
+bool WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << content;
+  return static_cast<bool>(f);
+}
+
+const char* const kBuiltins[] = {"rtl",     "vcl",     "vclx",    "vcldb",      "dbrtl",
+                                 "designide", "adortl", "bdertl",  "vclsmp",     "teeui",
+                                 "tee",     "teedb",   "ibxpress", "vclactnband", "xmlrtl",
+                                 "inet",    "vclie",   "dsnap",   "soaprtl",    "vcljpg",
+                                 "dclstd",  "dbexpress", "websnap", "webdsnap",  "teepro"};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args = Args(argc, argv);
+  std::string le, ln, n, project_arg;
+  std::vector<std::string> units_path;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.rfind("-LE", 0) == 0) le = a.substr(3);
+    else if (a.rfind("-LN", 0) == 0) ln = a.substr(3);
+    else if (a.rfind("-U", 0) == 0) units_path = SplitPaths(a.substr(2));
+    else if (a.rfind("-N", 0) == 0) n = a.substr(2);
+    else if (!a.empty() && a[0] != '-') project_arg = a;
+  }
+  const std::string project = U8(P(project_arg).stem());
+  const bool junk = Selected("KESTRIN_DCC_JUNK", project);
+  const bool silent = Selected("KESTRIN_DCC_SILENT", project);
+
+  if (const char* ms = std::getenv("KESTRIN_DCC_SLEEP_MS"))
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms)));
+  if (Selected("KESTRIN_DCC_HANG", project))
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  if (silent) return 0;
+
+  std::string out = "Kestrin stand-in package compiler 1.0 (test double, compiles nothing)\n";
+  if (project_arg.empty()) {
+    Out(out + "stand-in: error: no package project given\n");
+    return 1;
+  }
+  std::ifstream in(P(project_arg), std::ios::binary);
+  if (!in) {
+    Out(out + "stand-in: fatal: cannot open package project " + project_arg + "\n");
+    return 1;
+  }
+  std::stringstream buf;
+  buf << in.rdbuf();
+  const std::string text = buf.str();
+  std::string package = project;
+  {
+    std::vector<std::string> head = Clause(text, "package");
+    if (!head.empty()) package = head[0];
+  }
+  std::vector<std::string> required = Clause(text, "requires");
+  std::vector<std::string> contains = Clause(text, "contains");
+
+  if (Selected("KESTRIN_DCC_CRASH", project)) {
+    Out(out);
+    std::fflush(stdout);
+    std::abort();
+  }
+  for (const std::string& r : required) {
+    if (std::find(std::begin(kBuiltins), std::end(kBuiltins), Lower(r)) != std::end(kBuiltins)) continue;
+    bool found = !ln.empty() && FindFileNoCase(P(ln), r + ".dcp");
+    for (const std::string& dir : units_path) found = found || FindFileNoCase(P(dir), r + ".dcp");
+    if (!found) {
+      Out(out + project_arg + "(3) stand-in: fatal: required package '" + r + "' not found\n");
+      return 1;
+    }
+  }
+  if (Selected("KESTRIN_DCC_FAIL", project)) {
+    Out(out + project_arg + "(7) stand-in: error: unit " + (contains.empty() ? package : contains[0]) +
+        " has a syntax error (requested by KESTRIN_DCC_FAIL)\n");
+    return 1;
+  }
+
+  std::size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  for (const std::string& u : contains) {
+    out += u + ".pas(12) stand-in hint: variable 'I' is declared but never used in 'Init'\n";
+    out += u + ".pas(40) stand-in warning: return value of function 'Count' might be undefined\n";
+    lines += 60;
+  }
+  if (junk) {
+    out += std::string("zero bytes follow:", 18);
+    out += std::string("\0\0ab\0", 5);
+    out += "\x81\x20 \xFF\xFE invalid GBK\n";
+  }
+  if (const char* extra = std::getenv("KESTRIN_DCC_OUTPUT_BYTES")) {
+    std::size_t want = std::strtoull(extra, nullptr, 10);
+    const std::string line = "stand-in: note: filler output line to exercise the output pipe......\n";
+    std::string filler;
+    while (filler.size() < want) filler += line;
+    filler.resize(want);
+    Out(out);
+    out.clear();
+    for (std::size_t p = 0; p < filler.size(); p += 65536)
+      Out(filler.substr(p, 65536));
+  }
+  std::error_code ec;
+  bool ok = true;
+  const std::string stamp = "stand-in output of " + package + "\n";
+  if (!le.empty()) ok &= WriteFile(P(le) / P(package + ".bpl"), "MZ" + stamp + std::string(1000, 'b'));
+  if (!ln.empty()) ok &= WriteFile(P(ln) / P(package + ".dcp"), stamp);
+  if (!n.empty())
+    for (const std::string& u : contains) ok &= WriteFile(P(n) / P(u + ".dcu"), stamp);
+  if (!ok) {
+    Out(out + "stand-in: fatal: could not write the output files\n");
+    return 1;
+  }
+  out += std::to_string(lines) + " lines, 0.01 seconds, " + std::to_string(contains.size()) + " units.\n";
+  Out(out);
+  return 0;
+}
