@@ -1,1 +1,92 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "app/controls.h"
+#include "ide/deploy.h"
+#include "tests/harness.h"
+
+namespace kestrin {
+namespace {
+using test::TempDir;
+using test::TestApp;
+
+struct Deploy : ::testing::Test {
+  TempDir dir;
+  TestApp t;
+  void SetUp() override {
+    dir.Write("lib/XP Theme Manager/x", "");
+    dir.Write("sys/keep.dll", "not ours");
+    t.fs.SetSystemFolder(dir.Root() + "sys");
+    t.RegisterIde(1, dir.Root() + "ide", dir);
+    t.shell.folderAnswers.push_back(std::nullopt);
+    FormShow(t.app);
+    t.app.SetPathText(dir.Root() + "lib\\");
+    t.Choose(1);
+    t.app.Apply(StateEvent::VerifyEnded);
+  }
+};
+
+TEST_F(Deploy, CopiesEveryRuntimePackageFoundAndSkipsTheRest) {
+  dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "data-bytes");
+  dir.Write("lib/Library/Delphi7/deep/er/dxCoreD7.BPL", std::string(70000, 'c'));
+  dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "design, not copied");
+  dir.Write("sys/cxDataD7.bpl", "an older copy that is replaced");
+  t.app.OnCommand(ctl::kButton10);
+  EXPECT_EQ(dir.Read("sys/cxDataD7.bpl"), "data-bytes");
+  EXPECT_TRUE(dir.Read("sys/dxCoreD7.BPL") == std::string(70000, 'c'));
+  EXPECT_FALSE(dir.Exists("sys/dclcxGridD7.bpl"));
+  EXPECT_EQ(dir.Read("sys/keep.dll"), "not ours");
+  EXPECT_EQ(t.view.Lines(), (std::vector<std::string>{
+                                "=================================================", "复制运行时包到System32目录",
+                                "复制 cxDataD7.bpl 到System32目录成功.", "复制 dxCoreD7.BPL 到System32目录成功.",
+                                " ", "========================完成======================"}));
+  for (int id : {ctl::kBtnCompile, ctl::kButton4, ctl::kButton10, ctl::kButton8}) EXPECT_TRUE(t.view.enabled[id]);
+}
+
+TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
+  dir.Write("lib/Library/Delphi7/cxADOAdaptersD7.bpl", "a");
+  dir.Write("lib/Library/Delphi7/cxBarEditItemD7.bpl", "b");
+  dir.Write("lib/Library/Delphi7/cxBDEAdaptersD7.bpl", "c");
+  dir.Write("sys/cxBarEditItemD7.bpl", "in use");
+  int fd = open((dir.Path() / "sys/cxBarEditItemD7.bpl").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  t.app.OnCommand(ctl::kButton10);
+  close(fd);
+  auto lines = t.view.Lines();
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[2], "复制 cxADOAdaptersD7.bpl 到System32目录成功.");
+  EXPECT_EQ(lines[3].rfind("复制 cxBarEditItemD7.bpl 到System32目录失败: ", 0), 0u) << lines[3];
+  EXPECT_GT(lines[3].size(), std::string("复制 cxBarEditItemD7.bpl 到System32目录失败: ").size());
+  EXPECT_EQ(lines[4], "复制 cxBDEAdaptersD7.bpl 到System32目录成功.");
+  EXPECT_EQ(dir.Read("sys/cxBarEditItemD7.bpl"), "in use");
+}
+
+TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
+  dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
+  std::filesystem::permissions(dir.Path() / "sys", std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_exec);
+  t.app.OnCommand(ctl::kButton10);
+  auto lines = t.view.Lines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2].rfind("复制 cxDataD7.bpl 到System32目录失败: ", 0), 0u);
+  EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl"));
+}
+
+TEST(CopyFileByStream, SourceHeldOpenIsRefusedAndNothingIsCreated) {
+  TempDir d;
+  d.Write("src.bin", "abc");
+  PosixFileSystem fs;
+  int fd = open((d.Path() / "src.bin").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_SH), 0);
+  EXPECT_TRUE(CopyFileByStream(fs, d.Root() + "src.bin", d.Root() + "dst.bin").has_value());
+  EXPECT_FALSE(d.Exists("dst.bin"));
+  close(fd);
+  EXPECT_FALSE(CopyFileByStream(fs, d.Root() + "src.bin", d.Root() + "dst.bin").has_value());
+  EXPECT_EQ(d.Read("dst.bin"), "abc");
+  EXPECT_TRUE(CopyFileByStream(fs, d.Root() + "none.bin", d.Root() + "x.bin").has_value());
+}
+
+}  // namespace
+}  // namespace kestrin
