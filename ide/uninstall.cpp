@@ -29,7 +29,7 @@ DeleteResult OverwriteAndDeleteFile(FileSystem& fs, std::string_view path) {
   content += "\r\n";
   const bool written = file->Write(content);
   const bool closed = file->Close();
-  const bool deleted = fs.DeleteFile(path);
+  const bool deleted = fs.RemoveFile(path);
   return written && closed && deleted ? DeleteResult::Deleted : DeleteResult::Failed;
 }
 

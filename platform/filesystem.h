@@ -49,7 +49,7 @@ class FileSystem {
   virtual std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) = 0;
   // Creates a file, or empties an existing one, for writing without sharing.
   virtual std::unique_ptr<File> CreateWrite(std::string_view path) = 0;
-  virtual bool DeleteFile(std::string_view path) = 0;
+  virtual bool RemoveFile(std::string_view path) = 0;
   // The system's reason for the last failure of this thread, as text.
   virtual std::string LastError() = 0;
   // The folder of the running program, ending in a backslash.

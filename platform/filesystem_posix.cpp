@@ -230,7 +230,7 @@ std::unique_ptr<File> PosixFileSystem::CreateWrite(std::string_view path) {
   return std::make_unique<PosixFile>(fd);
 }
 
-bool PosixFileSystem::DeleteFile(std::string_view path) {
+bool PosixFileSystem::RemoveFile(std::string_view path) {
   std::string p = Resolve(path);
   struct stat st;
   if (stat(p.c_str(), &st) != 0) return Fail(errno);

@@ -26,7 +26,7 @@ class PosixFileSystem : public FileSystem {
   bool SetAttributes(std::string_view path, std::uint32_t attrs) override;
   std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) override;
   std::unique_ptr<File> CreateWrite(std::string_view path) override;
-  bool DeleteFile(std::string_view path) override;
+  bool RemoveFile(std::string_view path) override;
   std::string LastError() override;
   std::string ExecutableFolder() override;
   std::string SystemFolder() override;

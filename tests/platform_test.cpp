@@ -89,7 +89,7 @@ TEST(PosixFileSystem, ReadOnlyAndLockedFilesBehaveAsOnWindows) {
   ASSERT_TRUE(fs.GetAttributes(f, &a));
   EXPECT_TRUE(a & kAttrReadOnly);
   EXPECT_EQ(fs.CreateWrite(f), nullptr);
-  EXPECT_FALSE(fs.DeleteFile(f));
+  EXPECT_FALSE(fs.RemoveFile(f));
   ASSERT_TRUE(fs.SetAttributes(f, kAttrArchive));
   int fd = open((d.Path() / "f.bin").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);  // another holder, without sharing

@@ -1,0 +1,49 @@
+// Program entry: the one window and its message loop.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/app.h"
+#include "app/main_window_win32.h"
+#include "platform/text.h"
+#include "platform/win32_platform.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+  using namespace kestrin;
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |
+                                           ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+
+  Win32Registry registry;
+  Win32FileSystem fs;
+  Win32ProcessLauncher processes;
+  Win32Shell shell;
+  MainWindow window;
+  App app(Platform{registry, fs, processes, shell}, window);
+  if (!window.Create(app, instance)) return 1;
+  shell.SetOwner(window.hwnd());
+
+  // The start-up checks run before the window is on screen.
+  try {
+    FormShow(app);
+  } catch (const std::exception& e) {
+    window.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
+  }
+  window.FlushLog();
+  ShowWindow(window.hwnd(), show == SW_HIDE ? SW_SHOWNORMAL : show);
+  UpdateWindow(window.hwnd());
+
+  MSG msg;
+  int code = 0;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!IsWindow(window.hwnd()) || !IsDialogMessageW(window.hwnd(), &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    code = 0;
+  }
+  if (msg.message == WM_QUIT) code = static_cast<int>(msg.wParam);
+  CoUninitialize();
+  return code;
+}

@@ -1,0 +1,508 @@
+#include "app/main_window_win32.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <cstdio>
+
+#include "app/controls.h"
+#include "app/panes.h"
+#include "platform/text.h"
+
+namespace kestrin {
+namespace {
+
+constexpr wchar_t kClassName[] = L"KestrinMainWindow";
+constexpr int kClientWidth = 552, kClientHeight = 479;
+
+struct Place {
+  int x, y, w, h;
+};
+
+}  // namespace
+
+MainWindow::~MainWindow() {
+  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  if (font_) DeleteObject(font_);
+  if (link_font_) DeleteObject(link_font_);
+}
+
+HWND MainWindow::Control(int id) const {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+HWND MainWindow::Make(HWND parent, const wchar_t* cls, std::string_view text, DWORD style, int x,
+                      int y, int w, int h, int id, DWORD ex_style) {
+  HWND c = CreateWindowExW(ex_style, cls, Widen(text).c_str(), WS_CHILD | style, S(x), S(y), S(w),
+                           S(h), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  controls_[id] = c;
+  return c;
+}
+
+bool MainWindow::Create(App& app, HINSTANCE instance) {
+  app_ = &app;
+  HDC screen = GetDC(nullptr);
+  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  if (dpi_ <= 0) dpi_ = 96;
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  wc.hIconSm = wc.hIcon;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  RegisterClassExW(&wc);
+
+  font_ = CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+  link_font_ = CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  RECT r{0, 0, S(kClientWidth), S(kClientHeight)};
+  AdjustWindowRectEx(&r, style, FALSE, 0);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+  hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Widen(kMainCaption).c_str(), style, x, y,
+                          w, h, nullptr, nullptr, instance, this);
+  if (!hwnd_) return false;
+  BuildControls();
+  app.endProgram = [this] {
+    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  };
+  app.clockMs = [] { return static_cast<std::uint64_t>(GetTickCount64()); };
+  return true;
+}
+
+void MainWindow::AddHint(int id, std::string_view text) {
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof ti;
+  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  ti.hwnd = hwnd_;
+  ti.uId = reinterpret_cast<UINT_PTR>(Control(id));
+  std::wstring t = Widen(text);
+  ti.lpszText = t.data();
+  SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+void MainWindow::BuildControls() {
+  using namespace ctl;
+  const DWORD vis = WS_VISIBLE, tab = WS_TABSTOP;
+  const DWORD button = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+  auto group = [&](HWND parent, std::string_view text, Place p, int id) {
+    HWND g = Make(parent, L"BUTTON", text, vis | BS_GROUPBOX, p.x, p.y, p.w, p.h, id,
+                  WS_EX_CONTROLPARENT);
+    SetWindowSubclass(g, GroupProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    return g;
+  };
+
+  // Created in tab order: the window's tab order follows creation.
+  Make(hwnd_, L"STATIC", "安装目录:", vis, 8, 10, 57, 13, kLabel2);
+  HWND path = Make(hwnd_, L"EDIT", "", vis | tab | ES_READONLY | ES_AUTOHSCROLL, 64, 8, 449, 21,
+                   kEditPath, WS_EX_CLIENTEDGE);
+  (void)path;
+  HWND g3 = group(hwnd_, "", {8, 32, 537, 249}, kGroupBox3);
+  HWND g5 = group(g3, "选择Delphi版本", {8, 8, 153, 233}, kGroupBox5);
+  static const int tops[7] = {24, 53, 83, 112, 141, 171, 200};
+  static const char* captions[7] = {"Delphi6", "Delphi7", "Delphi8", "BDS 2005", "BDS 2006",
+                                    "RAD Studio 2007", "RAD Studio 2009"};
+  for (int i = 0; i < 7; ++i) {
+    HWND rb = Make(g5, L"BUTTON", captions[i], vis | tab | BS_RADIOBUTTON, 24, tops[i], 113, 17,
+                   kFirstIde + i);
+    EnableWindow(rb, FALSE);
+  }
+  HWND g2 = group(g3, "组件包", {168, 8, 241, 233}, kGroupBox2);
+  HWND list = Make(g2, WC_LISTVIEWW, "",
+                   vis | tab | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS | LVS_SINGLESEL,
+                   8, 24, 225, 169, kCheckListBox1, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  RECT lr;
+  GetClientRect(list, &lr);
+  LVCOLUMNW col{};
+  col.mask = LVCF_WIDTH;
+  col.cx = lr.right - GetSystemMetrics(SM_CXVSCROLL);
+  ListView_InsertColumn(list, 0, &col);
+  Make(g2, L"BUTTON", "全选(&A)", button, 38, 200, 75, 25, kBtnSelect);
+  Make(g2, L"BUTTON", "反选(&U)", button, 117, 200, 75, 25, kBtnUnSelect);
+  HWND g4 = group(g3, "命令", {416, 8, 113, 233}, kGroupBox4);
+  Make(g4, L"BUTTON", "编译(&C)", button, 8, 16, 97, 33, kBtnCompile);
+  Make(g4, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, 16, 97, 33, kBtnStop);
+  Make(g4, L"BUTTON", "验证(&R)", button, 8, 52, 97, 33, kButton4);
+  Make(g4, L"BUTTON", "复制(&P)", button, 8, 88, 97, 33, kButton10);
+  Make(g4, L"BUTTON", "安装(&S)", button, 8, 124, 97, 33, kButton8);
+  Make(g4, L"BUTTON", "卸载(&U)", button, 8, 160, 97, 33, kButton9);
+  Make(g4, L"BUTTON", "是否删除BPL包", vis | tab | BS_AUTOCHECKBOX, 8, 200, 97, 17, kCheckBox1);
+  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1})
+    EnableWindow(Control(id), FALSE);
+  Make(g3, L"STATIC", "", SS_OWNERDRAW | WS_BORDER, 170, 215, 237, 21, kGauge1);
+
+  HWND pages = Make(hwnd_, WC_TABCONTROLW, "", vis | tab | TCS_MULTILINE | WS_CLIPCHILDREN, 8, 288,
+                    452, 161, kPageControl1, WS_EX_CONTROLPARENT);
+  const char* tabs[2] = {"命令输出", "日志"};
+  for (int i = 0; i < 2; ++i) {
+    std::wstring t = Widen(tabs[i]);
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = t.data();
+    TabCtrl_InsertItem(pages, i, &item);
+  }
+  RECT page;
+  GetClientRect(pages, &page);
+  TabCtrl_AdjustRect(pages, FALSE, &page);
+  const int px = MulDiv(page.left, 96, dpi_), py = MulDiv(page.top, 96, dpi_);
+  HWND memo1 = Make(pages, L"EDIT", "",
+                    vis | tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL,
+                    px + 8, py + 8, 425, 125, kMemo1, WS_EX_CLIENTEDGE);
+  HWND log = Make(pages, L"EDIT", "", tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
+                  px + 8, py + 8, 425, 121, kMemoLog, WS_EX_CLIENTEDGE);
+  SendMessageW(memo1, EM_SETLIMITTEXT, 0, 0);
+  SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
+
+  HWND link = Make(hwnd_, L"STATIC", "DEV论坛", vis | SS_NOTIFY, 482, 288, 43, 13, kLabel1);
+  SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(link_font_), FALSE);
+  Make(hwnd_, L"BUTTON", "清除命令(&C)", button, 471, 312, 73, 25, kButton11);
+  Make(hwnd_, L"BUTTON", "清除日志(&L)", button, 472, 336, 73, 25, kButton5);
+  Make(hwnd_, L"BUTTON", "复制命令(&P)", button, 472, 360, 73, 25, kButton6);
+  Make(hwnd_, L"BUTTON", "运行CMD(&M)", button, 472, 384, 73, 25, kButton7);
+  Make(hwnd_, L"BUTTON", "退出(&X)", button, 472, 424, 73, 33, kBtnExit);
+  // The folder button takes no keyboard focus; it comes last so that it
+  // stays out of the way of the tab order.
+  Make(hwnd_, L"BUTTON", "...", vis | BS_PUSHBUTTON, 520, 8, 23, 22, kSelectDevDir);
+
+  HWND status = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar1)),
+                                GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(status, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  controls_[kStatusBar1] = status;
+  int parts[3] = {S(150), S(400), -1};
+  SendMessageW(status, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+  const char* panels[3] = {"Kestrin 组件包编译安装工具", "如果在使用中有什么问题,请与我联系!", "v1.0"};
+  for (int i = 0; i < 3; ++i)
+    SendMessageW(status, SB_SETTEXTW, i, reinterpret_cast<LPARAM>(Widen(panels[i]).c_str()));
+
+  tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, S(400));
+  AddHint(kSelectDevDir, "选择DEV的安装目录");
+  AddHint(kBtnCompile, "编译组件包");
+  AddHint(kButton4, "验证组件包是否编译完成\r\n如果有未编译成功的，请点击‘编译’按钮重新编译！");
+  AddHint(kButton10, "复制运行时包到System32目录");
+  AddHint(kButton8, "安装DEV组件到Delphi");
+
+  FixedList start = BuildOrder(IdeFamily::Delphi);
+  LoadBuildList(std::vector<std::string>(start.begin(), start.end()));
+}
+
+void MainWindow::ShowPage(int page) {
+  TabCtrl_SetCurSel(Control(ctl::kPageControl1), page);
+  ShowWindow(Control(ctl::kMemo1), page == 0 ? SW_SHOW : SW_HIDE);
+  ShowWindow(Control(ctl::kMemoLog), page == 1 ? SW_SHOW : SW_HIDE);
+}
+
+LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTW*>(l);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    static_cast<MainWindow*>(cs->lpCreateParams)->hwnd_ = hwnd;
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, w, l);
+  try {
+    return self->Handle(msg, w, l);
+  } catch (...) {
+    // Nothing may unwind through the system's code.
+    return DefWindowProcW(hwnd, msg, w, l);
+  }
+}
+
+LRESULT CALLBACK MainWindow::GroupProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l, UINT_PTR,
+                                       DWORD_PTR ref) {
+  // The controls inside the group boxes report to the window.
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      return SendMessageW(reinterpret_cast<MainWindow*>(ref)->hwnd_, msg, w, l);
+    case WM_ERASEBKGND:
+    case WM_PRINTCLIENT: {
+      // A group box that holds controls paints its own face.
+      RECT r;
+      GetClientRect(hwnd, &r);
+      FillRect(reinterpret_cast<HDC>(w), &r, GetSysColorBrush(COLOR_BTNFACE));
+      if (msg == WM_PRINTCLIENT) return DefSubclassProc(hwnd, msg, w, l);
+      return TRUE;
+    }
+    default:
+      return DefSubclassProc(hwnd, msg, w, l);
+  }
+}
+
+void MainWindow::Dispatch(int id) {
+  app_->OnCommand(id);
+  FlushLog();
+}
+
+LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
+  switch (msg) {
+    case WM_COMMAND: {
+      const int id = LOWORD(w), code = HIWORD(w);
+      if (l == 0) {  // menu
+        if (code == 0) Dispatch(id);
+        return 0;
+      }
+      if (id == ctl::kLabel1) {
+        if (code == STN_CLICKED) Dispatch(id);
+        return 0;
+      }
+      if (code == BN_CLICKED && id != ctl::kCheckBox1) Dispatch(id);
+      return 0;
+    }
+    case WM_NOTIFY: {
+      auto* n = reinterpret_cast<NMHDR*>(l);
+      if (n->idFrom == ctl::kPageControl1 && n->code == TCN_SELCHANGE)
+        ShowPage(TabCtrl_GetCurSel(n->hwndFrom));
+      return 0;
+    }
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(w) == Control(ctl::kLabel1)) {
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        if (!link_red_) {  // turns red on the first pass and stays red
+          link_red_ = true;
+          InvalidateRect(Control(ctl::kLabel1), nullptr, TRUE);
+        }
+        return TRUE;
+      }
+      break;
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(w);
+      HWND c = reinterpret_cast<HWND>(l);
+      if (c == Control(ctl::kEditPath)) break;
+      if (c == Control(ctl::kLabel1)) SetTextColor(dc, link_red_ ? RGB(255, 0, 0) : RGB(0, 0, 255));
+      SetBkMode(dc, TRANSPARENT);
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DRAWITEM: {
+      auto* d = reinterpret_cast<DRAWITEMSTRUCT*>(l);
+      if (d->CtlID == ctl::kGauge1) {
+        DrawGauge(*d);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(w) == Control(ctl::kPageControl1) &&
+          TabCtrl_GetCurSel(Control(ctl::kPageControl1)) == 1) {
+        HMENU menu = CreatePopupMenu();
+        AppendMenuW(menu, MF_STRING, ctl::kMenuSaveLog, Widen("保存日志文件(&S)...").c_str());
+        POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+        if (pt.x == -1 && pt.y == -1) GetCursorPos(&pt);
+        TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
+        DestroyMenu(menu);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      app_->OnExitRequest();
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, msg, w, l);
+}
+
+void MainWindow::DrawGauge(const DRAWITEMSTRUCT& d) {
+  RECT r = d.rcItem;
+  const int percent = gauge_max_ > 0 ? MulDiv(gauge_pos_, 100, gauge_max_) : 0;
+  RECT bar = r;
+  bar.right = r.left + MulDiv(r.right - r.left, percent, 100);
+  FillRect(d.hDC, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  FillRect(d.hDC, &bar, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  wchar_t text[16];
+  swprintf(text, 16, L"%d%%", percent);
+  SetBkMode(d.hDC, TRANSPARENT);
+  HGDIOBJ old = SelectObject(d.hDC, font_);
+  // The text reads white over the bar and black beside it.
+  RECT rest = r;
+  rest.left = bar.right;
+  for (int pass = 0; pass < 2; ++pass) {
+    const RECT& clip = pass == 0 ? bar : rest;
+    HRGN rgn = CreateRectRgnIndirect(&clip);
+    SelectClipRgn(d.hDC, rgn);
+    SetTextColor(d.hDC, pass == 0 ? RGB(255, 255, 255) : RGB(0, 0, 0));
+    RECT tr = r;
+    DrawTextW(d.hDC, text, -1, &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectClipRgn(d.hDC, nullptr);
+    DeleteObject(rgn);
+  }
+  SelectObject(d.hDC, old);
+}
+
+// View ----------------------------------------------------------------------
+
+void MainWindow::AppendToEdit(HWND edit, const std::wstring& text) {
+  const int len = GetWindowTextLengthW(edit);
+  SendMessageW(edit, EM_SETSEL, len, len);
+  SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void MainWindow::AppendLog(std::string_view text) {
+  pending_log_ += Widen(LogEntry(text));
+  if (pending_log_.size() > (1u << 18)) FlushLog();
+}
+
+void MainWindow::FlushLog() {
+  if (pending_log_.empty() || !IsWindow(hwnd_)) return;
+  AppendToEdit(Control(ctl::kMemoLog), pending_log_);
+  pending_log_.clear();
+}
+
+void MainWindow::ClearLog() {
+  pending_log_.clear();
+  SetWindowTextW(Control(ctl::kMemoLog), L"");
+}
+
+std::string MainWindow::LogText() {
+  FlushLog();
+  HWND log = Control(ctl::kMemoLog);
+  std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
+  t.resize(static_cast<std::size_t>(GetWindowTextW(log, t.data(), static_cast<int>(t.size()))));
+  return Narrow(t);
+}
+
+void MainWindow::ShowLogPage() { ShowPage(1); }
+
+void MainWindow::RepaintLog() {
+  FlushLog();
+  UpdateWindow(Control(ctl::kMemoLog));
+}
+
+void MainWindow::AppendCommandPane(std::string_view text) {
+  AppendToEdit(Control(ctl::kMemo1), Widen(LogEntry(text)));
+}
+
+void MainWindow::ClearCommandPane() { SetWindowTextW(Control(ctl::kMemo1), L""); }
+
+void MainWindow::CopyCommandPane() {
+  HWND memo = Control(ctl::kMemo1);
+  SendMessageW(memo, EM_SETSEL, 0, -1);
+  SendMessageW(memo, WM_COPY, 0, 0);
+}
+
+void MainWindow::SetEnabled(int id, bool enabled) {
+  if (HWND c = Control(id)) EnableWindow(c, enabled);
+}
+
+void MainWindow::SetVisible(int id, bool visible) {
+  if (HWND c = Control(id)) ShowWindow(c, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool MainWindow::IsChecked(int id) {
+  HWND c = Control(id);
+  return c && SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void MainWindow::SetChecked(int id, bool on) {
+  if (HWND c = Control(id)) SendMessageW(c, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void MainWindow::SetGroupBox2Height(int height) {
+  SetWindowPos(Control(ctl::kGroupBox2), nullptr, 0, 0, S(241), S(height),
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(Control(ctl::kGroupBox3), nullptr, TRUE);
+}
+
+void MainWindow::SetGauge(int position, int maximum) {
+  gauge_pos_ = position;
+  gauge_max_ = maximum;
+  InvalidateRect(Control(ctl::kGauge1), nullptr, FALSE);
+}
+
+void MainWindow::SetCaption(std::string_view caption) {
+  SetWindowTextW(hwnd_, Widen(caption).c_str());
+}
+
+std::string MainWindow::PathText() {
+  HWND e = Control(ctl::kEditPath);
+  std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(e)) + 1, L'\0');
+  t.resize(static_cast<std::size_t>(GetWindowTextW(e, t.data(), static_cast<int>(t.size()))));
+  return Narrow(t);
+}
+
+void MainWindow::SetPathText(std::string_view text) {
+  SetWindowTextW(Control(ctl::kEditPath), Widen(text).c_str());
+}
+
+void MainWindow::LoadBuildList(const std::vector<std::string>& rows) {
+  HWND list = Control(ctl::kCheckListBox1);
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  ListView_DeleteAllItems(list);
+  ListView_SetItemCount(list, static_cast<int>(rows.size()));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::wstring t = Widen(rows[i]);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(i);
+    item.pszText = t.data();
+    ListView_InsertItem(list, &item);
+    ListView_SetCheckState(list, static_cast<int>(i), FALSE);
+  }
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+}
+
+int MainWindow::BuildCount() { return ListView_GetItemCount(Control(ctl::kCheckListBox1)); }
+
+std::string MainWindow::BuildItem(int index) {
+  wchar_t buf[512] = {};
+  ListView_GetItemText(Control(ctl::kCheckListBox1), index, 0, buf, 512);
+  return Narrow(buf);
+}
+
+bool MainWindow::IsTicked(int index) {
+  return ListView_GetCheckState(Control(ctl::kCheckListBox1), index) != 0;
+}
+
+void MainWindow::SetTicked(int index, bool ticked) {
+  ListView_SetCheckState(Control(ctl::kCheckListBox1), index, ticked ? TRUE : FALSE);
+}
+
+void MainWindow::PumpMessages() {
+  FlushLog();
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Leave it for the main loop, which ends once the command is done.
+      quit_seen_ = true;
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (!IsDialogMessageW(hwnd_, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  FlushLog();
+}
+
+void MainWindow::ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) {
+  FlushLog();
+  MessageBoxW(hwnd_, Widen(text).c_str(), Widen(caption).c_str(),
+              MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+}  // namespace kestrin

@@ -1,0 +1,77 @@
+// The main window: the Win32 face of View. It builds the controls, turns
+// their notifications into App::OnCommand calls and does nothing else.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "app/app.h"
+#include "app/view.h"
+
+namespace kestrin {
+
+class MainWindow : public View {
+ public:
+  MainWindow() = default;
+  ~MainWindow() override;
+  // Creates the window, hidden. `app` must outlive the window.
+  bool Create(App& app, HINSTANCE instance);
+  HWND hwnd() const { return hwnd_; }
+  HWND Control(int id) const;
+  // True once WM_QUIT was seen inside a command's message pump.
+  bool QuitSeen() const { return quit_seen_; }
+  void FlushLog();
+
+  // View
+  void AppendLog(std::string_view text) override;
+  void ClearLog() override;
+  std::string LogText() override;
+  void ShowLogPage() override;
+  void RepaintLog() override;
+  void AppendCommandPane(std::string_view text) override;
+  void ClearCommandPane() override;
+  void CopyCommandPane() override;
+  void SetEnabled(int id, bool enabled) override;
+  void SetVisible(int id, bool visible) override;
+  bool IsChecked(int id) override;
+  void SetChecked(int id, bool on) override;
+  void SetGroupBox2Height(int height) override;
+  void SetGauge(int position, int maximum) override;
+  void SetCaption(std::string_view caption) override;
+  std::string PathText() override;
+  void SetPathText(std::string_view text) override;
+  void LoadBuildList(const std::vector<std::string>& rows) override;
+  int BuildCount() override;
+  std::string BuildItem(int index) override;
+  bool IsTicked(int index) override;
+  void SetTicked(int index, bool ticked) override;
+  void PumpMessages() override;
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK GroupProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  LRESULT Handle(UINT msg, WPARAM w, LPARAM l);
+  HWND Make(HWND parent, const wchar_t* cls, std::string_view text, DWORD style, int x, int y,
+            int w, int h, int id, DWORD ex_style = 0);
+  void BuildControls();
+  void AddHint(int id, std::string_view text);
+  void ShowPage(int page);
+  void DrawGauge(const DRAWITEMSTRUCT& d);
+  void Dispatch(int id);
+  int S(int v) const { return MulDiv(v, dpi_, 96); }
+  static void AppendToEdit(HWND edit, const std::wstring& text);
+
+  App* app_ = nullptr;
+  HWND hwnd_ = nullptr, tip_ = nullptr;
+  HFONT font_ = nullptr, link_font_ = nullptr;
+  std::map<int, HWND> controls_;
+  std::wstring pending_log_;
+  int dpi_ = 96;
+  int gauge_pos_ = 0, gauge_max_ = 0;
+  bool link_red_ = false, quit_seen_ = false;
+};
+
+}  // namespace kestrin

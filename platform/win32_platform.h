@@ -1,0 +1,52 @@
+// The Win32 implementations of the platform interfaces.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+#include "platform/win32_registry.h"
+
+namespace kestrin {
+
+class Win32FileSystem : public FileSystem {
+ public:
+  bool FileExists(std::string_view path) override;
+  bool DirExists(std::string_view path) override;
+  bool MakeDir(std::string_view path) override;
+  std::string ShortPath(std::string_view path) override;
+  bool ListDir(std::string_view folder, std::vector<DirEntry>* out) override;
+  bool GetAttributes(std::string_view path, std::uint32_t* attrs) override;
+  bool SetAttributes(std::string_view path, std::uint32_t attrs) override;
+  std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) override;
+  std::unique_ptr<File> CreateWrite(std::string_view path) override;
+  bool RemoveFile(std::string_view path) override;
+  std::string LastError() override;
+  std::string ExecutableFolder() override;
+  std::string SystemFolder() override;
+};
+
+class Win32ProcessLauncher : public ProcessLauncher {
+ public:
+  std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  void TrimWorkingSet() override;
+};
+
+class Win32Shell : public Shell {
+ public:
+  void SetOwner(HWND owner) { owner_ = owner; }
+  std::optional<std::string> PickFolder(std::string_view title) override;
+  std::optional<std::string> PickSaveFile(std::string_view filter,
+                                          std::string_view initial_folder) override;
+  void OpenUrl(std::string_view url) override;
+  void StartCommandPrompt() override;
+
+ private:
+  HWND owner_ = nullptr;
+};
+
+// The system's text for an error code, in UTF-8, without the line break.
+std::string SystemErrorText(DWORD code);
+
+}  // namespace kestrin
