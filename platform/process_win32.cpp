@@ -54,11 +54,16 @@ std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view comma
   // A large pipe lets a chatty compiler run ahead of the reader.
   if (!CreatePipe(&read, &write, &sa, 1 << 20)) return nullptr;
   SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  // Standard input is the empty device: a child that reads gets the end at
+  // once (a null handle is not that everywhere: Wine passes its own on).
+  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) input = nullptr;
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
-  si.hStdInput = nullptr;
+  si.hStdInput = input;
   si.hStdOutput = write;
   si.hStdError = write;
   std::wstring line = Widen(command_line);
@@ -67,6 +72,7 @@ std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view comma
   BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
                            NORMAL_PRIORITY_CLASS | CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
   CloseHandle(write);  // only the child writes now
+  if (input) CloseHandle(input);
   if (!ok) {
     CloseHandle(read);
     return nullptr;

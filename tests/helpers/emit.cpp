@@ -8,8 +8,15 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   if (argc > 1 && std::strcmp(argv[1], "--stdin") == 0) {
     int c = std::getchar();
     std::printf(c == EOF ? "stdin: none\n" : "stdin: data\n");

@@ -1,1 +1,194 @@
+// The real window, driven from outside through its controls.
+#include <gtest/gtest.h>
 
+#include "app/controls.h"
+#include "tests/win32/scenario.h"
+
+namespace kt {
+namespace {
+using namespace kestrin::ctl;
+
+const std::string kLib = "C:\\kestrin-tests\\窗口 测试\\DevExpress VCL\\";
+
+struct Expect {
+  int id;
+  int x, y, w, h;
+  const char* text;
+};
+
+TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  s.RegisterIde(4);
+  // Delphi 8 left behind by an uninstalled IDE: its App file is gone.
+  RegSetSz(BaseKey(2), "App", "C:\\nowhere\\bds.exe");
+  RegSetSz(BaseKey(2), "RootDir", "C:\\nowhere");
+  // BDS 2005 with a numeric App: not offered, and the probe goes on.
+  RegSetDword(BaseKey(3), "App", 1);
+  RegSetSz(BaseKey(3), "RootDir", "C:\\x");
+  Program p(s.Exe(), s.library);
+  ASSERT_TRUE(p.Started());
+  EXPECT_EQ(p.Caption(), "Kestrin (支持38,40,41,42等版本的DEV组件)");
+  RECT client;
+  GetClientRect(p.Main(), &client);
+  EXPECT_EQ(client.right, 552);
+  EXPECT_EQ(client.bottom, 479);
+  const Expect table[] = {
+      {kLabel2, 8, 10, 57, 13, "安装目录:"},
+      {kSelectDevDir, 520, 8, 23, 22, "..."},
+      {kGroupBox3, 8, 32, 537, 249, ""},
+      {kGroupBox5, 16, 40, 153, 233, "选择Delphi版本"},
+      {kDelphi6, 40, 64, 113, 17, "Delphi6"},
+      {kDelphi7, 40, 93, 113, 17, "Delphi7"},
+      {kDelphi8, 40, 123, 113, 17, "Delphi8"},
+      {kDelphi2005, 40, 152, 113, 17, "BDS 2005"},
+      {kBDS2006, 40, 181, 113, 17, "BDS 2006"},
+      {kRAD2007, 40, 211, 113, 17, "RAD Studio 2007"},
+      {kRAD2009, 40, 240, 113, 17, "RAD Studio 2009"},
+      {kGroupBox2, 176, 40, 241, 233, "组件包"},
+      {kCheckListBox1, 184, 64, 225, 169, nullptr},
+      {kBtnSelect, 214, 240, 75, 25, "全选(&A)"},
+      {kBtnUnSelect, 293, 240, 75, 25, "反选(&U)"},
+      {kGroupBox4, 424, 40, 113, 233, "命令"},
+      {kBtnCompile, 432, 56, 97, 33, "编译(&C)"},
+      {kBtnStop, 432, 56, 97, 33, "中止(&T)"},
+      {kButton4, 432, 92, 97, 33, "验证(&R)"},
+      {kButton10, 432, 128, 97, 33, "复制(&P)"},
+      {kButton8, 432, 164, 97, 33, "安装(&S)"},
+      {kButton9, 432, 200, 97, 33, "卸载(&U)"},
+      {kCheckBox1, 432, 240, 97, 17, "是否删除BPL包"},
+      {kGauge1, 178, 247, 237, 21, nullptr},
+      {kPageControl1, 8, 288, 452, 161, nullptr},
+      {kLabel1, 482, 288, 43, 13, "DEV论坛"},
+      {kButton11, 471, 312, 73, 25, "清除命令(&C)"},
+      {kButton5, 472, 336, 73, 25, "清除日志(&L)"},
+      {kButton6, 472, 360, 73, 25, "复制命令(&P)"},
+      {kButton7, 472, 384, 73, 25, "运行CMD(&M)"},
+      {kBtnExit, 472, 424, 73, 33, "退出(&X)"},
+      {kEditPath, 64, 8, 449, 21, nullptr},
+  };
+  for (const Expect& e : table) {
+    SCOPED_TRACE(e.id);
+    ASSERT_NE(p.Ctl(e.id), nullptr);
+    RECT r = p.Place(e.id);
+    EXPECT_EQ(r.left, e.x);
+    EXPECT_EQ(r.top, e.y);
+    EXPECT_EQ(r.right - r.left, e.w);
+    EXPECT_EQ(r.bottom - r.top, e.h);
+    if (e.text) EXPECT_EQ(p.Text(e.id), e.text);
+  }
+  // The two panes lie on the pages, 8 pixels in.
+  RECT pages = p.Place(kPageControl1), memo1 = p.Place(kMemo1), log = p.Place(kMemoLog);
+  EXPECT_EQ(memo1.right - memo1.left, 425);
+  EXPECT_EQ(memo1.bottom - memo1.top, 125);
+  EXPECT_EQ(log.right - log.left, 425);
+  EXPECT_EQ(log.bottom - log.top, 121);
+  EXPECT_GT(memo1.top, pages.top + 8);
+  EXPECT_EQ(memo1.left, log.left);
+  EXPECT_TRUE(p.Visible(kMemo1));
+  EXPECT_FALSE(p.Visible(kMemoLog));
+
+  EXPECT_EQ(p.Text(kEditPath), s.library);  // from the program's own folder, no dialog
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(p.Enabled(kDelphi6 + i), i == 1 || i == 4) << i;
+  for (int i = 0; i < 7; ++i) EXPECT_FALSE(p.Checked(kDelphi6 + i));
+  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1}) EXPECT_FALSE(p.Enabled(id)) << id;
+  for (int id : {kSelectDevDir, kBtnSelect, kBtnUnSelect, kButton11, kButton5, kButton6, kButton7, kBtnExit})
+    EXPECT_TRUE(p.Enabled(id)) << id;
+  EXPECT_TRUE(p.Visible(kBtnCompile));
+  EXPECT_FALSE(p.Visible(kBtnStop));
+  EXPECT_FALSE(p.Visible(kGauge1));
+  EXPECT_EQ(p.StatusText(1), "如果在使用中有什么问题,请与我联系!");
+  EXPECT_FALSE(p.StatusText(0).empty());
+  EXPECT_EQ(p.ListCount(), 171);
+  EXPECT_TRUE(p.Ticked().empty());
+  EXPECT_EQ(p.ListText(0), "dxTheme");
+  EXPECT_EQ(p.ListText(170), "dcldxSpellChecker");
+  EXPECT_TRUE(p.Close(10000));
+}
+
+TEST(Window, SelectionAndTheChoiceOfARelease) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  s.RegisterIde(4);
+  Program p(s.Exe(), s.library);
+  ASSERT_TRUE(p.Started());
+  ASSERT_TRUE(p.Click(kBtnSelect));
+  EXPECT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
+  ASSERT_TRUE(p.Click(kBtnUnSelect));
+  EXPECT_TRUE(WaitUntil([&] { return p.Ticked().empty(); }, 5000));
+  ASSERT_TRUE(p.Click(kBtnUnSelect));  // clears, never inverts
+  Sleep(200);
+  EXPECT_TRUE(p.Ticked().empty());
+
+  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kBtnCompile); }, 5000));
+  EXPECT_TRUE(p.Checked(kDelphi7));
+  EXPECT_EQ(p.ListCount(), 171);
+  EXPECT_TRUE(p.Enabled(kButton4));
+  EXPECT_TRUE(p.Enabled(kButton9));
+  EXPECT_TRUE(p.Enabled(kCheckBox1));
+  EXPECT_FALSE(p.Enabled(kButton10));
+  EXPECT_FALSE(p.Enabled(kButton8));
+  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
+  ASSERT_TRUE(p.Click(kBDS2006));
+  ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131; }, 5000));
+  EXPECT_TRUE(p.Ticked().empty());
+  EXPECT_EQ(p.ListText(3), "cxLibrary");
+  EXPECT_TRUE(p.Checked(kBDS2006));
+  EXPECT_FALSE(p.Checked(kDelphi7));
+  // A disabled release cannot be chosen, whatever reaches its button.
+  PostMessageW(p.Ctl(kDelphi6), BM_CLICK, 0, 0);
+  Sleep(300);
+  EXPECT_EQ(p.ListCount(), 131);
+  EXPECT_FALSE(p.Checked(kDelphi6));
+  ASSERT_TRUE(p.Click(kBtnExit));
+  EXPECT_TRUE(p.WaitExit(10000));
+}
+
+TEST(Window, FolderPickerAtStartAndARefusedFolder) {
+  Scenario s(kLib, {"D7"});
+  const std::string elsewhere = "C:\\kestrin-tests\\elsewhere\\";
+  MakeDirs(elsewhere + "bin");
+  CopyFileUtf8(s.Exe(), elsewhere + "bin\\kestrin.exe");
+  Program p(elsewhere + "bin\\kestrin.exe", elsewhere, false);
+  // The picker opens before the main window is shown.
+  auto picker_shown = [&](HWND* picker) {
+    return WaitUntil(
+        [&] {
+          *picker = p.WaitDialog("请选择DEV的安装目录", 0);
+          return *picker != nullptr;
+        },
+        20000);
+  };
+  HWND picker = nullptr;
+  ASSERT_TRUE(picker_shown(&picker));
+  HWND name = GetDlgItem(picker, 1152);
+  ASSERT_NE(name, nullptr);
+  SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(s.library).c_str()));
+  PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(p.FindMain(20000));
+  EXPECT_TRUE(WaitUntil([&] { return p.Text(kEditPath) == s.library; }, 10000)) << p.Text(kEditPath);
+
+  // "..." with a folder that holds no marker: the notice, the folder stays.
+  ASSERT_TRUE(p.Click(kSelectDevDir));
+  ASSERT_TRUE(picker_shown(&picker));
+  SendMessageW(GetDlgItem(picker, 1152), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(elsewhere).c_str()));
+  PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
+  HWND box = p.WaitDialog("提示", 20000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(p.DialogText(box), "您选择的不是DEV的安装目录");
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+  EXPECT_EQ(p.Text(kEditPath), s.library);
+  // Cancelled: nothing changes either.
+  ASSERT_TRUE(p.Click(kSelectDevDir));
+  ASSERT_TRUE(picker_shown(&picker));
+  PostMessageW(GetDlgItem(picker, IDCANCEL), BM_CLICK, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(picker); }, 5000));
+  EXPECT_EQ(p.Text(kEditPath), s.library);
+  EXPECT_TRUE(p.Close(10000));
+}
+
+}  // namespace
+}  // namespace kt

@@ -1,0 +1,84 @@
+// Drives the real program from outside: starts kestrin.exe, finds its window
+// and controls, reads and clicks them with window messages, and sets up the
+// registry and files of the scenarios.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kt {
+
+std::wstring W(const std::string& utf8);
+std::string U(const std::wstring& wide);
+
+// Polls `done` every 20 ms until it holds or `timeout_ms` passes.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
+
+// The folder of the test program, with a trailing backslash.
+std::string TestFolder();
+
+class Program {
+ public:
+  // Starts `exe` in `folder` and waits for its main window.
+  Program(const std::string& exe, const std::string& folder, bool wait_for_window = true);
+  // Looks for the main window until it is shown.
+  bool FindMain(int timeout_ms);
+  ~Program();
+  bool Started() const { return main_ != nullptr; }
+  HWND Main() const { return main_; }
+  DWORD Pid() const { return pi_.dwProcessId; }
+  HANDLE Process() const { return pi_.hProcess; }
+  HWND Ctl(int id) const;  // any control of the window, by id
+  std::string Text(int id) const;
+  std::string Caption() const;
+  bool Enabled(int id) const { return IsWindowEnabled(Ctl(id)) != FALSE; }
+  bool Visible(int id) const { return IsWindowVisible(Ctl(id)) != FALSE; }
+  bool Checked(int id) const;
+  RECT Place(int id) const;  // in the window's client coordinates, at 96 DPI
+  // Posts a click; refuses (returns false) when the control is disabled.
+  bool Click(int id) const;
+  // The build list, read through list-view messages.
+  int ListCount() const;
+  bool ListTicked(int index) const;
+  std::string ListText(int index) const;
+  std::vector<int> Ticked() const;
+  std::vector<std::string> LogLines() const;
+  std::string StatusText(int part) const;
+  // A message box of the program: its text, or "" when none appears in time.
+  HWND WaitDialog(const std::string& title, int timeout_ms) const;
+  std::string DialogText(HWND dialog) const;
+  bool Responsive(int timeout_ms) const;
+  // Waits until the running command has ended (the compile button is back
+  // and enabled, and the log's last line closes a block).
+  bool WaitIdle(int timeout_ms) const;
+  // Posts WM_CLOSE and waits for the process to end.
+  bool Close(int timeout_ms);
+  bool WaitExit(int timeout_ms) const;
+
+ private:
+  std::string Remote(HWND target, UINT msg, WPARAM w, std::size_t size, bool wide_text) const;
+  PROCESS_INFORMATION pi_{};
+  HWND main_ = nullptr;
+};
+
+// Registry set-up and checks (HKEY_CURRENT_USER).
+void RegDeleteTreeUtf8(const std::string& key);
+void RegSetSz(const std::string& key, const std::string& name, const std::string& value);
+void RegSetDword(const std::string& key, const std::string& name, DWORD value);
+void RegCreate(const std::string& key);
+bool RegRead(const std::string& key, const std::string& name, std::string* value, DWORD* type = nullptr);
+std::vector<std::string> RegValueNames(const std::string& key);
+
+// Files.
+bool MakeDirs(const std::string& path);
+bool WriteFileUtf8(const std::string& path, const std::string& data);
+bool ReadFileUtf8(const std::string& path, std::string* data);
+bool Exists(const std::string& path);
+bool CopyFileUtf8(const std::string& from, const std::string& to);
+void RemoveTree(const std::string& path);
+std::vector<std::string> FilesIn(const std::string& folder, const std::string& pattern);
+
+}  // namespace kt

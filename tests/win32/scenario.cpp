@@ -1,0 +1,56 @@
+#include "tests/win32/scenario.h"
+
+#include <stdexcept>
+
+#include "platform/win32_platform.h"
+#include "targets/ide_profile.h"
+#include "tools/mklib/samplelib.h"
+
+namespace kt {
+
+std::string BaseKey(int index) {
+  std::string k(kestrin::kIdeProfiles[index].baseKey);
+  return k.substr(0, k.size() - 1);
+}
+
+void ClearIdeSettings() {
+  RegDeleteTreeUtf8("Software\\Borland");
+  RegDeleteTreeUtf8("Software\\CodeGear");
+}
+
+std::string SystemFolder() {
+  wchar_t buf[MAX_PATH];
+  UINT n = GetSystemDirectoryW(buf, MAX_PATH);
+  return U(std::wstring(buf, n));
+}
+
+Scenario::Scenario(const std::string& lib, std::vector<std::string> suffixes) {
+  library = lib.back() == '\\' ? lib : lib + "\\";
+  RemoveTree(library.substr(0, library.size() - 1));
+  ClearIdeSettings();
+  kestrin::Win32FileSystem fs;
+  kestrin::SampleLibraryOptions o;
+  o.root = library;
+  o.suffixes = std::move(suffixes);
+  std::string error;
+  if (!kestrin::GenerateSampleLibrary(fs, o, nullptr, &error)) throw std::runtime_error(error);
+  CopyFileUtf8(TestFolder() + "kestrin.exe", Exe());
+  ide_root = "C:\\kestrin-tests\\Borland IDE\\";
+}
+
+Scenario::~Scenario() { ClearIdeSettings(); }
+
+void Scenario::RegisterIde(int index) {
+  const std::string root = ide_root + kestrin::kIdeProfiles[index].longSuffix.data();
+  MakeDirs(root + "\\bin");
+  CopyFileUtf8(TestFolder() + "dcc32.exe", root + "\\bin\\dcc32.exe");
+  WriteFileUtf8(root + "\\bin\\ide.exe", "MZ");
+  const std::string base = BaseKey(index);
+  RegSetSz(base, "App", root + "\\bin\\ide.exe");
+  RegSetSz(base, "RootDir", root);
+  RegSetSz(base + "\\Library", "Search Path", "$(DELPHI)\\Lib;$(DELPHI)\\Bin");
+  RegCreate(base + "\\Known Packages");
+  RegCreate(base + "\\Disabled Packages");
+}
+
+}  // namespace kt

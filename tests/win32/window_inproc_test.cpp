@@ -1,0 +1,135 @@
+// The window's panes, created in this process over the real controls.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <deque>
+
+#include "app/app.h"
+#include "app/controls.h"
+#include "app/main_window_win32.h"
+#include "platform/text.h"
+#include "platform/win32_platform.h"
+#include "tests/win32/driver.h"
+
+namespace kt {
+namespace {
+
+struct StubShell : kestrin::Shell {
+  std::optional<std::string> PickFolder(std::string_view) override { return std::nullopt; }
+  std::optional<std::string> PickSaveFile(std::string_view, std::string_view) override {
+    if (answers.empty()) return std::nullopt;
+    auto a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void OpenUrl(std::string_view) override {}
+  void StartCommandPrompt() override {}
+  std::deque<std::optional<std::string>> answers;
+};
+
+struct InProcess : ::testing::Test {
+  kestrin::Win32Registry registry;
+  kestrin::Win32FileSystem fs;
+  kestrin::Win32ProcessLauncher processes;
+  StubShell shell;
+  kestrin::MainWindow window;
+  kestrin::App app{kestrin::Platform{registry, fs, processes, shell}, window};
+  void SetUp() override {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
+    InitCommonControlsEx(&icc);
+    ASSERT_TRUE(window.Create(app, GetModuleHandleW(nullptr)));
+  }
+  std::string EditText(int id) {
+    HWND e = window.Control(id);
+    std::wstring t(GetWindowTextLengthW(e) + 1, L'\0');
+    t.resize(GetWindowTextW(e, t.data(), int(t.size())));
+    return U(t);
+  }
+};
+
+TEST_F(InProcess, LogHoldsTwoHundredThousandLines) {
+  const int kLines = 200000;
+  for (int i = 0; i < kLines; ++i) window.AppendLog("第" + std::to_string(i) + "行 line");
+  window.PumpMessages();
+  const std::string text = EditText(kestrin::ctl::kMemoLog);
+  std::size_t pos = 0;
+  int line = 0;
+  bool in_order = true;
+  while (pos < text.size()) {
+    std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) break;
+    in_order = in_order && text.compare(pos, end - pos, "第" + std::to_string(line) + "行 line") == 0;
+    ++line;
+    pos = end + 2;
+  }
+  EXPECT_EQ(line, kLines);
+  EXPECT_TRUE(in_order);
+  EXPECT_EQ(pos, text.size());
+  EXPECT_EQ(window.LogText(), text);
+  window.ClearLog();
+  EXPECT_EQ(EditText(kestrin::ctl::kMemoLog), "");
+}
+
+TEST_F(InProcess, CommandPaneCopiesToTheClipboardWithLineBreaks) {
+  const std::string commands = "cd \"C:\\库 目录\"\r\ndir /s\r\n\r\necho 完成";
+  SetWindowTextW(window.Control(kestrin::ctl::kMemo1), W(commands).c_str());
+  app.OnCommand(kestrin::ctl::kButton6);
+  std::string clip;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        if (!OpenClipboard(nullptr)) return false;
+        HANDLE h = GetClipboardData(CF_UNICODETEXT);
+        if (h) {
+          clip = U(static_cast<const wchar_t*>(GlobalLock(h)));
+          GlobalUnlock(h);
+        }
+        CloseClipboard();
+        return h != nullptr;
+      },
+      5000));
+  EXPECT_EQ(clip, commands);
+  DWORD start = 0, end = 0;
+  SendMessageW(window.Control(kestrin::ctl::kMemo1), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(end - start, W(commands).size());  // the selection stays
+}
+
+TEST_F(InProcess, SavedLogIsByteExactGbk) {
+  const std::string folder = TestFolder() + "saved-logs\\";
+  MakeDirs(folder);
+  window.AppendLog("=================================================");
+  window.AppendLog("编译组件...");
+  window.AppendLog("包:dxCoreD7.dpk  未编译.\nline two");
+  shell.answers = {folder + "build.txt", folder + "build", folder + "build.log"};
+  for (int i = 0; i < 3; ++i) app.OnCommand(kestrin::ctl::kMenuSaveLog);
+  const std::string expected =
+      "=================================================\r\n\xB1\xE0\xD2\xEB\xD7\xE9\xBC\xFE...\r\n"
+      "\xB0\xFC:dxCoreD7.dpk  \xCE\xB4\xB1\xE0\xD2\xEB.\r\nline two\r\n";
+  for (const char* name : {"build.txt", "build.log.txt"}) {
+    std::string bytes;
+    ASSERT_TRUE(ReadFileUtf8(folder + name, &bytes)) << name;
+    EXPECT_EQ(bytes, expected) << name;
+  }
+  EXPECT_FALSE(Exists(folder + "build.txt.txt"));
+}
+
+TEST_F(InProcess, GaugeAndRunningLook) {
+  using namespace kestrin::ctl;
+  window.SetGroupBox2Height(200);
+  RECT r;
+  GetWindowRect(window.Control(kGroupBox2), &r);
+  EXPECT_EQ(r.bottom - r.top, 200);
+  window.SetVisible(kGauge1, true);
+  window.SetGauge(7, 9);
+  ShowWindow(window.hwnd(), SW_SHOWNA);
+  UpdateWindow(window.hwnd());
+  EXPECT_TRUE(IsWindowVisible(window.Control(kGauge1)));
+  window.SetGroupBox2Height(233);
+  GetWindowRect(window.Control(kGroupBox2), &r);
+  EXPECT_EQ(r.bottom - r.top, 233);
+}
+
+}  // namespace
+}  // namespace kt
