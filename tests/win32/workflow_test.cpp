@@ -1,1 +1,195 @@
+// The typical run of the tool through the real window, with the stand-in
+// compiler, the real registry of the prefix and the real system folder.
+#include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "app/controls.h"
+#include "build/compile.h"
+#include "catalogue/catalogue.h"
+#include "platform/win32_platform.h"
+#include "tests/win32/scenario.h"
+
+namespace kt {
+namespace {
+using namespace kestrin::ctl;
+
+const std::string kLib = "C:\\kestrin-tests\\库 目录\\DevExpress VCL\\";
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return int(std::count_if(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string States(const Program& p) {
+  std::string s;
+  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1})
+    s += p.Enabled(id) ? '1' : '0';
+  return s;
+}
+
+// Runs one command and waits for its end; returns the log lines it added.
+std::vector<std::string> RunCommand(Program& p, int id, int timeout_ms = 120000) {
+  const std::size_t before = p.LogLines().size();
+  EXPECT_TRUE(p.Click(id)) << id;
+  EXPECT_TRUE(WaitUntil([&] { return p.LogLines().size() > before; }, 20000)) << id;
+  EXPECT_TRUE(p.WaitIdle(timeout_ms)) << id;
+  auto all = p.LogLines();
+  return std::vector<std::string>(all.begin() + std::min(before, all.size()), all.end());
+}
+
+void RemoveOurSystemFiles(const std::string& suffix) {
+  for (const auto& f : FilesIn(SystemFolder(), "*" + suffix + ".bpl")) DeleteFileW(W(SystemFolder() + "\\" + f).c_str());
+}
+
+TEST(Workflow, Delphi7FromCompileToUninstall) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  s.RegisterIde(4);
+  const std::string base = BaseKey(1);
+  RegSetSz(base + "\\Known Packages", "C:\\Other\\dclcxGridD7.bpl", "registered by hand");
+  const std::string out = s.Output("Delphi7");
+  const std::string sys = SystemFolder();
+  RemoveOurSystemFiles("D7");
+  WriteFileUtf8(sys + "\\kestrin-not-ours.dll", "keep");
+
+  Program p(s.Exe(), s.library);
+  ASSERT_TRUE(p.Started());
+  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(WaitUntil([&] { return States(p) == "110011"; }, 5000)) << States(p);
+  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
+
+  // Compile: every package through the stand-in compiler.
+  auto log = RunCommand(p, kBtnCompile, 900000);
+  EXPECT_EQ(log.front(), "=================================================");
+  EXPECT_EQ(log[1], "编译组件...");
+  EXPECT_EQ(log[2], "编译：dxThemeD7.dpk");
+  EXPECT_EQ(CountPrefix(log, "编译："), 171);
+  EXPECT_EQ(CountPrefix(log, "Kestrin stand-in package compiler"), 171);
+  for (const auto& l : log) EXPECT_EQ(l.find("fatal"), std::string::npos) << l;
+  EXPECT_EQ(log[log.size() - 2], " ");
+  EXPECT_EQ(FilesIn(out, "*.bpl").size(), 171u);
+  EXPECT_EQ(p.Caption(), "Kestrin");
+  EXPECT_EQ(States(p), "110011");
+  EXPECT_FALSE(p.Visible(kGauge1));
+
+  // Verify: all there.
+  log = RunCommand(p, kButton4);
+  EXPECT_EQ(log, (std::vector<std::string>{"=================================================", "验证组件...", " ",
+                                           "========================完成======================"}));
+  EXPECT_TRUE(p.Ticked().empty());
+  EXPECT_EQ(States(p), "111111");
+
+  // Two packages gone: exactly those are ticked and named.
+  ASSERT_TRUE(DeleteFileW(W(out + "\\dxCoreD7.bpl").c_str()));
+  ASSERT_TRUE(DeleteFileW(W(out + "\\dclcxGridD7.bpl").c_str()));
+  log = RunCommand(p, kButton4);
+  EXPECT_EQ(p.Ticked(), (std::vector<int>{2, 75}));
+  EXPECT_EQ(log.size(), 6u);
+  EXPECT_TRUE(Has(log, "包:dxCoreD7.dpk  未编译."));
+  EXPECT_TRUE(Has(log, "包:dclcxGridD7.dpk  未编译."));
+
+  // Copy: every runtime package that exists goes into the system folder.
+  log = RunCommand(p, kButton10);
+  EXPECT_EQ(log[1], "复制运行时包到System32目录");
+  EXPECT_EQ(CountPrefix(log, "复制 "), 64);
+  EXPECT_TRUE(Has(log, "复制 cxDataD7.bpl 到System32目录成功."));
+  EXPECT_FALSE(Exists(sys + "\\dxCoreD7.bpl"));
+  EXPECT_TRUE(Exists(sys + "\\cxGridD7.bpl"));
+  EXPECT_TRUE(Exists(sys + "\\dxPSCoreD7.bpl"));
+
+  // Install: search path and known packages, read back from the registry.
+  log = RunCommand(p, kButton8);
+  kestrin::Win32FileSystem fs;
+  const std::string out_short = fs.ShortPath(out);
+  std::string expected = "$(DELPHI)\\Lib;$(DELPHI)\\Bin;" + out_short;
+  for (auto folder : kestrin::kProductSourceFolders) expected += ";" + s.library + std::string(folder) + "\\Sources";
+  std::string search;
+  DWORD type = 0;
+  ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &search, &type));
+  EXPECT_EQ(search, expected);
+  EXPECT_EQ(type, DWORD(REG_SZ));
+  EXPECT_EQ(log[1], "安装到：Delphi7");
+  EXPECT_EQ(CountPrefix(log, "添加设计时包:"), 99);
+  std::string description;
+  ASSERT_TRUE(RegRead(base + "\\Known Packages", out + "\\dclcxLibraryVCLD7.bpl", &description));
+  EXPECT_EQ(description, "Express Cross Platform Library (VCL Edition) by Developer Express Inc.");
+  ASSERT_TRUE(RegRead(base + "\\Known Packages", out + "\\dcldxSpellCheckerD7.bpl", &description));
+  EXPECT_EQ(description, "ExpressSpellChecker by Developer Express Inc.");
+  EXPECT_FALSE(RegRead(base + "\\Known Packages", out + "\\dclcxGridD7.bpl", nullptr));
+  EXPECT_EQ(RegValueNames(base + "\\Known Packages").size(), 100u);  // 99 and the one by hand
+  log = RunCommand(p, kButton8);
+  ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &search));
+  EXPECT_EQ(search, expected);  // a second install adds nothing
+
+  // Uninstall with the package files; one copy is held open elsewhere.
+  RegSetSz(base + "\\Disabled Packages", out + "\\dcldxBarD7.bpl", "disabled");
+  ASSERT_TRUE(p.Click(kCheckBox1));
+  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kCheckBox1); }, 5000));
+  HANDLE held = CreateFileW(W(sys + "\\cxDataD7.bpl").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  WriteFileUtf8(out + "\\notes.txt", "not a package");
+  log = RunCommand(p, kButton9);
+  CloseHandle(held);
+  EXPECT_EQ(p.Text(kMemo1), "删除设计时包信息成功.\r\n");
+  EXPECT_EQ(RegValueNames(base + "\\Known Packages"), (std::vector<std::string>{"C:\\Other\\dclcxGridD7.bpl"}));
+  EXPECT_TRUE(RegValueNames(base + "\\Disabled Packages").empty());
+  EXPECT_TRUE(RegRead(base + "\\Library", "Search Path", &search));
+  EXPECT_TRUE(FilesIn(out, "*.bpl").empty());
+  EXPECT_TRUE(Exists(out + "\\notes.txt"));
+  EXPECT_TRUE(Has(log, "删除：" + sys + "\\cxDataD7.BPL 失败."));
+  // The next runtime package after the held one is still deleted.
+  auto fail = std::find(log.begin(), log.end(), "删除：" + sys + "\\cxDataD7.BPL 失败.");
+  ASSERT_NE(fail, log.end());
+  EXPECT_EQ(*(fail + 1), "删除：" + sys + "\\cxEditorsVCLD7.BPL 成功.");
+  EXPECT_EQ(FilesIn(sys, "*D7.bpl"), (std::vector<std::string>{"cxDataD7.bpl"}));
+  EXPECT_TRUE(Exists(sys + "\\kestrin-not-ours.dll"));
+  EXPECT_EQ(log.back(), "========================完成======================");
+  EXPECT_TRUE(p.Close(10000));
+  RemoveOurSystemFiles("D7");
+  DeleteFileW(W(sys + "\\kestrin-not-ours.dll").c_str());
+}
+
+TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", L"3000");
+  Program p(s.Exe(), s.library);
+  SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", nullptr);
+  ASSERT_TRUE(p.Started());
+  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kBtnCompile); }, 5000));
+  // Tick the first three packages by hand.
+  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
+  ASSERT_TRUE(p.Click(kBtnCompile));
+  ASSERT_TRUE(WaitUntil([&] { return p.Visible(kBtnStop); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p.LogLines(), "编译：") == 1; }, 10000));
+  ULONGLONG worst = 0;
+  for (int i = 0; i < 10; ++i) {
+    ULONGLONG t = GetTickCount64();
+    EXPECT_TRUE(p.Responsive(1000));
+    worst = std::max(worst, GetTickCount64() - t);
+    Sleep(50);
+  }
+  EXPECT_LT(worst, 500u);
+  EXPECT_FALSE(p.Enabled(kButton4));  // nothing else starts meanwhile
+  EXPECT_FALSE(p.Enabled(kDelphi7));
+  ASSERT_TRUE(p.Click(kBtnStop));
+  ASSERT_TRUE(WaitUntil([&] { return Has(p.LogLines(), "=====================编译中止====================="); }, 1500));
+  EXPECT_TRUE(p.Visible(kBtnCompile));
+  EXPECT_TRUE(p.WaitIdle(30000));
+  auto log = p.LogLines();
+  EXPECT_EQ(CountPrefix(log, "编译："), 1);
+  EXPECT_EQ(CountPrefix(log, "Kestrin stand-in package compiler"), 1);
+  EXPECT_EQ(log.back(), "========================完成======================");
+  EXPECT_TRUE(p.Close(10000));
+}
+
+}  // namespace
+}  // namespace kt

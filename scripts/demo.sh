@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds kestrin.exe and starts it under Wine in a demo environment of its
+# own: a generated sample library holding the program, and two registered
+# IDE releases (Delphi 7 and BDS 2006) whose bin folders hold the stand-in
+# compiler. The prefix is build-demo/prefix; the user's own Wine prefix
+# is never touched. With a working $DISPLAY the window opens there; without
+# one it runs on a virtual display and a screenshot is written.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+kestrin_install_deps
+cmake -S . -B build-demo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+      -DKESTRIN_TESTS=OFF >/dev/null
+cmake --build build-demo -j"$(nproc)" --target kestrin dcc32 mklib
+
+bin="$PWD/build-demo/bin"
+export KESTRIN_PREFIX="$PWD/build-demo/prefix"
+had_display="${DISPLAY:-}"
+source scripts/wine-env.sh
+trap kestrin_wine_down EXIT
+if [ -n "$had_display" ] && xdpyinfo >/dev/null 2>&1; then interactive=1; else interactive=0; unset DISPLAY; fi
+kestrin_start_display
+kestrin_prepare_prefix
+
+drive="$WINEPREFIX/drive_c"
+lib="$drive/Kestrin Demo/DevExpress VCL"
+if [ ! -f "$lib/kestrin.exe" ]; then
+  wine "$bin/mklib.exe" 'C:\Kestrin Demo\DevExpress VCL' --suffix D7 --suffix D10 --files 2000
+fi
+cp "$bin/kestrin.exe" "$lib/"
+for ide in "Delphi7/Bin/delphi32.exe" "BDS/4.0/Bin/bds.exe"; do
+  dir="$drive/Program Files/Borland/$(dirname "$ide")"
+  mkdir -p "$dir"
+  printf 'MZ' > "$drive/Program Files/Borland/$ide"
+  cp "$bin/dcc32.exe" "$dir/dcc32.exe"
+done
+reg="$WINEPREFIX/kestrin-demo.reg"
+iconv -f UTF-8 -t UTF-16LE scripts/demo-ide.reg | { printf '\xff\xfe'; cat; } > "$reg"
+wine reg import "$(winepath -w "$reg")" >/dev/null 2>&1
+
+cd "$lib"
+if [ "$interactive" = 1 ]; then
+  echo "Starting Kestrin on $DISPLAY (library: C:\\Kestrin Demo\\DevExpress VCL)"
+  wine kestrin.exe
+else
+  shot="$OLDPWD/build-demo/screenshot.png"
+  wine kestrin.exe &
+  sleep 6
+  import -window root "$shot"
+  echo "No display: Kestrin ran on a virtual display; screenshot written to $shot"
+  wineserver -k || true
+fi
