@@ -3,7 +3,7 @@
 //
 //   [Software\Borland\Delphi\7.0]
 //   "App"=sz:C:\Delphi7\bin\delphi32.exe
-//   "RootDir"=expand:C:\Delphi7\
+//   "RootDir"=expand:%ProgramFiles%\Borland\Delphi7
 //   "Count"=dword:7
 //
 // Key and value names compare without regard to letter case, as in Windows.
