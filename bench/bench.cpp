@@ -56,7 +56,7 @@ class TimingLauncher : public ProcessLauncher {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int files = 18700, compile_ms = 200;
+  int files = 19100, compile_ms = 200;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--files")) files = std::atoi(argv[i + 1]);
     if (!std::strcmp(argv[i], "--compile-ms")) compile_ms = std::atoi(argv[i + 1]);
