@@ -155,6 +155,54 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   DeleteFileW(W(sys + "\\kestrin-not-ours.dll").c_str());
 }
 
+TEST(Workflow, Bds2006FromCompileToUninstall) {
+  Scenario s(kLib, {"D10"});
+  s.RegisterIde(1);
+  s.RegisterIde(4);
+  const std::string base = BaseKey(4);
+  const std::string out = s.Output("Delphi10");
+  const std::string sys = SystemFolder();
+  RemoveOurSystemFiles("D10");
+  Program p(s.Exe(), s.library);
+  ASSERT_TRUE(p.Started());
+  ASSERT_TRUE(p.Click(kBDS2006));
+  ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131 && States(p) == "110011"; }, 5000));
+  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 131; }, 5000));
+  auto log = RunCommand(p, kBtnCompile, 900000);
+  EXPECT_EQ(CountPrefix(log, "编译："), 131);
+  EXPECT_EQ(log[2], "编译：dxThemeD10.dpk");
+  for (const auto& l : log) EXPECT_EQ(l.find("fatal"), std::string::npos) << l;
+  EXPECT_EQ(FilesIn(out, "*.bpl").size(), 131u);
+  log = RunCommand(p, kButton4);
+  EXPECT_EQ(log.size(), 4u);
+  EXPECT_TRUE(p.Ticked().empty());
+  log = RunCommand(p, kButton10);
+  EXPECT_EQ(CountPrefix(log, "复制 "), 49);
+  EXPECT_TRUE(Exists(sys + "\\cxLibraryD10.bpl"));
+  log = RunCommand(p, kButton8);
+  EXPECT_EQ(log[1], "安装到：BDS 2006");
+  EXPECT_EQ(CountPrefix(log, "添加设计时包:"), 80);
+  std::string d;
+  ASSERT_TRUE(RegRead(base + "\\Known Packages", out + "\\dcldxSkinscxScheduler3PainterD10.bpl", &d));
+  EXPECT_EQ(d, "ExpressSkins Library Uses Clause Auto Fill Helper for Scheduler Painter by Developer Express Inc.");
+  ASSERT_TRUE(RegRead(base + "\\Known Packages", out + "\\dclcxLibraryD10.bpl", &d));
+  EXPECT_EQ(d, "Express Cross Platform Library (VCL Edition) by Developer Express Inc.");
+  // Uninstall without the check box: registry only.
+  log = RunCommand(p, kButton9);
+  EXPECT_TRUE(RegValueNames(base + "\\Known Packages").empty());
+  EXPECT_EQ(FilesIn(out, "*.bpl").size(), 131u);
+  EXPECT_EQ(log[3], "从注册表中删除设计时包信息...");
+  // And with it: every package file of both folders.
+  ASSERT_TRUE(p.Click(kCheckBox1));
+  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kCheckBox1); }, 5000));
+  log = RunCommand(p, kButton9);
+  EXPECT_TRUE(FilesIn(out, "*.bpl").empty());
+  EXPECT_TRUE(FilesIn(sys, "*D10.bpl").empty());
+  EXPECT_EQ(CountPrefix(log, "删除："), 131 + 49);
+  EXPECT_TRUE(p.Close(10000));
+}
+
 TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
   Scenario s(kLib, {"D7"});
   s.RegisterIde(1);

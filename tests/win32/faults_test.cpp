@@ -1,0 +1,257 @@
+// Faults and bad input through the real window: each case ends with the
+// window alive, a clear line in the log or a message box, and nothing that
+// the tool did not write changed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/controls.h"
+#include "tests/win32/scenario.h"
+
+namespace kt {
+namespace {
+using namespace kestrin::ctl;
+
+const std::string kLib = "C:\\kestrin-tests\\故障 测试\\DevExpress VCL\\";
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return int(std::count_if(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+// Sets an environment switch of the stand-in compiler for one program run.
+struct Env {
+  Env(const wchar_t* name, const wchar_t* value) : name_(name) { SetEnvironmentVariableW(name, value); }
+  ~Env() { SetEnvironmentVariableW(name_, nullptr); }
+  const wchar_t* name_;
+};
+
+struct Faults : ::testing::Test {
+  std::unique_ptr<Scenario> s;
+  std::unique_ptr<Program> p;
+  void Start(int ide = 1, const std::string& lib = kLib) {
+    s = std::make_unique<Scenario>(lib, std::vector<std::string>{"D7"});
+    s->RegisterIde(ide);
+  }
+  void Launch() {
+    p = std::make_unique<Program>(s->Exe(), s->library);
+    ASSERT_TRUE(p->Started());
+    ASSERT_TRUE(p->Click(kDelphi7));
+    ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kBtnCompile); }, 5000));
+  }
+  void Tick(int count) {
+    ASSERT_TRUE(p->Click(kBtnSelect));
+    ASSERT_TRUE(WaitUntil([&] { return p->Ticked().size() == 171; }, 5000));
+    if (count < 171) {
+      // Keep only the first `count` ticks by a verification over an output
+      // folder that holds everything else.
+      MakeDirs(s->Output("Delphi7"));
+      for (int i = count; i < 171; ++i) WriteFileUtf8(s->Output("Delphi7") + "\\" + p->ListText(i) + "D7.bpl", "MZ");
+      ASSERT_TRUE(p->Click(kButton4));
+      ASSERT_TRUE(p->WaitIdle(60000));
+      ASSERT_EQ(p->Ticked().size(), std::size_t(count));
+    }
+  }
+  std::vector<std::string> Compile(int timeout_ms = 120000) {
+    const std::size_t before = p->LogLines().size();
+    EXPECT_TRUE(p->Click(kBtnCompile));
+    EXPECT_TRUE(WaitUntil([&] { return p->LogLines().size() > before; }, 10000));
+    EXPECT_TRUE(p->WaitIdle(timeout_ms));
+    auto all = p->LogLines();
+    return std::vector<std::string>(all.begin() + std::min(before, all.size()), all.end());
+  }
+  void TearDown() override {
+    if (p && p->Main() && !p->WaitExit(0)) EXPECT_TRUE(p->Responsive(2000)) << "the window must stay alive";
+    if (p) p->Close(10000);
+  }
+};
+
+TEST_F(Faults, CompilerMissing) {
+  Start();
+  DeleteFileW(W(s->ide_root + "Delphi7\\bin\\dcc32.exe").c_str());
+  Launch();
+  Tick(3);
+  auto log = Compile();
+  EXPECT_EQ(CountPrefix(log, "编译："), 3);
+  EXPECT_EQ(CountPrefix(log, "没有输出!"), 3);
+  EXPECT_EQ(log.back(), "========================完成======================");
+}
+
+TEST_F(Faults, CompilerCrashingPrintingJunkAndTenMegabytes) {
+  Start();
+  Env crash(L"KESTRIN_DCC_CRASH", L"dxGDIPlusD7");
+  Env junk(L"KESTRIN_DCC_JUNK", L"dxThemeD7");
+  Env big(L"KESTRIN_DCC_OUTPUT_BYTES", L"10000000");
+  Launch();
+  Tick(3);
+  auto log = Compile(300000);
+  EXPECT_EQ(CountPrefix(log, "编译："), 3);
+  EXPECT_TRUE(Contains(log, "zero bytes follow:  ab "));
+  EXPECT_TRUE(Contains(log, "invalid GBK"));
+  EXPECT_GT(p->Text(kMemoLog).size(), 10000000u);  // the 10 MB of messages, all kept
+  EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxGDIPlusD7.bpl"));
+  // Verification names the crashed package.
+  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(Contains(p->LogLines(), "包:dxGDIPlusD7.dpk  未编译."));
+}
+
+TEST_F(Faults, HangingCompilerThenStopThenClose) {
+  Start();
+  Env hang(L"KESTRIN_DCC_HANG", L"*");
+  Launch();
+  Tick(2);
+  ASSERT_TRUE(p->Click(kBtnCompile));
+  ASSERT_TRUE(WaitUntil([&] { return p->Visible(kBtnStop); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p->LogLines(), "编译：") == 1; }, 10000));
+  EXPECT_TRUE(p->Responsive(1000));
+  ASSERT_TRUE(p->Click(kBtnStop));
+  ASSERT_TRUE(WaitUntil([&] { return Contains(p->LogLines(), "编译中止"); }, 3000));
+  // The window closes although the compiler never ends: it is ended for us.
+  PostMessageW(p->Main(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(p->WaitExit(15000));
+}
+
+TEST_F(Faults, ExitDuringACompileEndsTheRunThenTheProgram) {
+  Start();
+  Env slow(L"KESTRIN_DCC_SLEEP_MS", L"1500");
+  Launch();
+  Tick(4);
+  ASSERT_TRUE(p->Click(kBtnCompile));
+  ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p->LogLines(), "编译：") == 1; }, 10000));
+  ASSERT_TRUE(p->Click(kBtnExit));
+  EXPECT_TRUE(p->WaitExit(15000));
+  // The package in progress was finished.
+  EXPECT_TRUE(Exists(s->Output("Delphi7") + "\\dxThemeD7.bpl"));
+  EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxCoreD7.bpl"));
+}
+
+TEST_F(Faults, MissingProjectAndUncreatableOutputFolder) {
+  Start();
+  DeleteFileW(W(s->library + "ExpressGDI+ Library\\Sources\\dxGDIPlusD7.dpk").c_str());
+  Launch();
+  Tick(2);
+  auto log = Compile();
+  EXPECT_TRUE(Contains(log, "cannot open package project"));
+  EXPECT_TRUE(Contains(log, "dxGDIPlusD7.dpk"));
+  // "Library" is a file: no output folder can be made.
+  p->Close(10000);
+  RemoveTree(s->library + "Library");
+  WriteFileUtf8(s->library + "Library", "a file in the way");
+  Launch();
+  ASSERT_TRUE(p->Click(kBtnSelect));
+  ASSERT_TRUE(WaitUntil([&] { return p->Ticked().size() == 171; }, 5000));
+  ASSERT_TRUE(p->Click(kBtnUnSelect));
+  ASSERT_TRUE(WaitUntil([&] { return p->Ticked().empty(); }, 5000));
+  log = Compile();
+  EXPECT_EQ(CountPrefix(log, "编译："), 0);
+  std::string in_the_way;
+  ReadFileUtf8(s->library + "Library", &in_the_way);
+  EXPECT_EQ(in_the_way, "a file in the way");
+  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_EQ(p->Ticked().size(), 171u);
+}
+
+TEST_F(Faults, RegistryKeysMissingOrOfTheWrongType) {
+  Start();
+  const std::string base = BaseKey(1);
+  RegDeleteTreeUtf8(base + "\\Library");
+  Launch();
+  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  ASSERT_TRUE(p->Click(kButton8));
+  HWND box = p->WaitDialog("Kestrin", 10000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(p->DialogText(box), "Failed to set data for 'Search Path'");
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+  HKEY probe;
+  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, W(base + "\\Library").c_str(), 0, KEY_READ, &probe), ERROR_SUCCESS);
+
+  RegSetDword(base + "\\Library", "Search Path", 7);
+  ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kButton8); }, 5000));
+  ASSERT_TRUE(p->Click(kButton8));
+  box = p->WaitDialog("Kestrin", 10000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(p->DialogText(box), "Invalid data type for 'Search Path'");
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+  DWORD type = 0;
+  ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", nullptr, &type));
+  EXPECT_EQ(type, DWORD(REG_DWORD));  // untouched
+}
+
+TEST_F(Faults, SearchPathAlreadyHoldingOurFoldersInAnotherCase) {
+  Start();
+  const std::string base = BaseKey(1);
+  std::string mine = "$(DELPHI)\\Lib";
+  const char* products[] = {"ExpressBars 6", "ExpressCommon Library", "ExpressCore Library"};
+  for (const char* prod : products) {
+    std::string f = s->library + prod + "\\SOURCES\\";
+    std::transform(f.begin(), f.end(), f.begin(), [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; });
+    mine += ";" + f;
+  }
+  RegSetSz(base + "\\Library", "Search Path", mine);
+  Launch();
+  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  std::string after;
+  ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &after));
+  EXPECT_EQ(after.rfind(mine + ";", 0), 0u);  // the user's entries first, unchanged
+  EXPECT_EQ(after.find(s->library + "ExpressBars 6\\Sources"), std::string::npos);
+  EXPECT_NE(after.find(s->library + "ExpressDBTree Suite\\Sources"), std::string::npos);
+}
+
+TEST_F(Faults, ReadOnlyHiddenAndHeldPackageFiles) {
+  Start();
+  Launch();
+  const std::string out = s->Output("Delphi7");
+  MakeDirs(out);
+  WriteFileUtf8(out + "\\dxThemeD7.bpl", std::string(500, 'a'));
+  WriteFileUtf8(out + "\\dxGDIPlusD7.bpl", "b");
+  WriteFileUtf8(out + "\\dxCoreD7.bpl", "c");
+  WriteFileUtf8(out + "\\cxLibraryVCLD7.bpl", "d");
+  SetFileAttributesW(W(out + "\\dxThemeD7.bpl").c_str(), FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW(W(out + "\\dxGDIPlusD7.bpl").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  HANDLE held = CreateFileW(W(out + "\\dxCoreD7.bpl").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(p->Click(kCheckBox1));
+  ASSERT_TRUE(WaitUntil([&] { return p->Checked(kCheckBox1); }, 5000));
+  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  CloseHandle(held);
+  auto log = p->LogLines();
+  EXPECT_TRUE(Contains(log, "删除：" + out + "\\dxThemeD7.BPL 成功."));
+  EXPECT_TRUE(Contains(log, "删除：" + out + "\\dxGDIPlusD7.BPL 成功."));
+  EXPECT_TRUE(Contains(log, "删除：" + out + "\\dxCoreD7.BPL 失败."));
+  EXPECT_TRUE(Contains(log, "删除：" + out + "\\cxLibraryVCLD7.BPL 成功."));
+  EXPECT_FALSE(Contains(log, "dclcxLibraryVCLD7.BPL"));  // missing files are skipped silently
+  std::string kept;
+  ASSERT_TRUE(ReadFileUtf8(out + "\\dxCoreD7.bpl", &kept));
+  EXPECT_EQ(kept, "c");
+  EXPECT_EQ(FilesIn(out, "*.bpl"), (std::vector<std::string>{"dxCoreD7.bpl"}));
+}
+
+TEST_F(Faults, LibraryPathNearTheLimit) {
+  std::string deep = "C:\\kestrin-tests\\long 路径";
+  while (deep.size() < 170) deep += "\\folder with blanks";
+  Start(1, deep + "\\DevExpress VCL\\");
+  Launch();
+  Tick(3);
+  auto log = Compile();
+  EXPECT_EQ(CountPrefix(log, "编译："), 3);
+  EXPECT_FALSE(Contains(log, "fatal"));
+  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(p->Ticked().empty());
+}
+
+}  // namespace
+}  // namespace kt
