@@ -16,14 +16,8 @@ struct Deploy : ::testing::Test {
   TempDir dir;
   TestApp t;
   void SetUp() override {
-    dir.Write("lib/XP Theme Manager/x", "");
     dir.Write("sys/keep.dll", "not ours");
-    t.fs.SetSystemFolder(dir.Root() + "sys");
-    t.RegisterIde(1, dir.Root() + "ide", dir);
-    t.shell.folderAnswers.push_back(std::nullopt);
-    FormShow(t.app);
-    t.app.SetPathText(dir.Root() + "lib\\");
-    t.Choose(1);
+    t.StartWithRelease(dir, 1);
     t.app.Apply(StateEvent::VerifyEnded);
   }
 };

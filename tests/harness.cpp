@@ -117,6 +117,17 @@ void TestApp::SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::s
   shell.folderAnswers.clear();
 }
 
+void TestApp::StartWithRelease(const TempDir& dir, int ide_index) {
+  dir.Write("lib/XP Theme Manager/x", "");
+  std::filesystem::create_directories(dir.Path() / "sys");
+  fs.SetSystemFolder(dir.Root() + "sys");
+  RegisterIde(ide_index, dir.Root() + "ide", dir);
+  shell.folderAnswers.push_back(std::nullopt);
+  FormShow(app);
+  app.SetPathText(dir.Root() + "lib\\");
+  Choose(ide_index);
+}
+
 std::string ToolsDir() {
   const char* d = std::getenv("KESTRIN_TOOLS_DIR");
   return d ? d : KESTRIN_TOOLS_DIR;

@@ -137,6 +137,10 @@ struct TestApp {
   // the stand-in compiler in dir/ide/bin, chosen, and the library folder set.
   void SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::string> suffixes);
   std::vector<std::string> LogLines() { return view.Lines(); }
+  // dir/lib as the library folder (marker only), release `ide_index`
+  // registered, the program started and the release chosen; the system
+  // folder is dir/sys.
+  void StartWithRelease(const TempDir& dir, int ide_index);
 };
 
 // The folder holding the stand-in compiler and the helper programs.

@@ -25,13 +25,8 @@ struct Install : ::testing::Test {
   TestApp t;
   std::string base;
   void Prepare(int ide) {
-    dir.Write("lib/XP Theme Manager/x", "");
-    t.RegisterIde(ide, dir.Root() + "ide", dir);
+    t.StartWithRelease(dir, ide);
     base = std::string(kIdeProfiles[ide].baseKey);
-    t.shell.folderAnswers.push_back(std::nullopt);
-    FormShow(t.app);
-    t.app.SetPathText(dir.Root() + "lib\\");
-    t.Choose(ide);
     t.app.Apply(StateEvent::VerifyEnded);
   }
   std::string Value(const std::string& key, const std::string& name) {

@@ -71,15 +71,9 @@ struct Uninstall : ::testing::Test {
   TestApp t;
   std::string base;
   void Prepare(int ide) {
-    dir.Write("lib/XP Theme Manager/x", "");
     dir.Write("sys/keep.dll", "x");
-    t.fs.SetSystemFolder(dir.Root() + "sys");
-    t.RegisterIde(ide, dir.Root() + "ide", dir);
+    t.StartWithRelease(dir, ide);
     base = std::string(kIdeProfiles[ide].baseKey);
-    t.shell.folderAnswers.push_back(std::nullopt);
-    FormShow(t.app);
-    t.app.SetPathText(dir.Root() + "lib\\");
-    t.Choose(ide);
   }
   std::string Out() { return dir.Root() + "lib\\Library\\" + t.app.ctx.IdeLongSuffix; }
   bool Has(const std::string& key, const std::string& name) {

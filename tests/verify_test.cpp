@@ -12,12 +12,7 @@ struct Verify : ::testing::Test {
   TempDir dir;
   TestApp t;
   void SetUp() override {
-    dir.Write("lib/XP Theme Manager/x", "");
-    t.RegisterIde(1, dir.Root() + "ide", dir);
-    t.shell.folderAnswers.push_back(std::nullopt);
-    FormShow(t.app);
-    t.app.SetPathText(dir.Root() + "lib\\");
-    t.Choose(1);
+    t.StartWithRelease(dir, 1);
   }
   void Bpl(const std::string& name) { dir.Write("lib/Library/Delphi7/" + name, "MZ"); }
   void AllBut(std::initializer_list<int> missing) {

@@ -287,6 +287,18 @@ bool Program::Close(int timeout_ms) {
   return WaitExit(timeout_ms);
 }
 
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return int(std::count_if(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 // Registry -------------------------------------------------------------------
 
 void RegDeleteTreeUtf8(const std::string& key) { RegDeleteTreeW(HKEY_CURRENT_USER, W(key).c_str()); }

@@ -64,6 +64,11 @@ class Program {
   HWND main_ = nullptr;
 };
 
+// Log lines: how many start with `prefix`; whether one holds `part`.
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
+bool Contains(const std::vector<std::string>& lines, const std::string& part);
+bool Has(const std::vector<std::string>& lines, const std::string& line);
+
 // Registry set-up and checks (HKEY_CURRENT_USER).
 void RegDeleteTreeUtf8(const std::string& key);
 void RegSetSz(const std::string& key, const std::string& name, const std::string& value);

@@ -14,14 +14,6 @@ using namespace kestrin::ctl;
 
 const std::string kLib = "C:\\kestrin-tests\\故障 测试\\DevExpress VCL\\";
 
-int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-  return int(std::count_if(lines.begin(), lines.end(),
-                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-}
-bool Contains(const std::vector<std::string>& lines, const std::string& part) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
 
 // Sets an environment switch of the stand-in compiler for one program run.
 struct Env {

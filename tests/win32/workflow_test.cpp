@@ -16,14 +16,7 @@ using namespace kestrin::ctl;
 
 const std::string kLib = "C:\\kestrin-tests\\库 目录\\DevExpress VCL\\";
 
-int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-  return int(std::count_if(lines.begin(), lines.end(),
-                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-}
 
-bool Has(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 std::string States(const Program& p) {
   std::string s;
