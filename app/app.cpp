@@ -34,7 +34,6 @@ void App::RefreshControls() {
   // release or folder is live; stop, the pane buttons and exit stay live.
   const bool idle = !busy;
   for (int i = 0; i < ctl::kIdeCount; ++i) view.SetEnabled(ctl::kFirstIde + i, ideAvailable[i] && idle);
-  view.SetEnabled(ctl::kSelectDevDir, idle);
   view.SetEnabled(ctl::kBtnSelect, idle);
   view.SetEnabled(ctl::kBtnUnSelect, idle);
   view.SetEnabled(ctl::kBtnCompile, states.compile && idle);
@@ -43,6 +42,8 @@ void App::RefreshControls() {
   view.SetEnabled(ctl::kButton8, states.install && idle);
   view.SetEnabled(ctl::kButton9, states.uninstall && idle);
   view.SetEnabled(ctl::kCheckBox1, states.deleteBpl && idle);
+  // Last, so that a live folder button means every state above is in place.
+  view.SetEnabled(ctl::kSelectDevDir, idle);
 }
 
 void App::SetPathText(std::string_view text) {

@@ -142,6 +142,14 @@ bool Program::Checked(int id) const {
   return r == BST_CHECKED;
 }
 
+std::string Program::States() const {
+  using namespace kestrin::ctl;
+  std::string s;
+  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1})
+    s += Enabled(id) ? '1' : '0';
+  return s;
+}
+
 RECT Program::Place(int id) const {
   RECT r;
   GetWindowRect(Ctl(id), &r);

@@ -37,6 +37,9 @@ class Program {
   bool Enabled(int id) const { return IsWindowEnabled(Ctl(id)) != FALSE; }
   bool Visible(int id) const { return IsWindowVisible(Ctl(id)) != FALSE; }
   bool Checked(int id) const;
+  // Enabled states of compile, verify, copy, install, uninstall and the
+  // delete-BPL check box, as "1"/"0" characters.
+  std::string States() const;
   RECT Place(int id) const;  // in the window's client coordinates, at 96 DPI
   // Posts a click; refuses (returns false) when the control is disabled.
   bool Click(int id) const;

@@ -33,7 +33,7 @@ struct Faults : ::testing::Test {
     p = std::make_unique<Program>(s->Exe(), s->library);
     ASSERT_TRUE(p->Started());
     ASSERT_TRUE(p->Click(kDelphi7));
-    ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kBtnCompile); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return p->States() == "110011"; }, 5000));
   }
   void Tick(int count) {
     ASSERT_TRUE(p->Click(kBtnSelect));
@@ -156,6 +156,7 @@ TEST_F(Faults, RegistryKeysMissingOrOfTheWrongType) {
   Launch();
   ASSERT_TRUE(p->Click(kButton4));
   ASSERT_TRUE(p->WaitIdle(60000));
+  ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
   ASSERT_TRUE(p->Click(kButton8));
   HWND box = p->WaitDialog("Kestrin", 10000);
   ASSERT_NE(box, nullptr);
@@ -192,6 +193,7 @@ TEST_F(Faults, SearchPathAlreadyHoldingOurFoldersInAnotherCase) {
   Launch();
   ASSERT_TRUE(p->Click(kButton4));
   ASSERT_TRUE(p->WaitIdle(60000));
+  ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
   ASSERT_TRUE(p->Click(kButton8));
   ASSERT_TRUE(p->WaitIdle(60000));
   std::string after;
@@ -229,6 +231,37 @@ TEST_F(Faults, ReadOnlyHiddenAndHeldPackageFiles) {
   ASSERT_TRUE(ReadFileUtf8(out + "\\dxCoreD7.bpl", &kept));
   EXPECT_EQ(kept, "c");
   EXPECT_EQ(FilesIn(out, "*.bpl"), (std::vector<std::string>{"dxCoreD7.bpl"}));
+}
+
+// Wine run as root writes over read-only files, so a destination that cannot
+// be written is one held open by another program without sharing.
+TEST_F(Faults, SystemFolderFileThatCannotBeWritten) {
+  Start();
+  Launch();
+  const std::string out = s->Output("Delphi7"), sys = SystemFolder();
+  MakeDirs(out);
+  for (const char* n : {"cxADOAdaptersD7.bpl", "cxBarEditItemD7.bpl", "cxBDEAdaptersD7.bpl"})
+    WriteFileUtf8(out + "\\" + n, "new");
+  WriteFileUtf8(sys + "\\cxBarEditItemD7.bpl", "old, in use");
+  HANDLE held = CreateFileW(W(sys + "\\cxBarEditItemD7.bpl").c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
+  ASSERT_TRUE(p->Click(kButton10));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  CloseHandle(held);
+  auto log = p->LogLines();
+  EXPECT_TRUE(Has(log, "复制 cxADOAdaptersD7.bpl 到System32目录成功."));
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+    return l.rfind("复制 cxBarEditItemD7.bpl 到System32目录失败: ", 0) == 0 && l.size() > 50;
+  }));
+  EXPECT_TRUE(Has(log, "复制 cxBDEAdaptersD7.bpl 到System32目录成功."));
+  std::string kept;
+  ReadFileUtf8(sys + "\\cxBarEditItemD7.bpl", &kept);
+  EXPECT_EQ(kept, "old, in use");
+  for (const auto& f : FilesIn(sys, "*D7.bpl")) DeleteFileW(W(sys + "\\" + f).c_str());
 }
 
 TEST_F(Faults, LibraryPathNearTheLimit) {

@@ -121,7 +121,7 @@ TEST(Window, SelectionAndTheChoiceOfARelease) {
   EXPECT_TRUE(p.Ticked().empty());
 
   ASSERT_TRUE(p.Click(kDelphi7));
-  ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kBtnCompile); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
   EXPECT_TRUE(p.Checked(kDelphi7));
   EXPECT_EQ(p.ListCount(), 171);
   EXPECT_TRUE(p.Enabled(kButton4));

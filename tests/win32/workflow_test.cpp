@@ -18,12 +18,6 @@ const std::string kLib = "C:\\kestrin-tests\\库 目录\\DevExpress VCL\\";
 
 
 
-std::string States(const Program& p) {
-  std::string s;
-  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1})
-    s += p.Enabled(id) ? '1' : '0';
-  return s;
-}
 
 // Runs one command and waits for its end; returns the log lines it added.
 std::vector<std::string> RunCommand(Program& p, int id, int timeout_ms = 120000) {
@@ -53,7 +47,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
   ASSERT_TRUE(p.Click(kDelphi7));
-  ASSERT_TRUE(WaitUntil([&] { return States(p) == "110011"; }, 5000)) << States(p);
+  ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000)) << p.States();
   ASSERT_TRUE(p.Click(kBtnSelect));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
 
@@ -68,7 +62,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_EQ(log[log.size() - 2], " ");
   EXPECT_EQ(FilesIn(out, "*.bpl").size(), 171u);
   EXPECT_EQ(p.Caption(), "Kestrin");
-  EXPECT_EQ(States(p), "110011");
+  EXPECT_EQ(p.States(), "110011");
   EXPECT_FALSE(p.Visible(kGauge1));
 
   // Verify: all there.
@@ -76,7 +70,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_EQ(log, (std::vector<std::string>{"=================================================", "验证组件...", " ",
                                            "========================完成======================"}));
   EXPECT_TRUE(p.Ticked().empty());
-  EXPECT_EQ(States(p), "111111");
+  EXPECT_EQ(p.States(), "111111");
 
   // Two packages gone: exactly those are ticked and named.
   ASSERT_TRUE(DeleteFileW(W(out + "\\dxCoreD7.bpl").c_str()));
@@ -159,7 +153,7 @@ TEST(Workflow, Bds2006FromCompileToUninstall) {
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
   ASSERT_TRUE(p.Click(kBDS2006));
-  ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131 && States(p) == "110011"; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131 && p.States() == "110011"; }, 5000));
   ASSERT_TRUE(p.Click(kBtnSelect));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 131; }, 5000));
   auto log = RunCommand(p, kBtnCompile, 900000);
