@@ -366,9 +366,23 @@ void MainWindow::AppendLog(std::string_view text) {
 }
 
 void MainWindow::FlushLog() {
-  if (pending_log_.empty() || !IsWindow(hwnd_)) return;
-  AppendToEdit(Control(ctl::kMemoLog), pending_log_);
-  pending_log_.clear();
+  if (flushing_) return;
+  flushing_ = true;
+  // The text control takes a while for a large piece (it breaks the lines as
+  // it goes), so a compiler's long output goes in slices, and the window
+  // answers its messages between them.
+  constexpr std::size_t kSlice = 32768;
+  while (!pending_log_.empty() && IsWindow(hwnd_)) {
+    std::size_t n = pending_log_.size();
+    if (n > kSlice) {
+      n = pending_log_.find(L"\r\n", kSlice);
+      n = n == std::wstring::npos ? pending_log_.size() : n + 2;
+    }
+    AppendToEdit(Control(ctl::kMemoLog), pending_log_.substr(0, n));
+    pending_log_.erase(0, n);
+    if (!pending_log_.empty()) DispatchPending();
+  }
+  flushing_ = false;
 }
 
 void MainWindow::ClearLog() {
@@ -483,6 +497,11 @@ void MainWindow::SetTicked(int index, bool ticked) {
 
 void MainWindow::PumpMessages() {
   FlushLog();
+  DispatchPending();
+  FlushLog();
+}
+
+void MainWindow::DispatchPending() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -496,7 +515,6 @@ void MainWindow::PumpMessages() {
       DispatchMessageW(&msg);
     }
   }
-  FlushLog();
 }
 
 void MainWindow::ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) {

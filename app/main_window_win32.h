@@ -61,6 +61,7 @@ class MainWindow : public View {
   void ShowPage(int page);
   void DrawGauge(const DRAWITEMSTRUCT& d);
   void Dispatch(int id);
+  void DispatchPending();  // handles the messages waiting now
   int S(int v) const { return MulDiv(v, dpi_, 96); }
   static void AppendToEdit(HWND edit, const std::wstring& text);
 
@@ -71,7 +72,7 @@ class MainWindow : public View {
   std::wstring pending_log_;
   int dpi_ = 96;
   int gauge_pos_ = 0, gauge_max_ = 0;
-  bool link_red_ = false, quit_seen_ = false;
+  bool link_red_ = false, quit_seen_ = false, flushing_ = false;
 };
 
 }  // namespace kestrin

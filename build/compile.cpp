@@ -57,8 +57,10 @@ void BtnCompileClick(App& app) {
   c.DcuOutputDir = app.fs.ShortPath(out);
 
   c.SourceSearchPath = c.BplOutputDir + ";" + c.DcpOutputDir + ";" + c.DcuOutputDir;
-  for (std::string_view folder : kProductSourceFolders)
+  for (std::string_view folder : kProductSourceFolders) {
     c.SourceSearchPath += ";" + app.fs.ShortPath(c.LibraryRoot + std::string(folder) + "\\Sources");
+    v.PumpMessages();  // short names can be slow to come by; the window keeps answering
+  }
 
   c.CompilerCommandPrefix = app.fs.ShortPath(c.IdeBinDir) + "\\" + "dcc32.exe -LE" +
                             c.BplOutputDir + " -U" + c.SourceSearchPath + " -R" +
