@@ -119,6 +119,7 @@ TEST_F(Faults, ExitDuringACompileEndsTheRunThenTheProgram) {
   EXPECT_TRUE(p->WaitExit(15000));
   // The package in progress was finished.
   EXPECT_TRUE(Exists(s->Output("Delphi7") + "\\dxThemeD7.bpl"));
+  EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxGDIPlusD7.bpl"));  // the next was not started
   EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxCoreD7.bpl"));
 }
 
