@@ -2,6 +2,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <commdlg.h>
 
 #include <vector>
 
@@ -70,40 +71,27 @@ std::optional<std::string> Win32Shell::PickFolder(std::string_view title) {
 
 std::optional<std::string> Win32Shell::PickSaveFile(std::string_view filter,
                                                     std::string_view initial_folder) {
-  // "name|pattern|name|pattern" into the dialog's file types.
-  std::vector<std::wstring> parts;
-  std::wstring f = Widen(filter), cur;
-  for (wchar_t c : f) {
-    if (c == L'|') {
-      parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  parts.push_back(cur);
-  std::vector<COMDLG_FILTERSPEC> specs;
-  for (std::size_t i = 0; i + 1 < parts.size(); i += 2)
-    specs.push_back({parts[i].c_str(), parts[i + 1].c_str()});
-
-  Com<IFileSaveDialog> dialog;
-  if (FAILED(CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IFileSaveDialog, reinterpret_cast<void**>(&dialog))))
-    return std::nullopt;
-  FILEOPENDIALOGOPTIONS options = 0;
-  dialog->GetOptions(&options);
-  dialog->SetOptions((options | FOS_FORCEFILESYSTEM) & ~FOS_OVERWRITEPROMPT);
-  if (!specs.empty()) {
-    dialog->SetFileTypes(static_cast<UINT>(specs.size()), specs.data());
-    dialog->SetFileTypeIndex(1);
-  }
-  Com<IShellItem> folder;
-  if (!initial_folder.empty() &&
-      SUCCEEDED(SHCreateItemFromParsingName(Widen(initial_folder).c_str(), nullptr, IID_IShellItem,
-                                            reinterpret_cast<void**>(&folder))))
-    dialog->SetFolder(folder.p);
-  if (FAILED(dialog->Show(owner_))) return std::nullopt;
-  return ResultPath(dialog.p);
+  // The classic dialog: without a default extension it returns the name as
+  // typed on every system (the item dialog of Wine adds the filter's
+  // extension whenever the letter case differs).
+  std::wstring f = Widen(filter);
+  for (wchar_t& c : f)
+    if (c == L'|') c = L'\0';
+  f.push_back(L'\0');
+  f.push_back(L'\0');
+  std::wstring folder = Widen(initial_folder);
+  std::vector<wchar_t> name(32768, L'\0');
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner_;
+  ofn.lpstrFilter = f.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = name.data();
+  ofn.nMaxFile = static_cast<DWORD>(name.size());
+  ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameW(&ofn)) return std::nullopt;
+  return Narrow(name.data());
 }
 
 void Win32Shell::OpenUrl(std::string_view url) {

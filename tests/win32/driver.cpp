@@ -46,6 +46,7 @@ struct FindData {
   DWORD pid;
   std::wstring caption_prefix;
   HWND found;
+  bool any_dialog = false;
 };
 BOOL CALLBACK FindTop(HWND h, LPARAM l) {
   auto* d = reinterpret_cast<FindData*>(l);
@@ -54,7 +55,11 @@ BOOL CALLBACK FindTop(HWND h, LPARAM l) {
   if (pid != d->pid || !IsWindowVisible(h)) return TRUE;
   wchar_t cls[64];
   GetClassNameW(h, cls, 64);
-  if (wcscmp(cls, L"KestrinMainWindow") == 0 && d->caption_prefix.empty()) {
+  if (wcscmp(cls, L"KestrinMainWindow") == 0 && d->caption_prefix.empty() && !d->any_dialog) {
+    d->found = h;
+    return FALSE;
+  }
+  if (d->any_dialog && wcscmp(cls, L"#32770") == 0) {
     d->found = h;
     return FALSE;
   }
@@ -260,7 +265,7 @@ HWND Program::WaitDialog(const std::string& title, int timeout_ms) const {
   HWND found = nullptr;
   WaitUntil(
       [&] {
-        FindData d{Pid(), W(title), nullptr};
+        FindData d{Pid(), W(title), nullptr, title.empty()};
         EnumWindows(FindTop, reinterpret_cast<LPARAM>(&d));
         found = d.found;
         return found != nullptr;

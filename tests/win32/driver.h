@@ -50,7 +50,8 @@ class Program {
   std::vector<int> Ticked() const;
   std::vector<std::string> LogLines() const;
   std::string StatusText(int part) const;
-  // A message box of the program: its text, or "" when none appears in time.
+  // A dialog of the program whose title starts with `title` (any dialog
+  // when `title` is empty), or null when none appears in time.
   HWND WaitDialog(const std::string& title, int timeout_ms) const;
   std::string DialogText(HWND dialog) const;
   bool Responsive(int timeout_ms) const;

@@ -190,5 +190,38 @@ TEST(Window, FolderPickerAtStartAndARefusedFolder) {
   EXPECT_TRUE(p.Close(10000));
 }
 
+TEST(Window, SaveLogThroughTheRealDialog) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  Program p(s.Exe(), s.library);
+  ASSERT_TRUE(p.Started());
+  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
+  ASSERT_TRUE(p.Click(kButton4));  // verification writes a block with Chinese text
+  ASSERT_TRUE(p.WaitIdle(60000));
+  const std::string folder = "C:\\kestrin-tests\\保存 日志\\";
+  RemoveTree(folder.substr(0, folder.size() - 1));
+  MakeDirs(folder);
+  PostMessageW(p.Main(), WM_COMMAND, kMenuSaveLog, 0);  // the log page's menu entry
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        dialog = p.WaitDialog("", 0);
+        return dialog && (GetDlgItem(dialog, 1152) || GetDlgItem(dialog, 1148));
+      },
+      20000));
+  // The file name box: an edit (1152) or a combo box (1148), by system.
+  HWND name = GetDlgItem(dialog, 1152) ? GetDlgItem(dialog, 1152) : GetDlgItem(dialog, 1148);
+  SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(folder + "build.txt").c_str()));
+  PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+  std::string bytes;
+  ASSERT_TRUE(WaitUntil([&] { return ReadFileUtf8(folder + "build.txt", &bytes) && !bytes.empty(); }, 20000));
+  EXPECT_FALSE(Exists(folder + "build.txt.txt"));
+  // GBK, CR LF, the whole log.
+  EXPECT_EQ(bytes.rfind("=================================================\r\n\xD1\xE9\xD6\xA4\xD7\xE9\xBC\xFE...\r\n", 0), 0u);
+  EXPECT_EQ(bytes.substr(bytes.size() - 4), "==\r\n");
+  EXPECT_TRUE(p.Close(10000));
+}
+
 }  // namespace
 }  // namespace kt
