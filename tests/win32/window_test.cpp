@@ -99,6 +99,20 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
   EXPECT_FALSE(p.Visible(kGauge1));
   EXPECT_EQ(p.StatusText(1), "如果在使用中有什么问题,请与我联系!");
   EXPECT_FALSE(p.StatusText(0).empty());
+  // Tab order: the order of the children within each parent.
+  auto order = [&](HWND parent) {
+    std::vector<int> ids;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+      if (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP || GetDlgCtrlID(c) == kGroupBox3) ids.push_back(GetDlgCtrlID(c));
+    return ids;
+  };
+  EXPECT_EQ(order(p.Main()), (std::vector<int>{kEditPath, kGroupBox3, kPageControl1, kButton11, kButton5,
+                                               kButton6, kButton7, kBtnExit}));
+  EXPECT_EQ(order(p.Ctl(kGroupBox5)), (std::vector<int>{kDelphi6, kDelphi7, kDelphi8, kDelphi2005, kBDS2006,
+                                                        kRAD2007, kRAD2009}));
+  EXPECT_EQ(order(p.Ctl(kGroupBox2)), (std::vector<int>{kCheckListBox1, kBtnSelect, kBtnUnSelect}));
+  EXPECT_EQ(order(p.Ctl(kGroupBox4)), (std::vector<int>{kBtnCompile, kBtnStop, kButton4, kButton10, kButton8,
+                                                        kButton9, kCheckBox1}));
   EXPECT_EQ(p.ListCount(), 171);
   EXPECT_TRUE(p.Ticked().empty());
   EXPECT_EQ(p.ListText(0), "dxTheme");
@@ -187,6 +201,45 @@ TEST(Window, FolderPickerAtStartAndARefusedFolder) {
   PostMessageW(GetDlgItem(picker, IDCANCEL), BM_CLICK, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(picker); }, 5000));
   EXPECT_EQ(p.Text(kEditPath), s.library);
+  EXPECT_TRUE(p.Close(10000));
+}
+
+// Counts the pixels of the forum link that are mostly red and mostly blue.
+static std::pair<int, int> LinkColours(HWND label) {
+  RECT r;
+  GetWindowRect(label, &r);
+  HDC screen = GetDC(nullptr);
+  int red = 0, blue = 0;
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) {
+      COLORREF c = GetPixel(screen, x, y);
+      int R = GetRValue(c), G = GetGValue(c), B = GetBValue(c);
+      if (R > 150 && G < 100 && B < 100) ++red;
+      if (B > 150 && R < 100 && G < 100) ++blue;
+    }
+  ReleaseDC(nullptr, screen);
+  return {red, blue};
+}
+
+TEST(Window, ForumLinkTurnsRedOnceTheMousePassesAndStaysRed) {
+  Scenario s(kLib, {"D7"});
+  Program p(s.Exe(), s.library);
+  ASSERT_TRUE(p.Started());
+  HWND label = p.Ctl(kLabel1);
+  RECT r;
+  GetWindowRect(label, &r);
+  SetCursorPos(r.left - 60, r.top + 60);  // away from the link
+  Sleep(300);
+  auto before = LinkColours(label);
+  EXPECT_GT(before.second, 5);  // blue text
+  EXPECT_EQ(before.first, 0);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  ASSERT_TRUE(WaitUntil([&] { return LinkColours(label).first > 5; }, 5000));
+  SetCursorPos(r.left - 60, r.top + 60);
+  Sleep(300);
+  auto after = LinkColours(label);
+  EXPECT_GT(after.first, 5);  // still red
+  EXPECT_EQ(after.second, 0);
   EXPECT_TRUE(p.Close(10000));
 }
 
