@@ -14,7 +14,7 @@ KESTRIN_XVFB_PID=""
 kestrin_start_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
   local n
-  for n in 99 98 97 96 95; do
+  for n in $(seq 99 -1 80); do
     if [ ! -e "/tmp/.X${n}-lock" ]; then
       Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
       KESTRIN_XVFB_PID=$!
