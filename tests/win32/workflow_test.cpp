@@ -89,6 +89,12 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_FALSE(Exists(sys + "\\dxCoreD7.bpl"));
   EXPECT_TRUE(Exists(sys + "\\cxGridD7.bpl"));
   EXPECT_TRUE(Exists(sys + "\\dxPSCoreD7.bpl"));
+  EXPECT_EQ(p.States(), "111111");
+  // Nothing so far touched the IDE's settings.
+  std::string untouched;
+  ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &untouched));
+  EXPECT_EQ(untouched, "$(DELPHI)\\Lib;$(DELPHI)\\Bin");
+  EXPECT_EQ(RegValueNames(base + "\\Known Packages").size(), 1u);
 
   // Install: search path and known packages, read back from the registry.
   log = RunCommand(p, kButton8);
@@ -113,6 +119,8 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   log = RunCommand(p, kButton8);
   ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &search));
   EXPECT_EQ(search, expected);  // a second install adds nothing
+  EXPECT_EQ(p.States(), "111111");
+  EXPECT_EQ(FilesIn(out, "*.bpl").size(), 169u);  // the install touches no file
 
   // Uninstall with the package files; one copy is held open elsewhere.
   RegSetSz(base + "\\Disabled Packages", out + "\\dcldxBarD7.bpl", "disabled");
@@ -137,6 +145,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_EQ(FilesIn(sys, "*D7.bpl"), (std::vector<std::string>{"cxDataD7.bpl"}));
   EXPECT_TRUE(Exists(sys + "\\kestrin-not-ours.dll"));
   EXPECT_EQ(log.back(), "========================完成======================");
+  EXPECT_EQ(p.States(), "111111");  // the uninstall changes no state
   EXPECT_TRUE(p.Close(10000));
   RemoveOurSystemFiles("D7");
   DeleteFileW(W(sys + "\\kestrin-not-ours.dll").c_str());
@@ -166,6 +175,7 @@ TEST(Workflow, Bds2006FromCompileToUninstall) {
   EXPECT_TRUE(p.Ticked().empty());
   log = RunCommand(p, kButton10);
   EXPECT_EQ(CountPrefix(log, "复制 "), 49);
+  EXPECT_EQ(p.States(), "111111");
   EXPECT_TRUE(Exists(sys + "\\cxLibraryD10.bpl"));
   log = RunCommand(p, kButton8);
   EXPECT_EQ(log[1], "安装到：BDS 2006");
