@@ -126,6 +126,16 @@ TEST_F(InProcess, GaugeAndRunningLook) {
   ShowWindow(window.hwnd(), SW_SHOWNA);
   UpdateWindow(window.hwnd());
   EXPECT_TRUE(IsWindowVisible(window.Control(kGauge1)));
+  // 7 of 9 is 77%: a black bar over the left 77%, white after it.
+  HWND gauge = window.Control(kGauge1);
+  RedrawWindow(gauge, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RECT g;
+  GetClientRect(gauge, &g);
+  HDC dc = GetDC(gauge);
+  EXPECT_EQ(GetPixel(dc, g.right / 10, 2), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(dc, g.right * 7 / 10, 2), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(dc, g.right * 85 / 100, 2), RGB(255, 255, 255));
+  ReleaseDC(gauge, dc);
   window.SetGroupBox2Height(233);
   GetWindowRect(window.Control(kGroupBox2), &r);
   EXPECT_EQ(r.bottom - r.top, 233);
