@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "app/controls.h"
-#include "targets/ide_registry.h"
 
 namespace kestrin {
 
@@ -82,8 +81,21 @@ void App::RunLong(void (*command)(App&)) {
   command(*this);
 }
 
-void App::OnCommand(int id) {
+template <class F>
+void App::Guarded(F&& body) {
   try {
+    body();
+  } catch (const std::exception& e) {  // registry errors among them
+    view.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
+  }
+}
+
+void App::Start() {
+  Guarded([this] { FormShow(*this); });
+}
+
+void App::OnCommand(int id) {
+  Guarded([this, id] {
     if (id >= ctl::kFirstIde && id < ctl::kFirstIde + ctl::kIdeCount) {
       int index = id - ctl::kFirstIde;
       if (busy || !ideAvailable[index] || index == selectedIde) return;
@@ -118,11 +130,7 @@ void App::OnCommand(int id) {
       case ctl::kButton9: if (states.uninstall) RunLong(Button9Click); break;
       default: break;
     }
-  } catch (const RegistryError& e) {
-    view.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
-  } catch (const std::exception& e) {
-    view.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
-  }
+  });
   if (exitRequested && !busy && endProgram) endProgram();
 }
 

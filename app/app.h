@@ -66,6 +66,8 @@ class App {
   // another one runs. Every error ends here as a message box.
   void OnCommand(int id);
   void OnExitRequest();  // the exit button and the window's close button
+  // The start-up checks, guarded like a command.
+  void Start();
 
   void Apply(StateEvent event);
   void RefreshControls();  // pushes states (and the running lock) to the window
@@ -78,6 +80,9 @@ class App {
 
  private:
   void RunLong(void (*command)(App&));
+  // Runs `body`; an error that reaches here is shown in a message box.
+  template <class F>
+  void Guarded(F&& body);
   std::uint64_t exit_requested_at_ = 0;
 };
 

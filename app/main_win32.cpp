@@ -15,21 +15,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                            ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
 
-  Win32Registry registry;
-  Win32FileSystem fs;
-  Win32ProcessLauncher processes;
-  Win32Shell shell;
+  Win32Services os;
   MainWindow window;
-  App app(Platform{registry, fs, processes, shell}, window);
+  App app(Platform{os.registry, os.fs, os.processes, os.shell}, window);
   if (!window.Create(app, instance)) return 1;
-  shell.SetOwner(window.hwnd());
+  os.shell.SetOwner(window.hwnd());
 
-  // The start-up checks run before the window is on screen.
-  try {
-    FormShow(app);
-  } catch (const std::exception& e) {
-    window.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
-  }
+  app.Start();  // the start-up checks, before the window is on screen
   window.FlushLog();
   ShowWindow(window.hwnd(), show == SW_HIDE ? SW_SHOWNORMAL : show);
   UpdateWindow(window.hwnd());

@@ -17,12 +17,9 @@ int main() {
   using namespace kestrin;
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&icc);
-  Win32Registry registry;
-  Win32FileSystem fs;
-  Win32ProcessLauncher processes;
-  Win32Shell shell;
+  Win32Services os;
   MainWindow window;
-  App app(Platform{registry, fs, processes, shell}, window);
+  App app(Platform{os.registry, os.fs, os.processes, os.shell}, window);
   if (!window.Create(app, GetModuleHandleW(nullptr))) return 1;
   const int lines = 1000000;
   auto start = std::chrono::steady_clock::now();

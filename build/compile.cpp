@@ -30,7 +30,7 @@ std::string OutputFolder(const App& app) {
 
 bool LibraryFolderMissing(App& app) {
   if (!app.ctx.LibraryRoot.empty()) return false;
-  app.view.ShowMessage("您选择的不是DEV的安装目录", "提示", MessageIcon::Information);
+  ShowFolderNotice(app);
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "app/controls.h"
+#include "build/compile.h"
 #include "ide/deploy.h"
 #include "targets/ide_profile.h"
 #include "targets/ide_registry.h"
@@ -60,8 +61,7 @@ void RegistryPass(App& app, const IdeProfile& ide, const std::string& key_path,
   app.lists.LoadDesign(ide.family);
   const ToolContext& c = app.ctx;
   for (const std::string& name : app.lists.designNames) {
-    const std::string value = c.LibraryRoot + "Library\\" + c.IdeLongSuffix + "\\" + Trim(name) +
-                              c.IdeShortSuffix + ".bpl";
+    const std::string value = OutputFolder(app) + "\\" + Trim(name) + c.IdeShortSuffix + ".bpl";
     if (!key->HasValue(value)) continue;
     key->DeleteValue(value);
     if (log_values) app.Log("删除：" + value);
@@ -74,9 +74,7 @@ void DeleteFiles(App& app, const std::vector<std::string>& names, bool in_system
   ToolContext& c = app.ctx;
   for (const std::string& name : names) {
     c.CurrentPackage = Trim(name);
-    const std::string folder = in_system_folder
-                                   ? GetSystemFolder(app)
-                                   : c.LibraryRoot + "Library\\" + c.IdeLongSuffix;
+    const std::string folder = in_system_folder ? GetSystemFolder(app) : OutputFolder(app);
     const std::string path = folder + "\\" + c.CurrentPackage + c.IdeShortSuffix + ".BPL";
     switch (OverwriteAndDeleteFile(app.fs, path)) {
       case DeleteResult::Deleted:

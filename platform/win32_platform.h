@@ -46,6 +46,14 @@ class Win32Shell : public Shell {
   HWND owner_ = nullptr;
 };
 
+// Every Win32 service the program uses, in one place.
+struct Win32Services {
+  Win32Registry registry;
+  Win32FileSystem fs;
+  Win32ProcessLauncher processes;
+  Win32Shell shell;
+};
+
 // The system's text for an error code, in UTF-8, without the line break.
 std::string SystemErrorText(DWORD code);
 

@@ -34,8 +34,12 @@ void SelectDevDirClick(App& app) {
   if (!path.empty() && app.fs.DirExists(JoinPath(path, kMarkerFolder))) {
     app.SetPathText(NormalizeFolderPath(path));
   } else {
-    app.view.ShowMessage("您选择的不是DEV的安装目录", "提示", MessageIcon::Information);
+    ShowFolderNotice(app);
   }
+}
+
+void ShowFolderNotice(App& app) {
+  app.view.ShowMessage("您选择的不是DEV的安装目录", "提示", MessageIcon::Information);
 }
 
 void EditPathChange(App& app) { app.ctx.LibraryRoot = NormalizeFolderPath(app.view.PathText()); }

@@ -10,4 +10,6 @@ std::string NormalizeFolderPath(std::string_view path);
 std::string JoinPath(std::string_view folder, std::string_view name);
 class App;
 void StartupFolderCheck(App& app);
+// The notice for a folder that is not the library's.
+void ShowFolderNotice(App& app);
 }  // namespace kestrin

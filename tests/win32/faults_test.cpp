@@ -48,6 +48,12 @@ struct Faults : ::testing::Test {
       ASSERT_EQ(p->Ticked().size(), std::size_t(count));
     }
   }
+  // Runs the verification and waits until every command is live again.
+  void VerifyAll() {
+    ASSERT_TRUE(p->Click(kButton4));
+    ASSERT_TRUE(p->WaitIdle(60000));
+    ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
+  }
   std::vector<std::string> Compile(int timeout_ms = 120000) {
     const std::size_t before = p->LogLines().size();
     EXPECT_TRUE(p->Click(kBtnCompile));
@@ -57,7 +63,9 @@ struct Faults : ::testing::Test {
     return std::vector<std::string>(all.begin() + std::min(before, all.size()), all.end());
   }
   void TearDown() override {
-    if (p && p->Main() && !p->WaitExit(0)) EXPECT_TRUE(p->Responsive(2000)) << "the window must stay alive";
+    if (p && p->Main() && !p->WaitExit(0)) {
+      EXPECT_TRUE(p->Responsive(2000)) << "the window must stay alive";
+    }
     if (p) p->Close(10000);
   }
 };
@@ -155,9 +163,7 @@ TEST_F(Faults, RegistryKeysMissingOrOfTheWrongType) {
   const std::string base = BaseKey(1);
   RegDeleteTreeUtf8(base + "\\Library");
   Launch();
-  ASSERT_TRUE(p->Click(kButton4));
-  ASSERT_TRUE(p->WaitIdle(60000));
-  ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
+  VerifyAll();
   ASSERT_TRUE(p->Click(kButton8));
   HWND box = p->WaitDialog("Kestrin", 10000);
   ASSERT_NE(box, nullptr);
@@ -192,9 +198,7 @@ TEST_F(Faults, SearchPathAlreadyHoldingOurFoldersInAnotherCase) {
   }
   RegSetSz(base + "\\Library", "Search Path", mine);
   Launch();
-  ASSERT_TRUE(p->Click(kButton4));
-  ASSERT_TRUE(p->WaitIdle(60000));
-  ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
+  VerifyAll();
   ASSERT_TRUE(p->Click(kButton8));
   ASSERT_TRUE(p->WaitIdle(60000));
   std::string after;
@@ -247,9 +251,7 @@ TEST_F(Faults, SystemFolderFileThatCannotBeWritten) {
   HANDLE held = CreateFileW(W(sys + "\\cxBarEditItemD7.bpl").c_str(), GENERIC_READ, 0, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(p->Click(kButton4));
-  ASSERT_TRUE(p->WaitIdle(60000));
-  ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
+  VerifyAll();
   ASSERT_TRUE(p->Click(kButton10));
   ASSERT_TRUE(p->WaitIdle(60000));
   CloseHandle(held);
