@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Runs the Win32 benchmarks under Wine (build build-win first).
+# Runs the Win32 benchmarks under Wine with the Windows build that runs here
+# (build-win32 where 32-bit programs run, else build-win64; scripts/test.sh
+# builds both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export KESTRIN_PREFIX="$PWD/build-win/wineprefix"
 source scripts/wine-env.sh
+bits=$(kestrin_wine_pick)
+export KESTRIN_PREFIX="$PWD/build-win$bits/wineprefix"
+kestrin_use_wine "$bits"
 trap kestrin_wine_down EXIT
+echo "Benchmarks: the $bits-bit build (build-win$bits) under $WINELOADER"
 kestrin_start_display
 kestrin_prepare_prefix
-wine build-win/bin/kestrin_log_bench.exe 2>/dev/null
-(cd build-win/bin && wine kestrin_responsiveness_bench.exe 2>/dev/null)
+wine "build-win$bits/bin/kestrin_log_bench.exe" 2>/dev/null
+(cd "build-win$bits/bin" && wine kestrin_responsiveness_bench.exe 2>/dev/null)

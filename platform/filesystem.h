@@ -54,7 +54,9 @@ class FileSystem {
   virtual std::string LastError() = 0;
   // The folder of the running program, ending in a backslash.
   virtual std::string ExecutableFolder() = 0;
-  // The system folder, without a trailing backslash.
+  // The folder that 32-bit programs load DLLs from (the system folder, or
+  // its 32-bit twin for a 64-bit program), without a trailing backslash;
+  // empty when it cannot be had.
   virtual std::string SystemFolder() = 0;
 };
 

@@ -151,8 +151,17 @@ std::string Win32FileSystem::ExecutableFolder() {
 }
 
 std::string Win32FileSystem::SystemFolder() {
+  // The IDE and the programs built with the library are 32-bit: their
+  // packages belong where 32-bit programs load DLLs from. A 32-bit program
+  // asks for the system folder, and Windows redirects its writes there on
+  // 64-bit systems; a 64-bit program has to name that folder itself.
   wchar_t buf[MAX_PATH + 1];
+#ifdef _WIN64
+  UINT n = GetSystemWow64DirectoryW(buf, MAX_PATH);
+#else
   UINT n = GetSystemDirectoryW(buf, MAX_PATH);
+#endif
+  if (n == 0 || n > MAX_PATH) return Fail(), std::string();
   std::wstring s(buf, n);
   while (!s.empty() && s.back() == L'\\') s.pop_back();
   return Narrow(s);

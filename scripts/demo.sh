@@ -2,22 +2,29 @@
 # Builds kestrin.exe and starts it under Wine in a demo environment of its
 # own: a generated sample library holding the program, and two registered
 # IDE releases (Delphi 7 and BDS 2006) whose bin folders hold the stand-in
-# compiler. The prefix is build-demo/prefix; the user's own Wine prefix
-# is never touched. With a working $DISPLAY the window opens there; without
-# one it runs on a virtual display and a screenshot is written.
+# compiler. It builds the 32-bit release where Wine runs 32-bit programs,
+# the 64-bit build where it cannot (build-demo/win32 or build-demo/win64,
+# with the prefix build-demo/prefix32 or build-demo/prefix64); the user's own
+# Wine prefix is never touched. With a working $DISPLAY the window opens
+# there; without one it runs on a virtual display and a screenshot is written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 kestrin_install_deps
-cmake -S . -B build-demo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-      -DKESTRIN_TESTS=OFF >/dev/null
-cmake --build build-demo -j"$(nproc)" --target kestrin dcc32 mklib
-
-bin="$PWD/build-demo/bin"
-export KESTRIN_PREFIX="$PWD/build-demo/prefix"
-had_display="${DISPLAY:-}"
 source scripts/wine-env.sh
+bits=$(kestrin_wine_pick)
+arch=i686; [ "$bits" = 64 ] && arch=x86_64
+tree="build-demo/win$bits"
+cmake -S . -B "$tree" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+      -DKESTRIN_TESTS=OFF >/dev/null
+cmake --build "$tree" -j"$(nproc)" --target kestrin dcc32 mklib
+
+bin="$PWD/$tree/bin"
+export KESTRIN_PREFIX="$PWD/build-demo/prefix$bits"
+had_display="${DISPLAY:-}"
+kestrin_use_wine "$bits"
 trap kestrin_wine_down EXIT
+echo "Demo: the $bits-bit build under $WINELOADER"
 if [ -n "$had_display" ] && xdpyinfo >/dev/null 2>&1; then interactive=1; else interactive=0; unset DISPLAY; fi
 kestrin_start_display
 kestrin_prepare_prefix

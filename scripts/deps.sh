@@ -1,8 +1,10 @@
 # Sourced: installs the Debian 12 packages the builds, tests and demo need,
-# when they are missing and this runs as root.
+# when they are missing and this runs as root. Both Windows builds need their
+# compiler; Wine comes with both loaders, since which one runs depends on the
+# machine (see scripts/wine-env.sh).
 kestrin_install_deps() {
-  local pkgs=(cmake make g++ googletest g++-mingw-w64-i686-posix wine wine32:i386 xvfb x11-utils
-              fonts-wqy-microhei imagemagick)
+  local pkgs=(cmake make g++ googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+              wine wine32:i386 wine64 xvfb x11-utils fonts-wqy-microhei imagemagick)
   local missing=()
   local p
   for p in "${pkgs[@]}"; do

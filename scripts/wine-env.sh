@@ -1,15 +1,65 @@
 # Sourced by the scripts that run Windows programs under Wine.
-# Prepares a Wine prefix of the project's own (never the user's) and a display.
-#   KESTRIN_PREFIX  the prefix folder (default: <repo>/build-win/wineprefix)
-# After sourcing: WINEPREFIX, WINEARCH, WINEDEBUG, DISPLAY are set; call
-# kestrin_wine_down at the end.
+# Finds out which of Wine's loaders runs on this machine, prepares a Wine
+# prefix of the project's own (never the user's) and a display.
+#
+#   kestrin_wine_runs 32|64   true when that loader really starts here
+#   kestrin_wine_pick         prints 32 when 32-bit programs run, else 64
+#   kestrin_use_wine 32|64    sets WINEARCH, WINELOADER and puts `wine`,
+#                             `wine-stable` (what wineboot, winepath and
+#                             reg call) for that loader first on PATH
+#   KESTRIN_PREFIX            the prefix folder; one per bitness, the caller's
+# After kestrin_use_wine: WINEPREFIX, WINEARCH, WINEDEBUG are set; call
+# kestrin_start_display and kestrin_prepare_prefix, and kestrin_wine_down at
+# the end.
 
 KESTRIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEARCH=win32
-export WINEPREFIX="${KESTRIN_PREFIX:-$KESTRIN_ROOT/build-win/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 KESTRIN_XVFB_PID=""
+KESTRIN_WINE_SHIMS=""
+
+kestrin_wine_loader() {
+  if [ "$1" = 32 ]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
+}
+
+# Runs the loader itself: on a kernel without 32-bit emulation the 32-bit
+# loader (an i386 Linux program) fails here with "Exec format error".
+kestrin_wine_runs() {
+  local loader
+  loader="$(kestrin_wine_loader "$1")"
+  [ -x "$loader" ] && "$loader" --version >/dev/null 2>&1
+}
+
+kestrin_wine_pick() {
+  if kestrin_wine_runs 32; then echo 32
+  elif kestrin_wine_runs 64; then echo 64
+  else
+    echo "wine-env: neither of Wine's loaders runs here" >&2
+    return 1
+  fi
+}
+
+kestrin_use_wine() {
+  local bits="$1" loader
+  loader="$(kestrin_wine_loader "$bits")"
+  if ! kestrin_wine_runs "$bits"; then
+    echo "wine-env: $bits-bit Windows programs cannot run here ($loader does not start)" >&2
+    return 1
+  fi
+  export KESTRIN_WINE_BITS="$bits"
+  if [ "$bits" = 32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+  export WINELOADER="$loader"
+  export WINEPREFIX="${KESTRIN_PREFIX:?KESTRIN_PREFIX names the prefix}"
+  # /usr/bin/wine picks the 32-bit loader whenever wine32 is installed, also
+  # where it cannot run: every wine call of the scripts goes to this one.
+  KESTRIN_WINE_SHIMS="$(mktemp -d)"
+  local name
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec %s "$@"\n' "$loader" > "$KESTRIN_WINE_SHIMS/$name"
+    chmod +x "$KESTRIN_WINE_SHIMS/$name"
+  done
+  export PATH="$KESTRIN_WINE_SHIMS:$PATH"
+}
 
 kestrin_start_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
@@ -54,4 +104,5 @@ kestrin_wine_down() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   if [ -n "$KESTRIN_XVFB_PID" ]; then kill "$KESTRIN_XVFB_PID" 2>/dev/null || true; fi
+  if [ -n "$KESTRIN_WINE_SHIMS" ]; then rm -rf "$KESTRIN_WINE_SHIMS"; fi
 }

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Runs the Win32 test program under Wine on a virtual display, in a prefix
-# of the build's own. Usage: wine-test.sh <kestrin_wintests.exe> [gtest args]
+# of the build's own. Usage: wine-test.sh <bits> <kestrin_wintests.exe> [gtest args]
+# <bits> is 32 or 64, the build's; where Wine cannot run programs of that
+# kind the run is skipped (exit 77), unless KESTRIN_REQUIRE_WINE is set.
 set -euo pipefail
-exe="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-shift
+bits="$1"
+exe="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+shift 2
 export KESTRIN_PREFIX="${KESTRIN_PREFIX:-$(dirname "$exe")/../wineprefix}"
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+if ! kestrin_use_wine "$bits"; then
+  [ -n "${KESTRIN_REQUIRE_WINE:-}" ] && exit 1
+  exit 77
+fi
 trap kestrin_wine_down EXIT
+echo "wine-test: $bits-bit build under $WINELOADER"
 kestrin_start_display
 kestrin_prepare_prefix
 cd "$(dirname "$exe")"

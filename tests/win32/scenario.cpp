@@ -18,9 +18,15 @@ void ClearIdeSettings() {
   RegDeleteTreeUtf8("Software\\CodeGear");
 }
 
+// Where 32-bit programs load packages from: the program under test must copy
+// there whatever its own bitness.
 std::string SystemFolder() {
   wchar_t buf[MAX_PATH];
+#ifdef _WIN64
+  UINT n = GetSystemWow64DirectoryW(buf, MAX_PATH);
+#else
   UINT n = GetSystemDirectoryW(buf, MAX_PATH);
+#endif
   return U(std::wstring(buf, n));
 }
 

@@ -75,7 +75,9 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
     EXPECT_EQ(r.top, e.y);
     EXPECT_EQ(r.right - r.left, e.w);
     EXPECT_EQ(r.bottom - r.top, e.h);
-    if (e.text) EXPECT_EQ(p.Text(e.id), e.text);
+    if (e.text) {
+      EXPECT_EQ(p.Text(e.id), e.text);
+    }
   }
   // The two panes lie on the pages, 8 pixels in.
   RECT pages = p.Place(kPageControl1), memo1 = p.Place(kMemo1), log = p.Place(kMemoLog);
