@@ -99,8 +99,6 @@ void App::OnCommand(int id) {
     if (id >= ctl::kFirstIde && id < ctl::kFirstIde + ctl::kIdeCount) {
       int index = id - ctl::kFirstIde;
       if (busy || !ideAvailable[index] || index == selectedIde) return;
-      selectedIde = index;
-      for (int i = 0; i < ctl::kIdeCount; ++i) view.SetChecked(ctl::kFirstIde + i, i == index);
       ChooseRelease(*this, index);
       return;
     }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@
 #include "platform/shell.h"
 
 namespace kestrin {
+
+// An error that stops the running command; its text is shown in a box.
+class CommandError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct Platform {
   Registry& registry;

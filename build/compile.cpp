@@ -1,6 +1,8 @@
 // The compile command and its stop button.
 #include "build/compile.h"
 
+#include <optional>
+
 #include "app/app.h"
 #include "app/controls.h"
 #include "build/console_runner.h"
@@ -34,6 +36,11 @@ bool LibraryFolderMissing(App& app) {
   return true;
 }
 
+void LogWalkFailures(App& app, const FileIndex& index) {
+  for (const WalkFailure& f : index.failures())
+    app.Log("无法读取文件夹 " + f.folder + ": " + f.reason);
+}
+
 static void ShowRunningLook(App& app, bool running) {
   app.view.SetVisible(ctl::kBtnCompile, !running);
   app.view.SetVisible(ctl::kBtnStop, running);
@@ -41,12 +48,50 @@ static void ShowRunningLook(App& app, bool running) {
   app.view.SetVisible(ctl::kGauge1, running);
 }
 
+// The files a compile of `file` (a .dpk name) writes into the output folder
+// that tell a built package: its .bpl and its .dcp.
+static std::array<std::string, 2> PackageOutputs(App& app, const std::string& file) {
+  const std::string stem = OutputFolder(app) + "\\" + file.substr(0, file.size() - 4);
+  return {stem + ".bpl", stem + ".dcp"};
+}
+
+// After the compiler was ended part-way: the package files it wrote since
+// it started may be cut short, and a truncated .bpl must not pass the
+// verification. Files it did not touch stay.
+static void RemoveCutShortOutputs(App& app, const std::array<std::string, 2>& paths,
+                                  const std::array<std::optional<FileInfo>, 2>& before) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    FileInfo now;
+    if (!app.fs.Inspect(paths[i], &now)) continue;
+    if (before[i] && before[i]->modified == now.modified && before[i]->size == now.size) continue;
+    if (app.fs.RemoveFile(paths[i]))
+      app.Log("编译器被中止, 已删除可能不完整的文件: " + paths[i]);
+    else
+      app.Log("编译器被中止, 无法删除可能不完整的文件: " + paths[i] + ": " + app.fs.LastError());
+  }
+}
+
+static void CompileRun(App& app);
+
 void BtnCompileClick(App& app) {
+  if (LibraryFolderMissing(app)) return;
+  app.ctx.StopRequested = false;
+  ShowRunningLook(app, true);
+  try {
+    CompileRun(app);
+  } catch (...) {
+    // An error part-way leaves the window as after a stop; the error itself
+    // is shown by the caller.
+    app.view.SetCaption(kAppTitle);
+    app.Apply(StateEvent::CompileEnded);
+    ShowRunningLook(app, false);
+    throw;
+  }
+}
+
+static void CompileRun(App& app) {
   ToolContext& c = app.ctx;
   View& v = app.view;
-  if (LibraryFolderMissing(app)) return;
-  c.StopRequested = false;
-  ShowRunningLook(app, true);
 
   const std::string library = c.LibraryRoot + "Library";
   if (!app.fs.DirExists(library)) app.fs.MakeDir(library);
@@ -56,16 +101,25 @@ void BtnCompileClick(App& app) {
   c.DcpOutputDir = app.fs.ShortPath(out);
   c.DcuOutputDir = app.fs.ShortPath(out);
 
-  c.SourceSearchPath = c.BplOutputDir + ";" + c.DcpOutputDir + ";" + c.DcuOutputDir;
+  // Each path goes on the command line in its short form; where a volume
+  // has no short names, a path with a blank is quoted instead.
+  const std::string bpl = QuoteIfBlank(c.BplOutputDir), dcp = QuoteIfBlank(c.DcpOutputDir),
+                    dcu = QuoteIfBlank(c.DcuOutputDir);
+  c.SourceSearchPath = bpl;
+  c.SourceSearchPath += ";";
+  c.SourceSearchPath += dcp;
+  c.SourceSearchPath += ";";
+  c.SourceSearchPath += dcu;
   for (std::string_view folder : kProductSourceFolders) {
-    c.SourceSearchPath += ";" + app.fs.ShortPath(c.LibraryRoot + std::string(folder) + "\\Sources");
+    c.SourceSearchPath += ";";
+    c.SourceSearchPath += CommandLinePath(app.fs, c.LibraryRoot + std::string(folder) + "\\Sources");
     v.PumpMessages();  // short names can be slow to come by; the window keeps answering
   }
 
-  c.CompilerCommandPrefix = app.fs.ShortPath(c.IdeBinDir) + "\\" + "dcc32.exe -LE" +
-                            c.BplOutputDir + " -U" + c.SourceSearchPath + " -R" +
-                            c.SourceSearchPath + " -N" + c.DcuOutputDir +
-                            " -Q -H -W -$D- -$L- -$Y- -LN" + c.DcpOutputDir + " -M ";
+  const std::string bin = app.fs.ShortPath(c.IdeBinDir);
+  c.CompilerCommandPrefix = QuoteIfBlank(bin + "\\dcc32.exe") + " -LE" + bpl + " -U" +
+                            c.SourceSearchPath + " -R" + c.SourceSearchPath + " -N" + dcu +
+                            " -Q -H -W -$D- -$L- -$Y- -LN" + dcp + " -M ";
 
   v.ShowLogPage();
   app.Log(kLogOpen);
@@ -78,6 +132,7 @@ void BtnCompileClick(App& app) {
   FileIndex projects;
   auto pump = [&app] { app.view.PumpMessages(); };
   projects.Build(app.fs, c.LibraryRoot, ".dpk", pump);
+  LogWalkFailures(app, projects);
 
   for (int i = 0; i < count; ++i) {
     if (!v.IsTicked(i)) continue;
@@ -85,9 +140,18 @@ void BtnCompileClick(App& app) {
     const std::string file = c.CurrentPackage + c.IdeShortSuffix + ".dpk";
     projects.Find(c, file);
     app.Log("编译：" + file);
-    const std::string line =
-        c.CompilerCommandPrefix + " " + app.fs.ShortPath(FolderPart(c.FoundFilePath)) + file;
-    app.Log(ConsoleRunner(app.processes, line, pump, [&app] { return app.ShouldAbortChild(); }));
+    const std::string line = c.CompilerCommandPrefix + " " +
+                             QuoteIfBlank(app.fs.ShortPath(FolderPart(c.FoundFilePath)) + file);
+    const auto outputs = PackageOutputs(app, file);
+    std::array<std::optional<FileInfo>, 2> before;
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+      FileInfo info;
+      if (app.fs.Inspect(outputs[k], &info)) before[k] = info;
+    }
+    bool aborted = false;
+    app.Log(ConsoleRunner(app.processes, line, pump, [&app] { return app.ShouldAbortChild(); },
+                          &aborted));
+    if (aborted) RemoveCutShortOutputs(app, outputs, before);
     v.PumpMessages();
     v.SetCaption("Kestrin - 正在编译 " + file);
     TrimWorkingSetAndPump(app);

@@ -1,5 +1,7 @@
 #include "build/console_runner.h"
 
+#include <chrono>
+
 #include "app/app.h"
 #include "platform/text.h"
 
@@ -20,21 +22,32 @@ CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_
     if (pump) pump();
     if (ended) break;
     if (abort && abort()) {
+      r.aborted = true;
       child->Terminate();
-      while (!child->Wait(100)) {
+      // The window keeps answering while the child goes; a child that does
+      // not go in time is left to the system (the launcher's clean-up ends
+      // it with everything it started).
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndWaitMs);
+      r.ended = false;
+      while (!(r.ended = child->Wait(50)) && std::chrono::steady_clock::now() < deadline) {
+        child->ReadAvailable(&r.bytes);
+        if (pump) pump();
       }
       break;
     }
   }
-  // The child has ended, so everything it wrote is in the pipe already.
-  while (child->ReadAvailable(&r.bytes) > 0) {
-  }
+  // An ended child has written everything into the pipe already.
+  if (r.ended)
+    while (child->ReadAvailable(&r.bytes) > 0) {
+    }
   return r;
 }
 
 std::string ConsoleRunner(ProcessLauncher& launcher, std::string_view command_line,
-                          const std::function<void()>& pump, const std::function<bool()>& abort) {
+                          const std::function<void()>& pump, const std::function<bool()>& abort,
+                          bool* aborted) {
   CaptureResult r = CaptureOutput(launcher, command_line, pump, abort);
+  if (aborted) *aborted = r.aborted;
   if (r.bytes.empty()) return std::string(kNoOutput);
   return GbkToUtf8(r.bytes);
 }

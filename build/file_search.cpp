@@ -1,5 +1,7 @@
 #include "build/file_search.h"
 
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -32,39 +34,78 @@ static bool Enterable(const DirEntry& e) {
   return e.IsDir() && !(e.attributes & (kAttrHidden | kAttrSystem)) && !IsDotEntry(e.name);
 }
 
+namespace {
+
+// The walk both searches share. `files` sees every file of every folder
+// visited, with `via_link` true inside a folder reached through a link.
+class FolderWalk {
+ public:
+  using FileVisitor = std::function<void(const std::string& dir, const DirEntry&, bool via_link)>;
+  FolderWalk(FileSystem& fs, const std::function<void()>& pump, FileVisitor files,
+             std::vector<WalkFailure>* failures)
+      : fs_(fs), pump_(pump), files_(std::move(files)), failures_(failures) {}
+
+  void Run(const std::string& root) {
+    Visit(root, false);
+    // Links last: what they lead to may already have been walked in place.
+    for (std::size_t i = 0; i < links_.size(); ++i) Visit(links_[i], true);
+  }
+
+ private:
+  void Visit(const std::string& dir, bool via_link) {
+    FileInfo info;
+    if (fs_.Inspect(dir, &info) && !seen_.insert({info.volume, info.index}).second) return;
+    std::vector<DirEntry> entries;
+    if (!fs_.ListDir(dir, &entries)) {
+      std::string reason = fs_.LastError();
+      if (failures_ && fs_.Probe(dir) != PathKind::Missing) failures_->push_back({dir, reason});
+    }
+    for (const DirEntry& e : entries)
+      if (!e.IsDir()) files_(dir, e, via_link);
+    for (const DirEntry& e : entries) {
+      if (!Enterable(e)) continue;
+      if (e.attributes & kAttrReparsePoint) links_.push_back(dir + e.name + "\\");
+      else Visit(dir + e.name + "\\", via_link);
+    }
+    if (pump_) pump_();
+  }
+
+  FileSystem& fs_;
+  const std::function<void()>& pump_;
+  FileVisitor files_;
+  std::vector<WalkFailure>* failures_;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
+  std::vector<std::string> links_;
+};
+
+}  // namespace
+
 void FindFileRecursive(ToolContext& ctx, FileSystem& fs, std::string_view folder,
                        std::string_view pattern, const std::function<void()>& pump) {
   if (folder.empty()) return;  // never a path relative to the current folder
-  const std::string dir = WithBackslash(folder);
-  std::vector<DirEntry> entries;
-  fs.ListDir(dir, &entries);
-  for (const DirEntry& e : entries) {
-    if (!e.IsDir() && EqualsNoCase(e.name, pattern)) {
-      ctx.FoundFileName = e.name;
-      ctx.FoundFilePath = dir + e.name;
-    }
-  }
-  for (const DirEntry& e : entries)
-    if (Enterable(e)) FindFileRecursive(ctx, fs, dir + e.name, pattern, pump);
-  if (pump) pump();
+  bool found_in_place = false;
+  FolderWalk walk(fs, pump, [&](const std::string& dir, const DirEntry& e, bool via_link) {
+    if (!EqualsNoCase(e.name, pattern) || (via_link && found_in_place)) return;
+    found_in_place = found_in_place || !via_link;
+    ctx.FoundFileName = e.name;
+    ctx.FoundFilePath = dir + e.name;
+  }, nullptr);
+  walk.Run(WithBackslash(folder));
 }
 
 void FileIndex::Build(FileSystem& fs, std::string_view folder, std::string_view extension,
                       const std::function<void()>& pump) {
   hits_.clear();
+  failures_.clear();
   extension_ = ToLowerAscii(extension);
-  if (!folder.empty()) Walk(fs, WithBackslash(folder), pump);
-}
-
-void FileIndex::Walk(FileSystem& fs, const std::string& dir, const std::function<void()>& pump) {
-  std::vector<DirEntry> entries;
-  fs.ListDir(dir, &entries);
-  for (const DirEntry& e : entries)
-    if (!e.IsDir() && EndsWithNoCase(e.name, extension_))
-      hits_[ToLowerAscii(e.name)] = {e.name, dir + e.name};
-  for (const DirEntry& e : entries)
-    if (Enterable(e)) Walk(fs, dir + e.name + "\\", pump);
-  if (pump) pump();
+  if (folder.empty()) return;
+  FolderWalk walk(fs, pump, [this](const std::string& dir, const DirEntry& e, bool via_link) {
+    if (!EndsWithNoCase(e.name, extension_)) return;
+    std::string key = ToLowerAscii(e.name);
+    if (via_link && hits_.count(key)) return;
+    hits_[std::move(key)] = {e.name, dir + e.name};
+  }, &failures_);
+  walk.Run(WithBackslash(folder));
 }
 
 bool FileIndex::Find(ToolContext& ctx, std::string_view name) const {

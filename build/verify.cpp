@@ -21,6 +21,7 @@ void Button4Click(App& app) {
   {
     FileIndex packages;
     packages.Build(app.fs, OutputFolder(app), ".bpl", [&app] { app.view.PumpMessages(); });
+    LogWalkFailures(app, packages);
     const int count = v.BuildCount();
     for (int i = 0; i < count; ++i) {
       c.CurrentPackage = Trim(v.BuildItem(i));

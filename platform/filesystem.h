@@ -15,6 +15,20 @@ enum : std::uint32_t {
   kAttrSystem = 0x04,
   kAttrDirectory = 0x10,
   kAttrArchive = 0x20,
+  kAttrReparsePoint = 0x400,  // a symbolic link or junction
+};
+
+// What a path names. Error: the system could not tell (access denied, a
+// network path that is gone, a name too long, ...); LastError says why.
+enum class PathKind { Missing, File, Directory, Error };
+
+// One file or folder as the system identifies it.
+struct FileInfo {
+  std::uint64_t volume = 0, index = 0;  // identity of what the path leads to
+  std::uint32_t links = 1;              // names the file has (hard links)
+  bool reparse = false;                 // the name itself is a link
+  long long size = 0;
+  long long modified = 0;               // last write, in the system's units
 };
 
 struct DirEntry {
@@ -36,6 +50,10 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
   virtual bool FileExists(std::string_view path) = 0;
+  virtual PathKind Probe(std::string_view path) = 0;
+  // Identity, link count and times of what `path` leads to, and whether the
+  // name itself is a link.
+  virtual bool Inspect(std::string_view path, FileInfo* info) = 0;
   virtual bool DirExists(std::string_view path) = 0;
   virtual bool MakeDir(std::string_view path) = 0;  // one level
   // The form of `path` that a command line can carry without quoting rules
@@ -50,6 +68,9 @@ class FileSystem {
   // Creates a file, or empties an existing one, for writing without sharing.
   virtual std::unique_ptr<File> CreateWrite(std::string_view path) = 0;
   virtual bool RemoveFile(std::string_view path) = 0;
+  // Moves `from` over `to` (replacing it), in one step that leaves either the
+  // old or the new file under the name, written through to the disk.
+  virtual bool ReplaceWith(std::string_view from, std::string_view to) = 0;
   // The system's reason for the last failure of this thread, as text.
   virtual std::string LastError() = 0;
   // The folder of the running program, ending in a backslash.
@@ -67,5 +88,11 @@ bool ReadWholeFile(FileSystem& fs, std::string_view path, std::string* data);
 bool MakeDirs(FileSystem& fs, std::string_view path);
 // The folder part of a path, up to and including its last backslash.
 std::string FolderPart(std::string_view path);
+// `path` as one piece of a command line: its short form, in double quotes
+// when even that holds a blank (a volume without 8.3 names gives the long
+// form back). Empty when the path is missing.
+std::string CommandLinePath(FileSystem& fs, std::string_view path);
+// Quotes a piece of a command line when it holds a blank.
+std::string QuoteIfBlank(std::string path);
 
 }  // namespace kestrin

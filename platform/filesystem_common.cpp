@@ -28,6 +28,16 @@ std::string FolderPart(std::string_view path) {
   return p == std::string_view::npos ? std::string() : std::string(path.substr(0, p + 1));
 }
 
+std::string QuoteIfBlank(std::string path) {
+  if (path.find_first_of(" \t") == std::string::npos) return path;
+  return "\"" + path + "\"";
+}
+
+std::string CommandLinePath(FileSystem& fs, std::string_view path) {
+  std::string s = fs.ShortPath(path);
+  return s.empty() ? s : QuoteIfBlank(std::move(s));
+}
+
 bool MakeDirs(FileSystem& fs, std::string_view path) {
   std::string p(path);
   while (p.size() > 1 && (p.back() == '\\' || p.back() == '/')) p.pop_back();

@@ -104,18 +104,51 @@ std::string PosixFileSystem::Resolve(std::string_view path) {
   return done;
 }
 
+std::string PosixFileSystem::Checked(std::string_view path) {
+  for (const auto& [prefix, err] : injected_)
+    if (path.size() >= prefix.size() && EqualsNoCase(path.substr(0, prefix.size()), prefix)) {
+      g_last_error = err;
+      return {};
+    }
+  if (path.empty()) g_last_error = ENOENT;
+  return Resolve(path);
+}
+
 bool PosixFileSystem::FileExists(std::string_view path) {
-  struct stat st;
-  return stat(Resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return Probe(path) == PathKind::File;
 }
 
 bool PosixFileSystem::DirExists(std::string_view path) {
+  return Probe(path) == PathKind::Directory;
+}
+
+PathKind PosixFileSystem::Probe(std::string_view path) {
+  std::string p = Checked(path);
   struct stat st;
-  return stat(Resolve(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (p.empty() || stat(p.c_str(), &st) != 0) {
+    if (!p.empty()) g_last_error = errno;
+    return g_last_error == ENOENT || g_last_error == ENOTDIR ? PathKind::Missing : PathKind::Error;
+  }
+  return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool PosixFileSystem::Inspect(std::string_view path, FileInfo* info) {
+  std::string p = Checked(path);
+  if (p.empty()) return false;
+  struct stat link, st;
+  if (lstat(p.c_str(), &link) != 0 || stat(p.c_str(), &st) != 0) return Fail(errno);
+  info->volume = static_cast<std::uint64_t>(st.st_dev);
+  info->index = static_cast<std::uint64_t>(st.st_ino);
+  info->links = static_cast<std::uint32_t>(st.st_nlink);
+  info->reparse = S_ISLNK(link.st_mode);
+  info->size = st.st_size;
+  info->modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return true;
 }
 
 bool PosixFileSystem::MakeDir(std::string_view path) {
-  std::string p = Resolve(path);
+  std::string p = Checked(path);
+  if (p.empty()) return false;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   std::string parent = p.substr(0, p.find_last_of('/') + 1);
   struct stat st;
@@ -126,17 +159,18 @@ bool PosixFileSystem::MakeDir(std::string_view path) {
 
 std::string PosixFileSystem::ShortPath(std::string_view path) {
   struct stat st;
-  if (path.empty() || stat(Resolve(path).c_str(), &st) != 0) return {};
+  std::string resolved = Checked(path);
+  if (resolved.empty() || stat(resolved.c_str(), &st) != 0) return {};
   std::string p(path);
   std::replace(p.begin(), p.end(), '\\', '/');
-  if (p.find(' ') != std::string::npos) return "\"" + p + "\"";
   return p;
 }
 
 bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {
   out->clear();
-  std::string dir = Resolve(folder);
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  std::string dir = Checked(folder);
+  if (dir.empty()) return false;
+  DIR* d = opendir(dir.c_str());
   if (!d) return Fail(errno);
   if (!dir.empty() && dir.back() != '/') dir += '/';
   while (dirent* e = readdir(d)) {
@@ -145,14 +179,13 @@ bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
     DirEntry entry{name, 0};
     bool is_dir = e->d_type == DT_DIR;
     mode_t mode = 0;
-    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK || true) {
-      struct stat st;
-      if (stat((dir + name).c_str(), &st) == 0) {
-        is_dir = S_ISDIR(st.st_mode);
-        mode = st.st_mode;
-      }
+    struct stat st;
+    if (stat((dir + name).c_str(), &st) == 0) {
+      is_dir = S_ISDIR(st.st_mode);
+      mode = st.st_mode;
     }
     if (is_dir) entry.attributes |= kAttrDirectory;
+    if (e->d_type == DT_LNK) entry.attributes |= kAttrReparsePoint;
     else entry.attributes |= kAttrArchive;
     if (name[0] == '.') entry.attributes |= kAttrHidden;
     if (mode && IsReadOnlyMode(mode)) entry.attributes |= kAttrReadOnly;
@@ -165,7 +198,8 @@ bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
 }
 
 bool PosixFileSystem::GetAttributes(std::string_view path, std::uint32_t* attrs) {
-  std::string p = Resolve(path);
+  std::string p = Checked(path);
+  if (p.empty()) return false;
   struct stat st;
   if (stat(p.c_str(), &st) != 0) return Fail(errno);
   std::uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
@@ -177,7 +211,8 @@ bool PosixFileSystem::GetAttributes(std::string_view path, std::uint32_t* attrs)
 }
 
 bool PosixFileSystem::SetAttributes(std::string_view path, std::uint32_t attrs) {
-  std::string p = Resolve(path);
+  std::string p = Checked(path);
+  if (p.empty()) return false;
   struct stat st;
   if (stat(p.c_str(), &st) != 0) return Fail(errno);
   mode_t m = st.st_mode & 07777;
@@ -186,7 +221,8 @@ bool PosixFileSystem::SetAttributes(std::string_view path, std::uint32_t attrs) 
 }
 
 std::unique_ptr<File> PosixFileSystem::OpenRead(std::string_view path, bool exclusive) {
-  std::string p = Resolve(path);
+  std::string p = Checked(path);
+  if (p.empty()) return nullptr;
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Fail(errno), nullptr;
   struct stat st;
@@ -204,7 +240,8 @@ std::unique_ptr<File> PosixFileSystem::OpenRead(std::string_view path, bool excl
 }
 
 std::unique_ptr<File> PosixFileSystem::CreateWrite(std::string_view path) {
-  std::string p = Resolve(path);
+  std::string p = Checked(path);
+  if (p.empty()) return nullptr;
   struct stat st;
   if (stat(p.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return Fail(EISDIR), nullptr;
@@ -230,10 +267,12 @@ std::unique_ptr<File> PosixFileSystem::CreateWrite(std::string_view path) {
   return std::make_unique<PosixFile>(fd);
 }
 
-bool PosixFileSystem::RemoveFile(std::string_view path) {
-  std::string p = Resolve(path);
+// Whether `p` may be deleted or replaced, as Windows would allow it: not
+// read-only and not held open by another opener. A link is judged itself.
+static bool Removable(const std::string& p) {
   struct stat st;
-  if (stat(p.c_str(), &st) != 0) return Fail(errno);
+  if (lstat(p.c_str(), &st) != 0) return Fail(errno);
+  if (S_ISLNK(st.st_mode)) return true;
   if (IsReadOnlyMode(st.st_mode)) return Fail(EACCES);
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
@@ -241,6 +280,23 @@ bool PosixFileSystem::RemoveFile(std::string_view path) {
     ::close(fd);
     if (locked) return Fail(EBUSY);
   }
+  return true;
+}
+
+bool PosixFileSystem::ReplaceWith(std::string_view from, std::string_view to) {
+  std::string src = Checked(from);
+  if (src.empty()) return false;
+  std::string dst = Checked(to);
+  if (dst.empty()) return false;
+  struct stat st;
+  if (lstat(dst.c_str(), &st) == 0 && !Removable(dst)) return false;
+  return ::rename(src.c_str(), dst.c_str()) == 0 || Fail(errno);
+}
+
+bool PosixFileSystem::RemoveFile(std::string_view path) {
+  std::string p = Checked(path);
+  if (p.empty()) return false;
+  if (!Removable(p)) return false;
   return ::unlink(p.c_str()) == 0 || Fail(errno);
 }
 

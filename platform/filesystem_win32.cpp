@@ -48,6 +48,29 @@ class Win32File : public File {
   HANDLE h_;
 };
 
+// A path as the wide W functions take it. From MAX_PATH on (folders: from
+// 248, the limit of CreateDirectoryW) an absolute path gets the "\\?\"
+// form, which lifts the limit; shorter ones stay as they are.
+std::wstring PathW(std::string_view path) {
+  std::wstring w = Widen(path);
+  if (w.size() < 248 || w.rfind(L"\\\\?\\", 0) == 0) return w;
+  if (w.size() > 2 && w[1] == L':' && w[2] == L'\\') return L"\\\\?\\" + w;
+  if (w.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + w.substr(2);
+  return w;
+}
+
+// Back from the "\\?\" form to the ordinary one.
+std::wstring PlainW(std::wstring w) {
+  if (w.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + w.substr(8);
+  if (w.rfind(L"\\\\?\\", 0) == 0) return w.substr(4);
+  return w;
+}
+
+long long FileTimeValue(const FILETIME& t) {
+  return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                t.dwLowDateTime);
+}
+
 }  // namespace
 
 std::string SystemErrorText(DWORD code) {
@@ -62,34 +85,67 @@ std::string SystemErrorText(DWORD code) {
 }
 
 bool Win32FileSystem::FileExists(std::string_view path) {
-  DWORD a = GetFileAttributesW(Widen(path).c_str());
+  DWORD a = GetFileAttributesW(PathW(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+PathKind Win32FileSystem::Probe(std::string_view path) {
+  DWORD a = GetFileAttributesW(PathW(path).c_str());
+  if (a != INVALID_FILE_ATTRIBUTES)
+    return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+  Fail();
+  return g_last_error == ERROR_FILE_NOT_FOUND || g_last_error == ERROR_PATH_NOT_FOUND
+             ? PathKind::Missing
+             : PathKind::Error;
+}
+
+bool Win32FileSystem::Inspect(std::string_view path, FileInfo* info) {
+  const std::wstring w = PathW(path);
+  DWORD a = GetFileAttributesW(w.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return Fail();
+  // No access asked for: this opens files that others hold without sharing.
+  HANDLE h = CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Fail();
+  BY_HANDLE_FILE_INFORMATION bh;
+  const bool ok = GetFileInformationByHandle(h, &bh) != FALSE;
+  if (!ok) Fail();
+  CloseHandle(h);
+  if (!ok) return false;
+  info->volume = bh.dwVolumeSerialNumber;
+  info->index = (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+  info->links = bh.nNumberOfLinks;
+  info->reparse = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  info->size = static_cast<long long>((static_cast<std::uint64_t>(bh.nFileSizeHigh) << 32) |
+                                      bh.nFileSizeLow);
+  info->modified = FileTimeValue(bh.ftLastWriteTime);
+  return true;
+}
+
 bool Win32FileSystem::DirExists(std::string_view path) {
-  DWORD a = GetFileAttributesW(Widen(path).c_str());
+  DWORD a = GetFileAttributesW(PathW(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool Win32FileSystem::MakeDir(std::string_view path) {
-  return CreateDirectoryW(Widen(path).c_str(), nullptr) || Fail();
+  return CreateDirectoryW(PathW(path).c_str(), nullptr) || Fail();
 }
 
 std::string Win32FileSystem::ShortPath(std::string_view path) {
   if (path.empty()) return {};
-  std::wstring w = Widen(path);
+  std::wstring w = PathW(path);
   DWORD n = GetShortPathNameW(w.c_str(), nullptr, 0);
   if (n == 0) return {};
   std::wstring s(n, L'\0');
   n = GetShortPathNameW(w.c_str(), s.data(), n);
   if (n == 0) return {};
   s.resize(n);
-  return Narrow(s);
+  return Narrow(PlainW(s));
 }
 
 bool Win32FileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {
   out->clear();
-  std::wstring pattern = Widen(folder);
+  std::wstring pattern = PathW(folder);
   if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
   pattern += L"*";
   WIN32_FIND_DATAW fd;
@@ -107,18 +163,18 @@ bool Win32FileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
 }
 
 bool Win32FileSystem::GetAttributes(std::string_view path, std::uint32_t* attrs) {
-  DWORD a = GetFileAttributesW(Widen(path).c_str());
+  DWORD a = GetFileAttributesW(PathW(path).c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return Fail();
   *attrs = a;
   return true;
 }
 
 bool Win32FileSystem::SetAttributes(std::string_view path, std::uint32_t attrs) {
-  return SetFileAttributesW(Widen(path).c_str(), attrs) || Fail();
+  return SetFileAttributesW(PathW(path).c_str(), attrs) || Fail();
 }
 
 std::unique_ptr<File> Win32FileSystem::OpenRead(std::string_view path, bool exclusive) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, exclusive ? 0 : FILE_SHARE_READ,
+  HANDLE h = CreateFileW(PathW(path).c_str(), GENERIC_READ, exclusive ? 0 : FILE_SHARE_READ,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Fail(), nullptr;
   return std::make_unique<Win32File>(h);
@@ -126,7 +182,7 @@ std::unique_ptr<File> Win32FileSystem::OpenRead(std::string_view path, bool excl
 
 std::unique_ptr<File> Win32FileSystem::CreateWrite(std::string_view path) {
   // Open first, then empty: CREATE_ALWAYS would refuse a hidden file.
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  HANDLE h = CreateFileW(PathW(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Fail(), nullptr;
   if (!SetEndOfFile(h)) {
@@ -138,7 +194,13 @@ std::unique_ptr<File> Win32FileSystem::CreateWrite(std::string_view path) {
 }
 
 bool Win32FileSystem::RemoveFile(std::string_view path) {
-  return DeleteFileW(Widen(path).c_str()) || Fail();
+  return DeleteFileW(PathW(path).c_str()) || Fail();
+}
+
+bool Win32FileSystem::ReplaceWith(std::string_view from, std::string_view to) {
+  return MoveFileExW(PathW(from).c_str(), PathW(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+         Fail();
 }
 
 std::string Win32FileSystem::LastError() { return SystemErrorText(g_last_error); }

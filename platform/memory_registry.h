@@ -35,6 +35,9 @@ class MemoryRegistry : public Registry {
   bool Remove(std::string_view key, std::string_view name);
   // Refuses writes below `path` (like a key whose ACL grants read only).
   void DenyWrites(std::string_view path);
+  // The key opens, but reading or deleting any of its values fails with
+  // access denied (like a value whose owner changed its rights).
+  void FailValueAccess(std::string_view path);
 
   bool LoadText(std::string_view text);  // false on a malformed line
   std::string DumpText() const;
@@ -44,6 +47,7 @@ class MemoryRegistry : public Registry {
     std::string name;                   // as first written
     std::map<std::string, std::pair<std::string, RegValue>> values;  // lower-case name -> (name, value)
     bool writable = true;
+    bool failing = false;
   };
   static std::string Canon(std::string_view path);  // lower case, no trailing '\'
   std::map<std::string, Key> keys_;

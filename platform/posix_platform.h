@@ -1,6 +1,9 @@
 // The POSIX implementations of the platform interfaces, for Linux builds.
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -15,11 +18,12 @@ namespace kestrin {
 class PosixFileSystem : public FileSystem {
  public:
   bool FileExists(std::string_view path) override;
+  PathKind Probe(std::string_view path) override;
+  bool Inspect(std::string_view path, FileInfo* info) override;
   bool DirExists(std::string_view path) override;
   bool MakeDir(std::string_view path) override;
-  // There are no short names: an existing path comes back as given, in
-  // double quotes when it holds a blank, so that Windows command-line
-  // splitting (see SplitCommandLine) keeps it in one piece.
+  // There are no short names: an existing path comes back as given, as on a
+  // Windows volume with 8.3 names switched off.
   std::string ShortPath(std::string_view path) override;
   bool ListDir(std::string_view folder, std::vector<DirEntry>* out) override;
   bool GetAttributes(std::string_view path, std::uint32_t* attrs) override;
@@ -27,6 +31,7 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) override;
   std::unique_ptr<File> CreateWrite(std::string_view path) override;
   bool RemoveFile(std::string_view path) override;
+  bool ReplaceWith(std::string_view from, std::string_view to) override;
   std::string LastError() override;
   std::string ExecutableFolder() override;
   std::string SystemFolder() override;
@@ -35,9 +40,17 @@ class PosixFileSystem : public FileSystem {
   void SetSystemFolder(std::string folder) { system_folder_ = std::move(folder); }
   // The POSIX path for a program path, resolving letter case.
   static std::string Resolve(std::string_view path);
+  // For tests: every operation on a path that starts with `prefix` fails
+  // with the error `err` (an errno value), as a gone network share or a
+  // denied folder would.
+  void InjectError(std::string prefix, int err) { injected_.emplace_back(std::move(prefix), err); }
 
  private:
+  // The resolved path, or empty (and the error set) when an injected
+  // error covers it.
+  std::string Checked(std::string_view path);
   std::string system_folder_ = "/tmp/kestrin-system32";
+  std::vector<std::pair<std::string, int>> injected_;
 };
 
 class PosixProcessLauncher : public ProcessLauncher {

@@ -20,7 +20,7 @@ class PosixChild : public ChildProcess {
   PosixChild(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
   ~PosixChild() override {
     if (!ended_) {
-      kill(pid_, SIGKILL);
+      kill(-pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
     close(fd_);
@@ -48,8 +48,10 @@ class PosixChild : public ChildProcess {
     if (waitpid(pid_, &status, WNOHANG) == pid_) ended_ = true;
     return ended_;
   }
+  // The child leads a process group of its own: ending it ends everything
+  // it started too.
   void Terminate() override {
-    if (!ended_) kill(pid_, SIGKILL);
+    if (!ended_) kill(-pid_, SIGKILL);
   }
 
  private:
@@ -77,8 +79,13 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
   pid_t pid;
-  int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  int rc = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&fa);
   close(fds[1]);
   if (rc != 0) {

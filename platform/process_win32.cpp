@@ -6,12 +6,14 @@ namespace {
 
 class Win32Child : public ChildProcess {
  public:
-  Win32Child(HANDLE process, HANDLE read) : process_(process), read_(read) {}
+  Win32Child(HANDLE process, HANDLE read, HANDLE job) : process_(process), read_(read), job_(job) {}
   ~Win32Child() override {
     if (!ended_) {
-      TerminateProcess(process_, 1);
-      WaitForSingleObject(process_, 5000);
+      Terminate();
+      WaitForSingleObject(process_, 1000);
     }
+    // Closing the job ends whatever the child left running.
+    if (job_) CloseHandle(job_);
     CloseHandle(process_);
     CloseHandle(read_);
   }
@@ -37,13 +39,29 @@ class Win32Child : public ChildProcess {
     return ended_;
   }
   void Terminate() override {
-    if (!ended_) TerminateProcess(process_, 1);
+    if (ended_) return;
+    // The whole job: the compiler and anything it started.
+    if (!job_ || !TerminateJobObject(job_, 1)) TerminateProcess(process_, 1);
   }
 
  private:
-  HANDLE process_, read_;
+  HANDLE process_, read_, job_;
   bool ended_ = false;
 };
+
+// A job that ends every process in it when its last handle closes, so that
+// the child and everything it starts go with the program.
+HANDLE MakeKillOnCloseJob() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
 
 }  // namespace
 
@@ -69,16 +87,26 @@ std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view comma
   std::wstring line = Widen(command_line);
   line.push_back(L'\0');
   PROCESS_INFORMATION pi{};
+  // Started suspended, so that it is in the job before it can start anything.
   BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                           NORMAL_PRIORITY_CLASS | CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+                           NORMAL_PRIORITY_CLASS | CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                           nullptr, &si, &pi);
   CloseHandle(write);  // only the child writes now
   if (input) CloseHandle(input);
   if (!ok) {
     CloseHandle(read);
     return nullptr;
   }
+  // Where the program itself runs in a job that allows no nesting (before
+  // Windows 8), the child runs without one and is ended alone.
+  HANDLE job = MakeKillOnCloseJob();
+  if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
+  ResumeThread(pi.hThread);
   CloseHandle(pi.hThread);
-  return std::make_unique<Win32Child>(pi.hProcess, read);
+  return std::make_unique<Win32Child>(pi.hProcess, read, job);
 }
 
 void Win32ProcessLauncher::TrimWorkingSet() {

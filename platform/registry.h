@@ -10,19 +10,30 @@ namespace kestrin {
 
 enum class RegAccess { Read, ReadWrite };
 
-enum class RegRead { Ok, Missing, WrongType };
+// Failed: the value may exist but could not be read (access denied, ...).
+enum class RegRead { Ok, Missing, WrongType, Failed };
 
 class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
   virtual bool IsOpen() const = 0;
+  // Why the key is not open when it exists but could not be opened; empty
+  // when it is open or does not exist.
+  virtual std::string OpenError() const = 0;
   virtual bool HasValue(std::string_view name) = 0;
   // REG_SZ and REG_EXPAND_SZ (unexpanded) read as text; any other type is
-  // WrongType. A key that failed to open reads every value as Missing.
-  virtual RegRead ReadString(std::string_view name, std::string* out) = 0;
-  // Writes REG_SZ, replacing a value of the same name.
-  virtual bool WriteString(std::string_view name, std::string_view data) = 0;
+  // WrongType. A key that does not exist reads every value as Missing, one
+  // that could not be opened as Failed. `expandable`, when given, tells
+  // whether the value is REG_EXPAND_SZ.
+  virtual RegRead ReadString(std::string_view name, std::string* out,
+                             bool* expandable = nullptr) = 0;
+  // Writes REG_SZ (REG_EXPAND_SZ when `expandable`), replacing a value of
+  // the same name.
+  virtual bool WriteString(std::string_view name, std::string_view data,
+                           bool expandable = false) = 0;
   virtual bool DeleteValue(std::string_view name) = 0;
+  // The system's reason for the last failure of this key, as text.
+  virtual std::string LastError() const = 0;
 };
 
 class Registry {

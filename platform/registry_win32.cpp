@@ -2,6 +2,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/win32_platform.h"
 #include "platform/win32_registry.h"
 
 namespace kestrin {
@@ -9,49 +10,77 @@ namespace {
 
 class Win32Key : public RegistryKey {
  public:
-  Win32Key(HKEY key, bool write) : key_(key), write_(write) {}
+  Win32Key(HKEY key, bool write, LONG open_status)
+      : key_(key), write_(write), open_status_(open_status), last_(open_status) {}
   ~Win32Key() override {
     if (key_) RegCloseKey(key_);
   }
   bool IsOpen() const override { return key_ != nullptr; }
+  std::string OpenError() const override {
+    if (key_ || open_status_ == ERROR_FILE_NOT_FOUND) return {};
+    return SystemErrorText(static_cast<DWORD>(open_status_));
+  }
   bool HasValue(std::string_view name) override {
     if (!key_) return false;
     return RegQueryValueExW(key_, Widen(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS;
   }
-  RegRead ReadString(std::string_view name, std::string* out) override {
+  RegRead ReadString(std::string_view name, std::string* out, bool* expandable) override {
     out->clear();
-    if (!key_) return RegRead::Missing;
+    if (!key_) return open_status_ == ERROR_FILE_NOT_FOUND ? RegRead::Missing : RegRead::Failed;
     std::wstring wname = Widen(name);
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-      return RegRead::Missing;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return RegRead::WrongType;
-    std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
-                         &bytes) != ERROR_SUCCESS)
-      return RegRead::Missing;
-    buf.resize(bytes / sizeof(wchar_t));
-    while (!buf.empty() && buf.back() == L'\0') buf.pop_back();
-    *out = Narrow(buf);
-    return RegRead::Ok;
+    // The value may grow between the two calls; ask again until it fits.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DWORD type = 0, size = 0;
+      LONG r = RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &size);
+      if (r != ERROR_SUCCESS) return Failure(r);
+      if (type != REG_SZ && type != REG_EXPAND_SZ) return RegRead::WrongType;
+      std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
+      DWORD bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+      r = RegQueryValueExW(key_, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+                           &bytes);
+      if (r == ERROR_MORE_DATA) continue;
+      if (r != ERROR_SUCCESS) return Failure(r);
+      if (type != REG_SZ && type != REG_EXPAND_SZ) return RegRead::WrongType;
+      buf.resize(bytes / sizeof(wchar_t));
+      while (!buf.empty() && buf.back() == L'\0') buf.pop_back();
+      *out = Narrow(buf);
+      if (expandable) *expandable = type == REG_EXPAND_SZ;
+      return RegRead::Ok;
+    }
+    return Failure(ERROR_MORE_DATA);
   }
-  bool WriteString(std::string_view name, std::string_view data) override {
-    if (!key_ || !write_) return false;
+  bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
+    if (!key_ || !write_) return Denied();
     std::wstring w = Widen(data);
-    return RegSetValueExW(key_, Widen(name).c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(w.c_str()),
-                          static_cast<DWORD>((w.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    return Done(RegSetValueExW(key_, Widen(name).c_str(), 0, expandable ? REG_EXPAND_SZ : REG_SZ,
+                               reinterpret_cast<const BYTE*>(w.c_str()),
+                               static_cast<DWORD>((w.size() + 1) * sizeof(wchar_t))));
   }
   bool DeleteValue(std::string_view name) override {
-    if (!key_ || !write_) return false;
-    return RegDeleteValueW(key_, Widen(name).c_str()) == ERROR_SUCCESS;
+    if (!key_ || !write_) return Denied();
+    return Done(RegDeleteValueW(key_, Widen(name).c_str()));
   }
+  std::string LastError() const override { return SystemErrorText(static_cast<DWORD>(last_)); }
 
  private:
+  RegRead Failure(LONG r) {
+    last_ = r;
+    return r == ERROR_FILE_NOT_FOUND ? RegRead::Missing : RegRead::Failed;
+  }
+  bool Done(LONG r) {
+    last_ = r;
+    return r == ERROR_SUCCESS;
+  }
+  bool Denied() {
+    if (!key_ && open_status_ != ERROR_SUCCESS) last_ = open_status_;
+    else last_ = ERROR_ACCESS_DENIED;
+    return false;
+  }
   HKEY key_;
   bool write_;
+  LONG open_status_;
+  LONG last_;
 };
 
 }  // namespace
@@ -62,9 +91,9 @@ std::unique_ptr<RegistryKey> Win32Registry::Open(std::string_view path, RegAcces
   while (!p.empty() && p.back() == '\\') p.pop_back();
   HKEY key = nullptr;
   REGSAM sam = access == RegAccess::Read ? KEY_READ : (KEY_READ | KEY_SET_VALUE);
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(p).c_str(), 0, sam, &key) != ERROR_SUCCESS)
-    key = nullptr;
-  return std::make_unique<Win32Key>(key, access == RegAccess::ReadWrite);
+  LONG r = RegOpenKeyExW(HKEY_CURRENT_USER, Widen(p).c_str(), 0, sam, &key);
+  if (r != ERROR_SUCCESS) key = nullptr;
+  return std::make_unique<Win32Key>(key, access == RegAccess::ReadWrite, r);
 }
 
 }  // namespace kestrin

@@ -13,6 +13,8 @@ namespace kestrin {
 class Win32FileSystem : public FileSystem {
  public:
   bool FileExists(std::string_view path) override;
+  PathKind Probe(std::string_view path) override;
+  bool Inspect(std::string_view path, FileInfo* info) override;
   bool DirExists(std::string_view path) override;
   bool MakeDir(std::string_view path) override;
   std::string ShortPath(std::string_view path) override;
@@ -22,6 +24,7 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<File> OpenRead(std::string_view path, bool exclusive) override;
   std::unique_ptr<File> CreateWrite(std::string_view path) override;
   bool RemoveFile(std::string_view path) override;
+  bool ReplaceWith(std::string_view from, std::string_view to) override;
   std::string LastError() override;
   std::string ExecutableFolder() override;
   std::string SystemFolder() override;

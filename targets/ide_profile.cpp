@@ -19,9 +19,16 @@ const IdeProfile kIdeProfiles[7] = {
 
 std::string ReadStringValue(RegistryKey& key, std::string_view name) {
   std::string out;
-  if (key.ReadString(name, &out) == RegRead::WrongType)
-    throw RegistryError("Invalid data type for '" + std::string(name) + "'");
-  return out;
+  switch (key.ReadString(name, &out)) {
+    case RegRead::WrongType:
+      throw RegistryError("Invalid data type for '" + std::string(name) + "'");
+    case RegRead::Failed:
+      // Only an absent value reads as empty: a value that is there but
+      // unreadable must not be taken for empty and then overwritten.
+      throw RegistryError("Failed to get data for '" + std::string(name) + "': " + key.LastError());
+    default:
+      return out;
+  }
 }
 
 void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view data) {
@@ -62,11 +69,17 @@ void ProbeIdeReleases(App& app) {
 void ChooseRelease(App& app, int index) {
   const IdeProfile& ide = kIdeProfiles[index];
   if (app.view.PathText().empty()) SelectDevDirClick(app);
+  // Everything that can fail comes first: a release whose settings cannot be
+  // read leaves the earlier choice whole (its button, lists and states).
+  std::string bin_dir = app.ctx.IdeBinDir;
   {
     auto key = app.registry.Open(ide.baseKey, RegAccess::Read);
     if (IsInstalled(app, *key))
-      app.ctx.IdeBinDir = NormalizeFolderPath(ReadStringValue(*key, "RootDir")) + "bin";
+      bin_dir = NormalizeFolderPath(ReadStringValue(*key, "RootDir")) + "bin";
   }
+  app.selectedIde = index;
+  for (int i = 0; i < 7; ++i) app.view.SetChecked(kIdeProfiles[i].radioId, i == index);
+  app.ctx.IdeBinDir = bin_dir;
   FixedList rows = BuildOrder(ide.family);
   app.view.LoadBuildList(std::vector<std::string>(rows.begin(), rows.end()));
   app.ctx.IdeShortSuffix = ide.shortSuffix;

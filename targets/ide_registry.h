@@ -17,7 +17,9 @@ class RegistryError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Reads a text value; absent (or in a key that failed to open) reads as "".
+// Reads a text value; absent (or in a key that does not exist) reads as "".
+// A value that is there but cannot be read throws "Failed to get data for
+// '<name>': <reason>".
 // Any other type throws "Invalid data type for '<name>'".
 std::string ReadStringValue(RegistryKey& key, std::string_view name);
 // Writes REG_SZ or throws "Failed to set data for '<name>'".

@@ -77,14 +77,17 @@ TEST_F(Compile, CommandLineIsBuiltPieceByPiece) {
   auto entries = Split(c.SourceSearchPath, ';');
   ASSERT_EQ(entries.size(), 38u);
   EXPECT_EQ(entries[0], out);
-  EXPECT_EQ(entries[3], t.fs.ShortPath(dir.Root() + "lib\\ExpressBars 6\\Sources"));
-  EXPECT_EQ(entries[37], t.fs.ShortPath(dir.Root() + "lib\\XP Theme Manager\\Sources"));
+  // No short names on this file system: paths with blanks are quoted, one by one.
+  EXPECT_EQ(entries[3], "\"" + t.fs.ShortPath(dir.Root() + "lib\\ExpressBars 6\\Sources") + "\"");
+  EXPECT_EQ(entries[4], CommandLinePath(t.fs, dir.Root() + "lib\\ExpressCommon Library\\Sources"));
+  EXPECT_EQ(entries[6], t.fs.ShortPath(dir.Root() + "lib\\ExpressDataController\\Sources"));
+  EXPECT_EQ(entries[37], CommandLinePath(t.fs, dir.Root() + "lib\\XP Theme Manager\\Sources"));
   const std::string prefix = t.fs.ShortPath(dir.Root() + "ide\\bin") + "\\dcc32.exe -LE" + out +
                              " -U" + c.SourceSearchPath + " -R" + c.SourceSearchPath + " -N" + out +
                              " -Q -H -W -$D- -$L- -$Y- -LN" + out + " -M ";
   EXPECT_EQ(c.CompilerCommandPrefix, prefix);
   const std::string folder = t.fs.ShortPath(dir.Root() + "lib\\ExpressCore Library\\Sources\\");
-  EXPECT_EQ(t.processes.lines[0], prefix + " " + folder + "dxCoreD7.dpk");
+  EXPECT_EQ(t.processes.lines[0], prefix + " \"" + folder + "dxCoreD7.dpk\"");
   EXPECT_NE(t.processes.lines[0].find(" -M  "), std::string::npos);
 }
 

@@ -74,9 +74,11 @@ TEST(PosixFileSystem, WindowsPathsResolveWithoutRegardToCase) {
   EXPECT_FALSE(fs.FileExists(d.Root() + "Lib\\Library"));
   EXPECT_EQ(fs.ShortPath(d.Root() + "missing"), "");
   d.Write("a b/x.txt", "");
-  std::string sp = fs.ShortPath(d.Root() + "a b\\");
-  EXPECT_EQ(sp.front(), '"');
-  EXPECT_EQ(sp.find('\\'), std::string::npos);  // no backslash can escape the quote
+  // No short names here: the long form comes back, and the command line
+  // quotes it (a backslash must not end up before the closing quote).
+  EXPECT_EQ(fs.ShortPath(d.Root() + "a b\\x.txt"), d.Path().string() + "/a b/x.txt");
+  EXPECT_EQ(CommandLinePath(fs, d.Root() + "a b\\x.txt"), "\"" + d.Path().string() + "/a b/x.txt\"");
+  EXPECT_EQ(CommandLinePath(fs, d.Root() + "missing"), "");
 }
 
 TEST(PosixFileSystem, ReadOnlyAndLockedFilesBehaveAsOnWindows) {

@@ -72,7 +72,7 @@ TEST(ConsoleRunner, QuotedPathsWithBlanksStayIntact) {
   std::filesystem::permissions(d.Path() / "a b" / "emit.exe", std::filesystem::perms::owner_all);
   PosixFileSystem fs;
   PosixProcessLauncher p;
-  std::string cmd = fs.ShortPath(d.Root() + "a b") + "\\emit.exe 3";
+  std::string cmd = CommandLinePath(fs, d.Root() + "a b\\emit.exe") + " 3";
   CaptureResult r = CaptureOutput(p, cmd, nullptr);
   EXPECT_TRUE(r.started) << cmd;
   EXPECT_EQ(r.bytes, Pattern(3));

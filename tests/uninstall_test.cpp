@@ -132,7 +132,7 @@ TEST_F(Uninstall, WithTheCheckBoxBothFoldersAreCleared) {
       "=================================================", "删除组件安装目录下的设计时包文件...",
       "删除：" + Out() + "\\dxCoreD7.BPL 成功.", "删除：" + Out() + "\\dclcxGridD7.BPL 成功.",
       "=================================================", "删除System32目录下的运行时包文件",
-      "删除：" + dir.Root() + "sys\\cxDataD7.BPL 成功.", "删除：" + dir.Root() + "sys\\cxGridD7.BPL 失败.",
+      "删除：" + dir.Root() + "sys\\cxDataD7.BPL 成功.", "删除：" + dir.Root() + "sys\\cxGridD7.BPL 失败. Device or resource busy",
       "删除：" + dir.Root() + "sys\\dxCoreD7.BPL 成功.", " ", "========================完成======================"};
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(t.app.ctx.CurrentPackage, "eqtl");
