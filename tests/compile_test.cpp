@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/controls.h"
 #include "build/compile.h"
@@ -197,6 +202,67 @@ TEST_F(Compile, CompilerFaultsEndUpInTheLog) {
   bool fatal = false;
   for (const auto& l : lines) fatal |= l.find("required package 'dxCoreD7' not found") != std::string::npos;
   EXPECT_TRUE(fatal);
+}
+
+// The exit's grace period ends a compiler stuck mid-write: the package files
+// it wrote are removed (verification then ticks the package), files of other
+// packages stay, and nothing it started is left running.
+TEST_F(Compile, ACompilerEndedOnExitLeavesNoCutShortPackage) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  for (int i = 0; i < 3; ++i) t.view.SetTicked(i, true);
+  dir.Write("lib/Library/Delphi7/dxGDIPlusD7.bpl", "MZ from an earlier run");
+  std::uint64_t now = 0;
+  t.app.clockMs = [&] { return now; };
+  t.app.endProgram = [] {};
+  setenv("KESTRIN_DCC_STALL", "dxGDIPlusD7", 1);
+  t.view.onPump = [&] {
+    if (!t.app.exitRequested && Count(t.view.Lines(), "编译：dxGDIPlusD7.dpk") == 1 &&
+        dir.Read("lib/Library/Delphi7/dxGDIPlusD7.bpl") == "MZ cut short")
+      t.app.OnCommand(ctl::kBtnExit);
+    now += t.app.exitRequested ? 500 : 0;
+  };
+  t.app.OnCommand(ctl::kBtnCompile);
+  unsetenv("KESTRIN_DCC_STALL");
+  const std::string out = dir.Root() + "lib\\Library\\Delphi7\\";
+  auto lines = t.LogLines();
+  EXPECT_EQ(Count(lines, "编译器被中止, 已删除可能不完整的文件: " + out + "dxGDIPlusD7.bpl"), 1);
+  EXPECT_EQ(Count(lines, "编译器被中止, 已删除可能不完整的文件: " + out + "dxGDIPlusD7.dcp"), 1);
+  EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dxGDIPlusD7.bpl"));
+  EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dxGDIPlusD7.dcp"));
+  EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/dxThemeD7.bpl"));  // compiled before, kept
+  EXPECT_EQ(Count(lines, "编译："), 2);                          // the third never started
+  // The lingering child of the stand-in went with it (its process group).
+  auto lingering = [] {
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream f(e.path() / "cmdline");
+      std::string cmd((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+      if (cmd == std::string("dcc32\0--linger\0", 16)) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 100 && lingering(); ++i) usleep(20000);
+  EXPECT_FALSE(lingering());
+}
+
+// An error part-way through a run (here from the window) restores the idle
+// look and shows the error.
+TEST_F(Compile, AnErrorPartWayRestoresTheIdleLook) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  for (int i = 0; i < 3; ++i) t.view.SetTicked(i, true);
+  t.view.onPump = [&] {
+    if (Count(t.view.Lines(), "编译：") == 2) throw std::runtime_error("window gone");
+  };
+  t.app.OnCommand(ctl::kBtnCompile);
+  ASSERT_EQ(t.view.messages.size(), 1u);
+  EXPECT_EQ(t.view.messages[0].text, "window gone");
+  EXPECT_TRUE(t.view.visible[ctl::kBtnCompile]);
+  EXPECT_FALSE(t.view.visible[ctl::kBtnStop]);
+  EXPECT_FALSE(t.view.visible[ctl::kGauge1]);
+  EXPECT_EQ(t.view.groupBox2Height, 233);
+  EXPECT_EQ(t.view.caption, "Kestrin");
+  EXPECT_TRUE(t.view.enabled[ctl::kBtnCompile]);
+  EXPECT_TRUE(t.view.enabled[ctl::kButton4]);
+  EXPECT_FALSE(t.view.enabled[ctl::kButton10]);
 }
 
 }  // namespace

@@ -82,5 +82,36 @@ TEST(CopyFileByStream, SourceHeldOpenIsRefusedAndNothingIsCreated) {
   EXPECT_TRUE(CopyFileByStream(fs, d.Root() + "none.bin", d.Root() + "x.bin").has_value());
 }
 
+
+// A copy is put in place only once it is whole: a failed replacement leaves
+// the earlier copy and no stray file beside it.
+TEST_F(Deploy, AFailedCopyLeavesTheEarlierCopyWholeAndNoTemporaryFile) {
+  dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "new");
+  dir.Write("sys/cxDataD7.bpl", "old copy");
+  int fd = open((dir.Path() / "sys" / "cxDataD7.bpl").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_SH), 0);  // a program has it loaded
+  t.app.OnCommand(ctl::kButton10);
+  close(fd);
+  EXPECT_EQ(dir.Read("sys/cxDataD7.bpl"), "old copy");
+  EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl.kestrin-tmp"));
+  EXPECT_EQ(t.view.Lines()[2].rfind("复制 cxDataD7.bpl 到System32目录失败: ", 0), 0u);
+}
+
+// Without a system folder, copy and uninstall stop with a message before any
+// file is touched (an empty folder would mean the current drive's root).
+TEST_F(Deploy, NoSystemFolderStopsCopyAndUninstall) {
+  dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
+  t.fs.SetSystemFolder("");
+  t.app.OnCommand(ctl::kButton10);
+  ASSERT_EQ(t.view.messages.size(), 1u);
+  EXPECT_EQ(t.view.messages[0].text.rfind("无法取得系统目录, 未复制任何运行时包", 0), 0u);
+  EXPECT_TRUE(t.view.log.empty());
+  t.view.checked[ctl::kCheckBox1] = true;
+  t.app.OnCommand(ctl::kButton9);
+  ASSERT_EQ(t.view.messages.size(), 2u);
+  EXPECT_EQ(t.view.messages[1].text.rfind("无法取得系统目录, 未删除任何包文件", 0), 0u);
+  EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/cxDataD7.bpl"));
+}
+
 }  // namespace
 }  // namespace kestrin

@@ -136,5 +136,22 @@ TEST_F(Install, SearchPathHoldingOurFoldersInAnotherCaseIsLeftAlone) {
   EXPECT_EQ(Value("Library", "Search Path"), mine);
 }
 
+
+// A Search Path that is there but cannot be read is not an empty one: the
+// install stops before it writes anything, so the user's entries survive.
+TEST_F(Install, AnUnreadableSearchPathStopsBeforeAnyWrite) {
+  Prepare(1);
+  t.registry.Set(base + "Library", "Search Path", RegType::Sz, "$(DELPHI)\\Lib;C:\\Mine");
+  t.registry.FailValueAccess(base + "Library");
+  t.registry.CreateKey(base + "Known Packages");
+  dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
+  const std::string before = t.registry.DumpText();
+  t.app.OnCommand(ctl::kButton8);
+  ASSERT_EQ(t.view.messages.size(), 1u);
+  EXPECT_EQ(t.view.messages[0].text, "Failed to get data for 'Search Path': Access is denied.");
+  EXPECT_EQ(t.registry.DumpText(), before);
+  EXPECT_TRUE(t.view.log.empty());
+}
+
 }  // namespace
 }  // namespace kestrin

@@ -85,5 +85,30 @@ TEST(FileIndex, GivesTheSameHitsAsTheFullSearchOnRandomTrees) {
   }
 }
 
+
+// A link that leads back up the tree ends the walk there; a project is found
+// at its real place, and one that only a link leads to is found through it.
+TEST(FileIndex, LinkLoopsEndAndRealPlacesWin) {
+  TempDir d;
+  d.Write("lib/A/Sources/pkg.dpk", "real");
+  d.Write("elsewhere/only.dpk", "linked");
+  std::filesystem::create_directory_symlink(d.Path() / "lib", d.Path() / "lib/A/Sources/0up");
+  std::filesystem::create_directory_symlink(d.Path() / "elsewhere", d.Path() / "lib/0linked");
+  PosixFileSystem fs;
+  FileIndex index;
+  int pumps = 0;
+  index.Build(fs, d.Root() + "lib", ".dpk", [&] { ++pumps; });
+  EXPECT_EQ(index.size(), 2u);
+  ToolContext c;
+  ASSERT_TRUE(index.Find(c, "PKG.dpk"));
+  EXPECT_EQ(c.FoundFilePath, d.Root() + "lib\\A\\Sources\\pkg.dpk");
+  ASSERT_TRUE(index.Find(c, "only.dpk"));
+  EXPECT_EQ(c.FoundFilePath, d.Root() + "lib\\0linked\\only.dpk");
+  EXPECT_LT(pumps, 10);
+  ToolContext slow;
+  FindFileRecursive(slow, fs, d.Root() + "lib", "pkg.dpk", nullptr);
+  EXPECT_EQ(slow.FoundFilePath, d.Root() + "lib\\A\\Sources\\pkg.dpk");
+}
+
 }  // namespace
 }  // namespace kestrin

@@ -139,7 +139,14 @@ TEST_F(Targets, SettingsChangedAfterTheProbe) {
   t.Choose(1);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Invalid data type for 'RootDir'");
-  EXPECT_EQ(t.view.rows.size(), 131u);  // stopped before the lists were loaded
+  // The failed choice changed nothing: BDS 2006 is still the release, whole.
+  EXPECT_EQ(t.app.selectedIde, 4);
+  EXPECT_TRUE(t.view.checked[ctl::kBDS2006]);
+  EXPECT_FALSE(t.view.checked[ctl::kDelphi7]);
+  EXPECT_EQ(t.app.ctx.IdeShortSuffix, "D10");
+  EXPECT_EQ(t.app.ctx.IdeLongSuffix, "Delphi10");
+  EXPECT_EQ(t.view.rows.size(), 131u);
+  EXPECT_EQ(t.app.lists.runtime.size(), 49u);
 }
 
 }  // namespace

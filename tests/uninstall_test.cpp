@@ -3,6 +3,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
 #include "app/controls.h"
 #include "ide/uninstall.h"
 #include "targets/ide_profile.h"
@@ -37,7 +41,7 @@ TEST(OverwriteAndDeleteFile, RewritesKeepingTheLengthThenDeletes) {
       return f;
     }
   } fs;
-  for (int size : {1000, 2, 1, 0}) {
+  for (int size : {3 * 65536 + 5, 1000, 2, 1, 0}) {  // the first takes several write blocks
     d.Write("f.bpl", std::string(size, 'q'));
     fs.written.clear();
     EXPECT_EQ(OverwriteAndDeleteFile(fs, d.Root() + "f.bpl"), DeleteResult::Deleted);
@@ -187,6 +191,44 @@ TEST_F(Uninstall, EmptyLibraryFolderDeletesNothingThere) {
   EXPECT_EQ(lines[6], "=================================================");
   EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl"));
   EXPECT_FALSE(std::filesystem::exists("Library"));
+}
+
+
+// Another name for the same content (a hard link, a symbolic link) loses
+// only its name; what it leads to is never overwritten.
+TEST(OverwriteAndDeleteFile, LinksLoseTheirNameOnly) {
+  TempDir d;
+  d.Write("outside/precious.dll", "precious");
+  d.Write("out/x.txt", "");
+  std::filesystem::create_hard_link(d.Path() / "outside/precious.dll", d.Path() / "out/hardD7.BPL");
+  std::filesystem::create_symlink(d.Path() / "outside/precious.dll", d.Path() / "out/softD7.BPL");
+  PosixFileSystem fs;
+  EXPECT_EQ(OverwriteAndDeleteFile(fs, d.Root() + "out\\hardD7.BPL"), DeleteResult::Deleted);
+  EXPECT_EQ(OverwriteAndDeleteFile(fs, d.Root() + "out\\softD7.BPL"), DeleteResult::Deleted);
+  EXPECT_FALSE(d.Exists("out/hardD7.BPL"));
+  EXPECT_FALSE(std::filesystem::is_symlink(d.Path() / "out/softD7.BPL"));
+  EXPECT_EQ(d.Read("outside/precious.dll"), "precious");
+}
+
+// Only "not found" is absence: any other failure to reach a file or a value
+// is a failure line with the reason, and the pane says not all went.
+TEST_F(Uninstall, ErrorsAreNotAbsence) {
+  Prepare(1);
+  t.registry.Set(base + "Known Packages", Out() + "\\dclcxGridD7.bpl", RegType::Sz, "d");
+  t.registry.FailValueAccess(base + "Known Packages");
+  t.registry.DenyWrites(base + "Disabled Packages");
+  t.fs.InjectError(dir.Root() + "sys\\cxDataD7.BPL", EACCES);
+  t.fs.InjectError(Out() + "\\dxCoreD7.BPL", ENAMETOOLONG);
+  t.view.checked[ctl::kCheckBox1] = true;
+  t.app.OnCommand(ctl::kButton9);
+  auto lines = t.view.Lines();
+  auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
+  EXPECT_TRUE(has("删除：" + Out() + "\\dclcxGridD7.bpl 失败. Access is denied."));
+  EXPECT_TRUE(has("无法打开注册表键 " + base + "Disabled Packages\\: Access is denied."));
+  EXPECT_TRUE(has("删除：" + dir.Root() + "sys\\cxDataD7.BPL 失败. Permission denied"));
+  EXPECT_TRUE(has("删除：" + Out() + "\\dxCoreD7.BPL 失败. File name too long"));
+  EXPECT_EQ(t.view.commandPane, "部分设计时包信息未能删除(2 项), 详见日志.\r\n");
+  EXPECT_TRUE(Has("Known Packages", Out() + "\\dclcxGridD7.bpl"));
 }
 
 }  // namespace

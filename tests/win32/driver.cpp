@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "app/controls.h"
 
@@ -420,6 +422,13 @@ void RemoveTree(const std::string& path) {
       std::wstring n = fd.cFileName;
       if (n == L"." || n == L"..") continue;
       std::wstring child = p + L"\\" + n;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link goes, never what it leads to.
+        if (!RemoveDirectoryW(child.c_str()) && !DeleteFileW(child.c_str()) &&
+            RunUnix("/bin/rm", {"-f", UnixPath(U(child))}))
+          WaitUntil([&] { return GetFileAttributesW(child.c_str()) == INVALID_FILE_ATTRIBUTES; }, 5000);
+        continue;
+      }
       SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(U(child));
       else DeleteFileW(child.c_str());
@@ -440,6 +449,50 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& p
   FindClose(h);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string UnixPath(const std::string& path) {
+  using ToUnix = char*(__cdecl*)(LPCWSTR);
+  auto to_unix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!to_unix) return {};
+  char* unix_path = to_unix(W(path).c_str());
+  if (!unix_path) return {};
+  std::string r = unix_path;
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return r;
+}
+
+bool RunUnix(const std::string& program, const std::vector<std::string>& args) {
+  std::string line = program;
+  for (const auto& a : args) line += " \"" + a + "\"";
+  std::wstring cmd = W(line);
+  std::wstring exe = L"Z:" + W(program);
+  std::replace(exe.begin(), exe.end(), L'/', L'\\');
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    fprintf(stderr, "RunUnix: %s failed to start (%lu)\n", line.c_str(), GetLastError());
+    return false;
+  }
+  // Wine gives no handle to wait on for a Linux process: callers wait for
+  // its effect.
+  if (pi.hThread) CloseHandle(pi.hThread);
+  if (pi.hProcess) CloseHandle(pi.hProcess);
+  return true;
+}
+
+int CountProcesses(const std::wstring& exe) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32W e{};
+  e.dwSize = sizeof e;
+  int n = 0;
+  for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e))
+    if (_wcsicmp(e.szExeFile, exe.c_str()) == 0) ++n;
+  CloseHandle(snap);
+  return n;
 }
 
 }  // namespace kt

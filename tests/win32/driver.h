@@ -90,4 +90,13 @@ bool CopyFileUtf8(const std::string& from, const std::string& to);
 void RemoveTree(const std::string& path);
 std::vector<std::string> FilesIn(const std::string& folder, const std::string& pattern);
 
+// Wine only: the Linux path of a Windows path, and a Linux program started
+// (Wine starts Linux programs named by their Z: path, and gives no handle to
+// wait on: callers wait for the program's effect). Used for what
+// the Windows API of Wine cannot make, such as a directory symbolic link.
+std::string UnixPath(const std::string& path);
+bool RunUnix(const std::string& program, const std::vector<std::string>& args);
+// Processes running now whose image file is named `exe` (letter case aside).
+int CountProcesses(const std::wstring& exe);
+
 }  // namespace kt

@@ -100,9 +100,12 @@ TEST_F(Faults, CompilerCrashingPrintingJunkAndTenMegabytes) {
   EXPECT_TRUE(Contains(p->LogLines(), "包:dxGDIPlusD7.dpk  未编译."));
 }
 
+// The compiler is stuck mid-write, with a process of its own started: the
+// close ends both (one job), and the cut-short package files are removed.
 TEST_F(Faults, HangingCompilerThenStopThenClose) {
   Start();
-  Env hang(L"KESTRIN_DCC_HANG", L"*");
+  ASSERT_EQ(CountProcesses(L"dcc32.exe"), 0);
+  Env hang(L"KESTRIN_DCC_STALL", L"*");
   Launch();
   Tick(2);
   ASSERT_TRUE(p->Click(kBtnCompile));
@@ -112,8 +115,97 @@ TEST_F(Faults, HangingCompilerThenStopThenClose) {
   ASSERT_TRUE(p->Click(kBtnStop));
   ASSERT_TRUE(WaitUntil([&] { return Contains(p->LogLines(), "编译中止"); }, 3000));
   // The window closes although the compiler never ends: it is ended for us.
+  EXPECT_TRUE(WaitUntil([&] { return Exists(s->Output("Delphi7") + "\\dxThemeD7.bpl"); }, 5000));
   PostMessageW(p->Main(), WM_CLOSE, 0, 0);
   EXPECT_TRUE(p->WaitExit(15000));
+  EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxThemeD7.bpl"));
+  EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxThemeD7.dcp"));
+  EXPECT_TRUE(WaitUntil([] { return CountProcesses(L"dcc32.exe") == 0; }, 5000));
+}
+
+// A tool that dies takes its compiler, and what that started, with it.
+TEST_F(Faults, KilledToolLeavesNoCompilerRunning) {
+  Start();
+  Env hang(L"KESTRIN_DCC_STALL", L"*");
+  Launch();
+  Tick(1);
+  ASSERT_TRUE(p->Click(kBtnCompile));
+  ASSERT_TRUE(WaitUntil([] { return CountProcesses(L"dcc32.exe") == 2; }, 10000));
+  TerminateProcess(p->Process(), 1);
+  EXPECT_TRUE(p->WaitExit(5000));
+  EXPECT_TRUE(WaitUntil([] { return CountProcesses(L"dcc32.exe") == 0; }, 5000));
+}
+
+// Links in the library: a folder link that leads back up the tree ends the
+// searches, and the uninstall's overwrite never writes through a hard link.
+TEST_F(Faults, LinksAndLoopsInTheLibrary) {
+  Start();
+  const std::string outside = "C:\\kestrin-tests\\precious.bin";
+  WriteFileUtf8(outside, "precious, not the library's");
+  const std::string loop = s->library + "ExpressBars 6\\Sources\\0up";
+  ASSERT_TRUE(RunUnix("/bin/ln", {"-s", UnixPath(s->library.substr(0, s->library.size() - 1)), UnixPath(s->library + "ExpressBars 6\\Sources") + "/0up"}));
+  ASSERT_TRUE(WaitUntil([&] {
+    const DWORD a = GetFileAttributesW(W(loop).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+  }, 5000));
+  Launch();
+  Tick(3);
+  auto log = Compile();
+  EXPECT_EQ(CountPrefix(log, "编译："), 3);
+  EXPECT_FALSE(Contains(log, "fatal"));
+  EXPECT_FALSE(Contains(log, "0up"));
+  const std::string out = s->Output("Delphi7");
+  DeleteFileW(W(out + "\\cxDataD7.bpl").c_str());
+  ASSERT_TRUE(CreateHardLinkW(W(out + "\\cxDataD7.BPL").c_str(), W(outside).c_str(), nullptr));
+  ASSERT_TRUE(p->Click(kCheckBox1));
+  ASSERT_TRUE(WaitUntil([&] { return p->Checked(kCheckBox1); }, 5000));
+  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(Contains(p->LogLines(), "删除：" + out + "\\cxDataD7.BPL 成功."));
+  EXPECT_FALSE(Exists(out + "\\cxDataD7.BPL"));
+  std::string kept;
+  ASSERT_TRUE(ReadFileUtf8(outside, &kept));
+  EXPECT_EQ(kept, "precious, not the library's");
+  DeleteFileW(W(outside).c_str());
+  RunUnix("/bin/rm", {"-f", UnixPath(s->library + "ExpressBars 6\\Sources") + "/0up"});
+  EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(W(loop).c_str()) == INVALID_FILE_ATTRIBUTES; }, 5000));
+}
+
+// The tool dies in the middle of a copy into the system folder: the earlier
+// copy stays whole under the package's name.
+TEST_F(Faults, CopyCutShortLeavesTheEarlierCopyWhole) {
+  Start();
+  Launch();
+  const std::string out = s->Output("Delphi7"), sys = SystemFolder();
+  MakeDirs(out);
+  {
+    HANDLE h = CreateFileW(W(out + "\\cxDataD7.bpl").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = 512LL << 20;
+    SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(h);
+    CloseHandle(h);
+  }
+  WriteFileUtf8(sys + "\\cxDataD7.bpl", "the earlier copy");
+  VerifyAll();
+  ASSERT_TRUE(p->Click(kButton10));
+  WIN32_FILE_ATTRIBUTE_DATA a{};
+  const std::wstring temp = W(sys + "\\cxDataD7.bpl.kestrin-tmp");
+  bool seen = false;
+  for (int i = 0; i < 20000 && !seen; ++i) {
+    seen = GetFileAttributesExW(temp.c_str(), GetFileExInfoStandard, &a) && a.nFileSizeLow > (1u << 20);
+    if (!seen) Sleep(1);
+  }
+  TerminateProcess(p->Process(), 1);
+  EXPECT_TRUE(p->WaitExit(5000));
+  EXPECT_TRUE(seen) << "the copy was not caught in progress";
+  std::string kept;
+  ASSERT_TRUE(ReadFileUtf8(sys + "\\cxDataD7.bpl", &kept));
+  EXPECT_EQ(kept, "the earlier copy");
+  DeleteFileW(temp.c_str());
+  DeleteFileW(W(sys + "\\cxDataD7.bpl").c_str());
+  DeleteFileW(W(out + "\\cxDataD7.bpl").c_str());
 }
 
 TEST_F(Faults, ExitDuringACompileEndsTheRunThenTheProgram) {
@@ -264,6 +356,7 @@ TEST_F(Faults, SystemFolderFileThatCannotBeWritten) {
   std::string kept;
   ReadFileUtf8(sys + "\\cxBarEditItemD7.bpl", &kept);
   EXPECT_EQ(kept, "old, in use");
+  EXPECT_TRUE(FilesIn(sys, "*.kestrin-tmp").empty());
   for (const auto& f : FilesIn(sys, "*D7.bpl")) DeleteFileW(W(sys + "\\" + f).c_str());
 }
 

@@ -105,6 +105,27 @@ TEST(Win32FileSystem, ShortNamesListingsAndSharing) {
   RemoveTree(root.substr(0, root.size() - 1));
 }
 
+// Paths past MAX_PATH: every file operation of the layer reaches them, and a
+// short name comes back without the long-path prefix.
+TEST(Win32FileSystem, PathsLongerThanMaxPath) {
+  std::string deep = TestFolder() + "long 路径";
+  while (deep.size() < 300) deep += "\\folder with blanks";
+  Win32FileSystem fs;
+  ASSERT_TRUE(MakeDirs(fs, deep));
+  const std::string file = deep + "\\dxCoreD7.bpl";
+  ASSERT_TRUE(WriteWholeFile(fs, file, std::string(70000, 'q')));
+  EXPECT_EQ(fs.Probe(file), PathKind::File);
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(fs.ListDir(deep, &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  const std::string sp = fs.ShortPath(file);
+  EXPECT_FALSE(sp.empty());
+  EXPECT_NE(sp.rfind("\\\\?\\", 0), 0u);
+  EXPECT_EQ(OverwriteAndDeleteFile(fs, file), DeleteResult::Deleted);
+  EXPECT_EQ(fs.Probe(file), PathKind::Missing);
+  RemoveTree(TestFolder() + "long 路径");
+}
+
 std::string Pattern(std::size_t n) {
   std::string s;
   for (std::size_t i = 0; i < n; ++i) s += static_cast<char>(i % 251);

@@ -13,6 +13,9 @@
 //   KESTRIN_DCC_OUTPUT_BYTES=<n>   print n extra bytes of messages
 //   KESTRIN_DCC_CRASH=<names>      die without writing anything
 //   KESTRIN_DCC_HANG=<names>       never end
+//   KESTRIN_DCC_STALL=<names>      write a cut-short .bpl and .dcp, start a
+//                                  child of its own that never ends, then
+//                                  never end (a compiler stuck mid-write)
 //   KESTRIN_DCC_FAIL=<names>       report a compile error, write nothing
 //   KESTRIN_DCC_JUNK=<names>       print zero bytes and invalid GBK sequences
 //   KESTRIN_DCC_SILENT=<names>     print nothing at all
@@ -31,6 +34,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -142,10 +147,38 @@ const char* const kBuiltins[] = {"rtl",     "vcl",     "vclx",    "vcldb",      
                                  "inet",    "vclie",   "dsnap",   "soaprtl",    "vcljpg",
                                  "dclstd",  "dbexpress", "websnap", "webdsnap",  "teepro"};
 
+[[noreturn]] void Forever() {
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+// Starts this program again as "--linger", a process that only waits.
+void StartLingeringChild() {
+#ifdef _WIN32
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring line = L"\"" + std::wstring(exe) + L"\" --linger";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+#else
+  if (fork() == 0) {
+    for (int fd = 0; fd < 3; ++fd) close(fd);
+    execl("/proc/self/exe", "dcc32", "--linger", static_cast<char*>(nullptr));
+    _exit(1);
+  }
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = Args(argc, argv);
+  if (args.size() == 2 && args[1] == "--linger") Forever();
   std::string le, ln, n, project_arg;
   std::vector<std::string> units_path;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -162,8 +195,7 @@ int main(int argc, char** argv) {
 
   if (const char* ms = std::getenv("KESTRIN_DCC_SLEEP_MS"))
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms)));
-  if (Selected("KESTRIN_DCC_HANG", project))
-    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  if (Selected("KESTRIN_DCC_HANG", project)) Forever();
   if (silent) return 0;
 
   std::string out = "Kestrin stand-in package compiler 1.0 (test double, compiles nothing)\n";
@@ -187,6 +219,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> required = Clause(text, "requires");
   std::vector<std::string> contains = Clause(text, "contains");
 
+  if (Selected("KESTRIN_DCC_STALL", project)) {
+    if (!le.empty()) WriteFile(P(le) / P(package + ".bpl"), "MZ cut short");
+    if (!ln.empty()) WriteFile(P(ln) / P(package + ".dcp"), "cut short");
+    StartLingeringChild();
+    Out(out + "stand-in: stalled while writing " + package + "\n");
+    std::fflush(stdout);
+    Forever();
+  }
   if (Selected("KESTRIN_DCC_CRASH", project)) {
     Out(out);
     std::fflush(stdout);
