@@ -523,4 +523,10 @@ void MainWindow::ShowMessage(std::string_view text, std::string_view caption, Me
               MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
+bool MainWindow::AskYesNo(std::string_view text, std::string_view caption) {
+  FlushLog();
+  return MessageBoxW(hwnd_, Widen(text).c_str(), Widen(caption).c_str(),
+                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 }  // namespace kestrin

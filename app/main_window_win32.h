@@ -49,6 +49,7 @@ class MainWindow : public View {
   void SetTicked(int index, bool ticked) override;
   void PumpMessages() override;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
+  bool AskYesNo(std::string_view text, std::string_view caption) override;
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);

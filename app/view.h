@@ -42,6 +42,8 @@ class View {
   // Handles pending window messages, then returns.
   virtual void PumpMessages() = 0;
   virtual void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
+  // A question with Yes and No, No the default; true for Yes.
+  virtual bool AskYesNo(std::string_view text, std::string_view caption) = 0;
 };
 
 }  // namespace kestrin

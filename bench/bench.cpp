@@ -48,6 +48,7 @@ class TimingLauncher : public ProcessLauncher {
     return t;
   }
   void TrimWorkingSet() override {}
+  bool IsRunning(std::string_view) override { return false; }
   PosixProcessLauncher real;
   double childSeconds = 0;
   int children = 0;

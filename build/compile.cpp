@@ -7,6 +7,7 @@
 #include "app/controls.h"
 #include "build/console_runner.h"
 #include "build/file_search.h"
+#include "ide/user_environment.h"
 #include "targets/library_folder.h"
 
 namespace kestrin {
@@ -74,7 +75,7 @@ static void RemoveCutShortOutputs(App& app, const std::array<std::string, 2>& pa
 static void CompileRun(App& app);
 
 void BtnCompileClick(App& app) {
-  if (LibraryFolderMissing(app)) return;
+  if (LibraryFolderMissing(app) || !ConfirmIdeClosed(app)) return;
   app.ctx.StopRequested = false;
   ShowRunningLook(app, true);
   try {

@@ -1,9 +1,12 @@
 // The copy command: runtime packages into the system folder.
 #include "ide/deploy.h"
 
+#include <chrono>
+
 #include "app/app.h"
 #include "build/compile.h"
 #include "build/file_search.h"
+#include "ide/user_environment.h"
 
 namespace kestrin {
 
@@ -40,13 +43,49 @@ std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view sou
   return error;
 }
 
+// Whether a new file can be made in `folder`: the system's reason when not.
+static std::optional<std::string> SystemFolderRefusesWrites(App& app, const std::string& folder) {
+  // A name of its own each time: an old file left behind must not pass for a
+  // new one.
+  const std::string probe =
+      folder + "\\kestrin-write-test-" +
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".tmp";
+  auto file = app.fs.CreateWrite(probe);
+  if (!file) return app.fs.LastError();
+  file->Close();
+  app.fs.RemoveFile(probe);
+  return std::nullopt;
+}
+
 void Button10Click(App& app) {
   ToolContext& c = app.ctx;
-  if (LibraryFolderMissing(app)) return;
+  if (LibraryFolderMissing(app) || !ConfirmIdeClosed(app)) return;
   // Without it every destination would be taken relative to the current drive.
   const std::string system_folder = GetSystemFolder(app);
   if (system_folder.empty())
     throw CommandError("无法取得系统目录, 未复制任何运行时包: " + app.fs.LastError());
+  if (auto refused = SystemFolderRefusesWrites(app, system_folder)) {
+    // Since Vista only administrators may write there: offer the user's
+    // PATH instead, where an IDE started later finds the packages too.
+    const bool use_path = app.view.AskYesNo(
+        "无法写入系统目录 " + system_folder + ": " + *refused +
+            "\n\n向系统目录复制运行时包需要管理员权限 (以管理员身份运行本工具).\n\n"
+            "是否改为把输出目录\n" + OutputFolder(app) +
+            "\n加入当前用户的 PATH 环境变量? 之后启动的 IDE 就能在那里找到运行时包.",
+        "提示");
+    app.view.ShowLogPage();
+    app.Log(kLogOpen);
+    app.Log("复制运行时包到System32目录");
+    if (use_path) {
+      AddOutputFolderToUserPath(app);
+      app.Apply(StateEvent::CopyEnded);
+    } else {
+      app.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
+    }
+    app.Log(" ");
+    app.Log(kLogDone);
+    return;
+  }
   app.view.ShowLogPage();
   app.Log(kLogOpen);
   app.Log("复制运行时包到System32目录");

@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "build/compile.h"
+#include "ide/user_environment.h"
 #include "platform/text.h"
 #include "targets/ide_profile.h"
 #include "targets/ide_registry.h"
@@ -40,6 +41,7 @@ std::string MergeSearchPath(std::string_view old_value, const std::vector<std::s
 
 void Button8Click(App& app) {
   ToolContext& c = app.ctx;
+  if (!ConfirmIdeClosed(app)) return;
   app.view.ShowLogPage();
   if (LibraryFolderMissing(app) || app.selectedIde < 0) return;
   const IdeProfile& ide = kIdeProfiles[app.selectedIde];
@@ -77,6 +79,7 @@ void Button8Click(App& app) {
     }
     app.view.PumpMessages();
   }
+  ForceEnvOptionsUpdate(app, ide);
   app.Log(" ");
   app.Log(kLogDone);
   TrimWorkingSetAndPump(app);

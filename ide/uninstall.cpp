@@ -7,6 +7,7 @@
 #include "app/controls.h"
 #include "build/compile.h"
 #include "ide/deploy.h"
+#include "ide/user_environment.h"
 #include "targets/ide_profile.h"
 #include "targets/ide_registry.h"
 
@@ -142,6 +143,7 @@ void DeleteFiles(App& app, const std::vector<std::string>& names, const std::str
 }  // namespace
 
 void Button9Click(App& app) {
+  if (!ConfirmIdeClosed(app)) return;
   app.view.ShowLogPage();
   if (app.selectedIde >= 0) {
     const IdeProfile& ide = kIdeProfiles[app.selectedIde];
@@ -152,6 +154,9 @@ void Button9Click(App& app) {
     app.view.AppendCommandPane(failures == 0 ? std::string("删除设计时包信息成功.")
                                              : "部分设计时包信息未能删除(" +
                                                    std::to_string(failures) + " 项), 详见日志.");
+    // The PATH entry a copy without administrator rights made, if any.
+    if (!app.ctx.LibraryRoot.empty()) RemoveOutputFolderFromUserPath(app);
+    ForceEnvOptionsUpdate(app, ide);
     if (app.view.IsChecked(ctl::kCheckBox1)) {
       const std::string system_folder = GetSystemFolder(app);
       if (system_folder.empty())

@@ -56,6 +56,7 @@ class PosixFileSystem : public FileSystem {
 class PosixProcessLauncher : public ProcessLauncher {
  public:
   std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override {}
 };
 
@@ -67,6 +68,7 @@ class PosixShell : public Shell {
   }
   void OpenUrl(std::string_view url) override;
   void StartCommandPrompt() override;
+  void AnnounceEnvironmentChange() override {}
 };
 
 }  // namespace kestrin

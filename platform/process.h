@@ -27,6 +27,9 @@ class ProcessLauncher {
   // no standard input, the program's environment and current folder.
   // Null when the program cannot be started.
   virtual std::unique_ptr<ChildProcess> Start(std::string_view command_line) = 0;
+  // Whether a process runs whose program file is `image_path` (full paths,
+  // letter case aside). A process that cannot be asked counts as another.
+  virtual bool IsRunning(std::string_view image_path) = 0;
   // Gives the program's unused memory pages back to the system.
   virtual void TrimWorkingSet() = 0;
 };

@@ -1,4 +1,7 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <strings.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "platform/posix_platform.h"
 
@@ -93,6 +98,27 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
     return nullptr;
   }
   return std::make_unique<PosixChild>(pid, fds[0]);
+}
+
+bool PosixProcessLauncher::IsRunning(std::string_view image_path) {
+  char wanted[PATH_MAX];
+  if (!realpath(PosixFileSystem::Resolve(image_path).c_str(), wanted)) return false;
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  bool found = false;
+  while (dirent* e = readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    char image[PATH_MAX];
+    ssize_t n = readlink((std::string("/proc/") + e->d_name + "/exe").c_str(), image, sizeof image - 1);
+    if (n <= 0) continue;  // not ours to ask
+    image[n] = '\0';
+    if (strcasecmp(image, wanted) == 0) {
+      found = true;
+      break;
+    }
+  }
+  closedir(proc);
+  return found;
 }
 
 }  // namespace kestrin

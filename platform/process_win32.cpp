@@ -1,6 +1,8 @@
 #include "platform/text.h"
 #include "platform/win32_platform.h"
 
+#include <tlhelp32.h>
+
 namespace kestrin {
 namespace {
 
@@ -107,6 +109,42 @@ std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view comma
   ResumeThread(pi.hThread);
   CloseHandle(pi.hThread);
   return std::make_unique<Win32Child>(pi.hProcess, read, job);
+}
+
+// The full, long form of a path, for comparing program files.
+static std::wstring CanonicalPath(const std::wstring& path) {
+  std::wstring full(32768, L'\0');
+  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return path;
+  full.resize(n);
+  std::wstring longer(32768, L'\0');
+  n = GetLongPathNameW(full.c_str(), longer.data(), static_cast<DWORD>(longer.size()));
+  if (n == 0 || n >= longer.size()) return full;
+  longer.resize(n);
+  return longer;
+}
+
+bool Win32ProcessLauncher::IsRunning(std::string_view image_path) {
+  const std::wstring wanted = CanonicalPath(Widen(image_path));
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W e{};
+  e.dwSize = sizeof e;
+  bool found = false;
+  for (BOOL ok = Process32FirstW(snap, &e); ok && !found; ok = Process32NextW(snap, &e)) {
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID);
+    if (!h) continue;  // access denied and the like: not the IDE, as far as we can tell
+    std::wstring image(32768, L'\0');
+    DWORD n = static_cast<DWORD>(image.size());
+    if (QueryFullProcessImageNameW(h, 0, image.data(), &n)) {
+      image.resize(n);
+      found = CompareStringOrdinal(CanonicalPath(image).c_str(), -1, wanted.c_str(), -1, TRUE) ==
+              CSTR_EQUAL;
+    }
+    CloseHandle(h);
+  }
+  CloseHandle(snap);
+  return found;
 }
 
 void Win32ProcessLauncher::TrimWorkingSet() {

@@ -19,6 +19,8 @@ class Shell {
   virtual void OpenUrl(std::string_view url) = 0;
   // Opens a command prompt window in the program's current folder.
   virtual void StartCommandPrompt() = 0;
+  // Tells running programs that the user's environment settings changed.
+  virtual void AnnounceEnvironmentChange() = 0;
 };
 
 }  // namespace kestrin

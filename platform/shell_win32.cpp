@@ -112,4 +112,10 @@ void Win32Shell::StartCommandPrompt() {
   }
 }
 
+void Win32Shell::AnnounceEnvironmentChange() {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                      reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG, 5000, &result);
+}
+
 }  // namespace kestrin

@@ -33,6 +33,7 @@ class Win32FileSystem : public FileSystem {
 class Win32ProcessLauncher : public ProcessLauncher {
  public:
   std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
 };
 
@@ -44,6 +45,7 @@ class Win32Shell : public Shell {
                                           std::string_view initial_folder) override;
   void OpenUrl(std::string_view url) override;
   void StartCommandPrompt() override;
+  void AnnounceEnvironmentChange() override;
 
  private:
   HWND owner_ = nullptr;

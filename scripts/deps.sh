@@ -4,7 +4,7 @@
 # machine (see scripts/wine-env.sh).
 kestrin_install_deps() {
   local pkgs=(cmake make g++ googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-              wine wine32:i386 wine64 xvfb x11-utils fonts-wqy-microhei imagemagick)
+              wine wine32:i386 wine64 xvfb x11-utils fonts-wqy-microhei imagemagick e2fsprogs)
   local missing=()
   local p
   for p in "${pkgs[@]}"; do

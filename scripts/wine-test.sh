@@ -13,7 +13,16 @@ if ! kestrin_use_wine "$bits"; then
   [ -n "${KESTRIN_REQUIRE_WINE:-}" ] && exit 1
   exit 77
 fi
-trap kestrin_wine_down EXIT
+# A test makes the system folder immutable for a while; a run cut short
+# must not leave it so.
+kestrin_release_system_folders() {
+  local d
+  for d in "$WINEPREFIX/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/syswow64"; do
+    [ -d "$d" ] && chattr -i "$d" 2>/dev/null || true
+  done
+  kestrin_wine_down
+}
+trap kestrin_release_system_folders EXIT
 echo "wine-test: $bits-bit build under $WINELOADER"
 kestrin_start_display
 kestrin_prepare_prefix

@@ -5,6 +5,7 @@
 
 #include "app/controls.h"
 #include "ide/deploy.h"
+#include "ide/user_environment.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -57,15 +58,38 @@ TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
   EXPECT_EQ(dir.Read("sys/cxBarEditItemD7.bpl"), "in use");
 }
 
+// A system folder that takes no new file: the user is asked; No copies
+// nothing and says why, Yes puts the output folder on the user's PATH
+// (keeping the value's type and entries), which the uninstall takes back.
 TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
-  std::filesystem::permissions(dir.Path() / "sys", std::filesystem::perms::owner_read |
-                                                     std::filesystem::perms::owner_exec);
+  t.fs.InjectError(dir.Root() + "sys\\", EACCES);
   t.app.OnCommand(ctl::kButton10);
+  ASSERT_EQ(t.view.questions.size(), 1u);
+  EXPECT_EQ(t.view.questions[0].caption, "提示");
+  EXPECT_NE(t.view.questions[0].text.find("管理员权限"), std::string::npos);
   auto lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[2].rfind("复制 cxDataD7.bpl 到System32目录失败: ", 0), 0u);
+  EXPECT_EQ(lines[2], "系统目录不可写 (需要管理员权限), 未复制任何运行时包: Permission denied");
+  EXPECT_FALSE(t.registry.KeyExists("Environment"));
+
+  t.registry.Set("Environment", "Path", RegType::ExpandSz, "%USERPROFILE%\\bin;C:\\Tools");
+  t.view.answers = {true};
+  t.view.ClearLog();
+  t.app.OnCommand(ctl::kButton10);
+  const std::string out = dir.Root() + "lib\\Library\\Delphi7";
+  RegValue v;
+  ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
+  EXPECT_EQ(v.type, RegType::ExpandSz);
+  EXPECT_EQ(v.data, "%USERPROFILE%\\bin;C:\\Tools;" + out);
+  EXPECT_EQ(t.shell.environmentAnnouncements, 1);
+  EXPECT_EQ(t.view.Lines()[2], "已将输出目录加入当前用户的 PATH 环境变量: " + out);
   EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl"));
+  t.app.OnCommand(ctl::kButton9);
+  ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
+  EXPECT_EQ(v.data, "%USERPROFILE%\\bin;C:\\Tools");
+  EXPECT_EQ(v.type, RegType::ExpandSz);
+  EXPECT_EQ(t.shell.environmentAnnouncements, 2);
 }
 
 TEST(CopyFileByStream, SourceHeldOpenIsRefusedAndNothingIsCreated) {
@@ -111,6 +135,16 @@ TEST_F(Deploy, NoSystemFolderStopsCopyAndUninstall) {
   ASSERT_EQ(t.view.messages.size(), 2u);
   EXPECT_EQ(t.view.messages[1].text.rfind("无法取得系统目录, 未删除任何包文件", 0), 0u);
   EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/cxDataD7.bpl"));
+}
+
+TEST(UserPath, EntriesAddedOnceAndRemovedAlone) {
+  EXPECT_EQ(AddPathEntry("", "C:\\Lib\\D7"), "C:\\Lib\\D7");
+  EXPECT_EQ(AddPathEntry("C:\\A;", "C:\\Lib\\D7"), "C:\\A;C:\\Lib\\D7");
+  EXPECT_EQ(AddPathEntry("C:\\A;c:\\lib\\d7\\;C:\\B", "C:\\Lib\\D7"), std::nullopt);
+  EXPECT_EQ(RemovePathEntry("C:\\A;c:\\lib\\d7\\;;%X%;C:\\Lib\\D7x", "C:\\Lib\\D7"),
+            "C:\\A;;%X%;C:\\Lib\\D7x");
+  EXPECT_EQ(RemovePathEntry("C:\\Lib\\D7", "C:\\Lib\\D7"), "");
+  EXPECT_EQ(RemovePathEntry("C:\\A;C:\\B", "C:\\Lib\\D7"), std::nullopt);
 }
 
 }  // namespace

@@ -49,6 +49,14 @@ class FakeView : public View {
   void ShowMessage(std::string_view text, std::string_view cap, MessageIcon icon) override {
     messages.push_back({std::string(text), std::string(cap), icon});
   }
+  // Answers the questions from `answers`, No when none is left.
+  bool AskYesNo(std::string_view text, std::string_view cap) override {
+    questions.push_back({std::string(text), std::string(cap), MessageIcon::Information});
+    if (answers.empty()) return false;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
 
   // Every line of the log, entries split at their line breaks.
   std::vector<std::string> Lines();
@@ -60,7 +68,8 @@ class FakeView : public View {
   std::map<int, bool> enabled, visible, checked;
   std::vector<std::string> rows;
   std::vector<bool> ticks;
-  std::vector<Message> messages;
+  std::vector<Message> messages, questions;
+  std::deque<bool> answers;
   int groupBox2Height = 233, gaugePos = 0, gaugeMax = 0, logPageShown = 0, pumps = 0;
   std::function<void()> onPump;
 };
@@ -84,10 +93,11 @@ class FakeShell : public Shell {
   }
   void OpenUrl(std::string_view url) override { urls.emplace_back(url); }
   void StartCommandPrompt() override { ++prompts; }
+  void AnnounceEnvironmentChange() override { ++environmentAnnouncements; }
 
   std::deque<std::optional<std::string>> folderAnswers, saveAnswers;
   std::vector<std::string> folderTitles, saveFilters, saveFolders, urls;
-  int prompts = 0;
+  int prompts = 0, environmentAnnouncements = 0;
 };
 
 // A temporary folder, removed with everything in it at the end of the test.
@@ -115,6 +125,7 @@ class RecordingLauncher : public ProcessLauncher {
     return real.Start(line);
   }
   void TrimWorkingSet() override { ++trims; }
+  bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
   PosixProcessLauncher real;
   std::vector<std::string> lines;
   int trims = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "app/controls.h"
 #include "tests/win32/scenario.h"
@@ -29,10 +30,10 @@ struct Faults : ::testing::Test {
     s = std::make_unique<Scenario>(lib, std::vector<std::string>{"D7"});
     s->RegisterIde(ide);
   }
-  void Launch() {
+  void Launch(int release = kDelphi7) {
     p = std::make_unique<Program>(s->Exe(), s->library);
     ASSERT_TRUE(p->Started());
-    ASSERT_TRUE(p->Click(kDelphi7));
+    ASSERT_TRUE(p->Click(release));
     ASSERT_TRUE(WaitUntil([&] { return p->States() == "110011"; }, 5000));
   }
   void Tick(int count) {
@@ -372,6 +373,157 @@ TEST_F(Faults, LibraryPathNearTheLimit) {
   ASSERT_TRUE(p->Click(kButton4));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(p->Ticked().empty());
+}
+
+// Answers the program's "提示" question and waits until the box is gone.
+void Answer(Program& p, int button, const std::string& expected_part) {
+  HWND box = p.WaitDialog("提示", 10000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_NE(p.DialogText(box).find(expected_part), std::string::npos) << p.DialogText(box);
+  PostMessageW(box, WM_COMMAND, button, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+}
+
+// The release's IDE is running: install asks first; No changes nothing,
+// Yes installs.
+TEST_F(Faults, InstallWhileTheIdeRuns) {
+  Start();
+  std::string ide_exe;
+  ASSERT_TRUE(RegRead(BaseKey(1), "App", &ide_exe));
+  ASSERT_TRUE(CopyFileUtf8(TestFolder() + "dcc32.exe", ide_exe));
+  PROCESS_INFORMATION ide{};
+  {
+    Env hang(L"KESTRIN_DCC_HANG", L"*");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    std::wstring line = L"\"" + W(ide_exe) + L"\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &si, &ide));
+  }
+  Launch();
+  VerifyAll();
+  std::string before, after;
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &before));
+  const std::size_t lines = p->LogLines().size();
+  ASSERT_TRUE(p->Click(kButton8));
+  Answer(*p, IDNO, "Delphi7 正在运行");
+  EXPECT_TRUE(p->Responsive(2000));
+  EXPECT_EQ(p->LogLines().size(), lines);
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
+  EXPECT_EQ(after, before);
+  ASSERT_TRUE(p->Click(kButton8));
+  Answer(*p, IDYES, "Delphi7 正在运行");
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(Has(p->LogLines(), "安装到：Delphi7"));
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
+  EXPECT_NE(after, before);
+  TerminateProcess(ide.hProcess, 0);
+  CloseHandle(ide.hThread);
+  CloseHandle(ide.hProcess);
+}
+
+// The system folder takes no new file (made immutable on the Linux side,
+// which even root cannot write into): the copy asks; No copies nothing, Yes
+// puts the output folder on the user's PATH, and the uninstall takes it off.
+TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
+  Start();
+  Launch();
+  const std::string out = s->Output("Delphi7"), sys = SystemFolder();
+  MakeDirs(out);
+  WriteFileUtf8(out + "\\cxDataD7.bpl", "new");
+  VerifyAll();
+  auto writable = [&] {
+    static int n = 0;
+    const std::wstring probe = W(sys + "\\kestrin-probe-" + std::to_string(++n) + ".tmp");
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    DeleteFileW(probe.c_str());
+    return true;
+  };
+  struct Immutable {
+    std::string folder;
+    std::function<bool()> writable;
+    ~Immutable() {
+      RunUnix("/usr/bin/chattr", {"-i", folder});
+      WaitUntil(writable, 5000);
+    }
+  } guard{UnixPath(sys), writable};
+  DeleteFileW(W(sys + "\\cxDataD7.bpl").c_str());
+  ASSERT_TRUE(RunUnix("/usr/bin/chattr", {"+i", guard.folder}));
+  ASSERT_TRUE(WaitUntil([&] { return !writable(); }, 5000)) << "chattr +i did not take";
+  // The user's PATH, expandable, with an entry of the user's.
+  const std::string env = "Environment";
+  std::string saved;
+  DWORD saved_type = 0;
+  const bool had_path = RegRead(env, "Path", &saved, &saved_type);
+  const std::wstring mine = L"%SystemRoot%\\kestrin-user-entry";
+  HKEY k;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_SET_VALUE, &k), ERROR_SUCCESS);
+  RegSetValueExW(k, L"Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(mine.c_str()),
+                 DWORD((mine.size() + 1) * 2));
+
+  ASSERT_TRUE(p->Click(kButton10));
+  Answer(*p, IDNO, "管理员权限");
+  ASSERT_TRUE(p->WaitIdle(30000));
+  auto log = p->LogLines();
+  EXPECT_TRUE(Contains(log, "系统目录不可写 (需要管理员权限), 未复制任何运行时包: "));
+  std::string path;
+  DWORD type = 0;
+  ASSERT_TRUE(RegRead(env, "Path", &path, &type));
+  EXPECT_EQ(path, U(mine));
+
+  ASSERT_TRUE(p->Click(kButton10));
+  Answer(*p, IDYES, "管理员权限");
+  ASSERT_TRUE(p->WaitIdle(30000));
+  EXPECT_TRUE(Has(p->LogLines(), "已将输出目录加入当前用户的 PATH 环境变量: " + out));
+  ASSERT_TRUE(RegRead(env, "Path", &path, &type));
+  EXPECT_EQ(path, U(mine) + ";" + out);
+  EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+  EXPECT_FALSE(Exists(sys + "\\cxDataD7.bpl"));
+  EXPECT_EQ(p->States(), "111111");
+
+  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->WaitIdle(30000));
+  EXPECT_TRUE(Has(p->LogLines(), "已从当前用户的 PATH 环境变量中删除输出目录: " + out));
+  ASSERT_TRUE(RegRead(env, "Path", &path, &type));
+  EXPECT_EQ(path, U(mine));
+  EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+  if (had_path) {
+    std::wstring w = W(saved);
+    RegSetValueExW(k, L"Path", 0, saved_type, reinterpret_cast<const BYTE*>(w.c_str()), DWORD((w.size() + 1) * 2));
+  } else {
+    RegDeleteValueW(k, L"Path");
+  }
+  RegCloseKey(k);
+}
+
+// RAD Studio 2009: install and uninstall ask the IDE to rebuild its
+// EnvOptions.proj, without ever creating the Globals key.
+TEST_F(Faults, RadStudio2009ForcesTheEnvironmentFileUpdate) {
+  Start(6);
+  Launch(kRAD2009);
+  VerifyAll();
+  const std::string globals = BaseKey(6) + "\\Globals";
+  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(Contains(p->LogLines(), "未设置 ForceEnvOptionsUpdate: 注册表键 Software\\CodeGear\\BDS\\6.0\\Globals\\ 不存在"));
+  HKEY k;
+  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, W(globals).c_str(), 0, KEY_READ, &k), ERROR_SUCCESS);
+  RegCreate(globals);
+  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  std::string v;
+  DWORD type = 0;
+  ASSERT_TRUE(RegRead(globals, "ForceEnvOptionsUpdate", &v, &type));
+  EXPECT_EQ(v, "1");
+  EXPECT_EQ(type, DWORD(REG_SZ));
+  EXPECT_TRUE(Has(p->LogLines(), "已设置 Software\\CodeGear\\BDS\\6.0\\Globals\\ForceEnvOptionsUpdate = 1, RAD Studio 2009 下次启动时将据此更新 EnvOptions.proj."));
+  RegSetSz(globals, "ForceEnvOptionsUpdate", "0");
+  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  ASSERT_TRUE(RegRead(globals, "ForceEnvOptionsUpdate", &v));
+  EXPECT_EQ(v, "1");
 }
 
 }  // namespace

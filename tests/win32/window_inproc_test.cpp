@@ -26,6 +26,7 @@ struct StubShell : kestrin::Shell {
   }
   void OpenUrl(std::string_view) override {}
   void StartCommandPrompt() override {}
+  void AnnounceEnvironmentChange() override {}
   std::deque<std::optional<std::string>> answers;
 };
 
