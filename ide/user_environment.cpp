@@ -121,7 +121,7 @@ void RemoveOutputFolderFromUserPath(App& app) {
 }
 
 void ForceEnvOptionsUpdate(App& app, const IdeProfile& ide) {
-  if (ide.radioId != kIdeProfiles[5].radioId && ide.radioId != kIdeProfiles[6].radioId) return;
+  if (&ide != &kIdeProfiles[5] && &ide != &kIdeProfiles[6]) return;  // RAD Studio 2007, 2009
   const std::string globals = std::string(ide.baseKey) + "Globals\\";
   auto key = app.registry.Open(globals, RegAccess::ReadWrite);
   if (!key->IsOpen()) {
