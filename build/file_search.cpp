@@ -53,8 +53,12 @@ class FolderWalk {
 
  private:
   void Visit(const std::string& dir, bool via_link) {
+    // Some network file systems give every file the index 0: no identity
+    // then, and such a folder is walked by its path alone.
     FileInfo info;
-    if (fs_.Inspect(dir, &info) && !seen_.insert({info.volume, info.index}).second) return;
+    if (fs_.Inspect(dir, &info) && info.index != 0 &&
+        !seen_.insert({info.volume, info.index}).second)
+      return;
     std::vector<DirEntry> entries;
     if (!fs_.ListDir(dir, &entries)) {
       std::string reason = fs_.LastError();
