@@ -57,38 +57,9 @@ static std::optional<std::string> SystemFolderRefusesWrites(App& app, const std:
   return std::nullopt;
 }
 
-void Button10Click(App& app) {
+// Copies every runtime package found under the output folder.
+static void CopyRuntimePackages(App& app, const std::string& system_folder) {
   ToolContext& c = app.ctx;
-  if (LibraryFolderMissing(app) || !ConfirmIdeClosed(app)) return;
-  // Without it every destination would be taken relative to the current drive.
-  const std::string system_folder = GetSystemFolder(app);
-  if (system_folder.empty())
-    throw CommandError("无法取得系统目录, 未复制任何运行时包: " + app.fs.LastError());
-  if (auto refused = SystemFolderRefusesWrites(app, system_folder)) {
-    // Since Vista only administrators may write there: offer the user's
-    // PATH instead, where an IDE started later finds the packages too.
-    const bool use_path = app.view.AskYesNo(
-        "无法写入系统目录 " + system_folder + ": " + *refused +
-            "\n\n向系统目录复制运行时包需要管理员权限 (以管理员身份运行本工具).\n\n"
-            "是否改为把输出目录\n" + OutputFolder(app) +
-            "\n加入当前用户的 PATH 环境变量? 之后启动的 IDE 就能在那里找到运行时包.",
-        "提示");
-    app.view.ShowLogPage();
-    app.Log(kLogOpen);
-    app.Log("复制运行时包到System32目录");
-    if (use_path) {
-      AddOutputFolderToUserPath(app);
-      app.Apply(StateEvent::CopyEnded);
-    } else {
-      app.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
-    }
-    app.Log(" ");
-    app.Log(kLogDone);
-    return;
-  }
-  app.view.ShowLogPage();
-  app.Log(kLogOpen);
-  app.Log("复制运行时包到System32目录");
   FileIndex packages;
   packages.Build(app.fs, OutputFolder(app), ".bpl", [&app] { app.view.PumpMessages(); });
   LogWalkFailures(app, packages);
@@ -106,7 +77,36 @@ void Button10Click(App& app) {
     app.view.RepaintLog();
     TrimWorkingSetAndPump(app);
   }
-  app.Apply(StateEvent::CopyEnded);
+}
+
+void Button10Click(App& app) {
+  if (LibraryFolderMissing(app) || !ConfirmIdeClosed(app)) return;
+  // Without it every destination would be taken relative to the current drive.
+  const std::string system_folder = GetSystemFolder(app);
+  if (system_folder.empty())
+    throw CommandError("无法取得系统目录, 未复制任何运行时包: " + app.fs.LastError());
+  // Since Vista only administrators may write there: the user's PATH is
+  // offered instead, where an IDE started later finds the packages too.
+  const auto refused = SystemFolderRefusesWrites(app, system_folder);
+  const bool use_path =
+      refused && app.view.AskYesNo(
+                     "无法写入系统目录 " + system_folder + ": " + *refused +
+                         "\n\n向系统目录复制运行时包需要管理员权限 (以管理员身份运行本工具).\n\n"
+                         "是否改为把输出目录\n" + OutputFolder(app) +
+                         "\n加入当前用户的 PATH 环境变量? 之后启动的 IDE 就能在那里找到运行时包.",
+                     "提示");
+  app.view.ShowLogPage();
+  app.Log(kLogOpen);
+  app.Log("复制运行时包到System32目录");
+  if (!refused) {
+    CopyRuntimePackages(app, system_folder);
+    app.Apply(StateEvent::CopyEnded);
+  } else if (use_path) {
+    AddOutputFolderToUserPath(app);
+    app.Apply(StateEvent::CopyEnded);
+  } else {
+    app.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
+  }
   app.Log(" ");
   app.Log(kLogDone);
 }

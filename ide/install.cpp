@@ -10,7 +10,7 @@
 
 namespace kestrin {
 
-static std::string FolderKey(std::string_view folder) {
+std::string FolderListKey(std::string_view folder) {
   std::string k = ToLowerAscii(Trim(folder));
   while (!k.empty() && (k.back() == '\\' || k.back() == '/')) k.pop_back();
   return k;
@@ -22,12 +22,12 @@ std::string MergeSearchPath(std::string_view old_value, const std::vector<std::s
   while (start <= old_value.size()) {
     std::size_t end = old_value.find(';', start);
     if (end == std::string_view::npos) end = old_value.size();
-    seen.push_back(FolderKey(old_value.substr(start, end - start)));
+    seen.push_back(FolderListKey(old_value.substr(start, end - start)));
     start = end + 1;
   }
   std::string result(old_value);
   for (const std::string& f : folders) {
-    std::string key = FolderKey(f);
+    std::string key = FolderListKey(f);
     if (key.empty()) continue;
     bool present = false;
     for (const auto& s : seen) present = present || s == key;

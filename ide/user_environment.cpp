@@ -1,10 +1,8 @@
 #include "ide/user_environment.h"
 
-#include <vector>
-
 #include "app/app.h"
 #include "build/compile.h"
-#include "platform/text.h"
+#include "ide/install.h"
 #include "targets/ide_profile.h"
 #include "targets/ide_registry.h"
 
@@ -14,23 +12,6 @@ namespace {
 
 constexpr std::string_view kEnvironmentKey = "Environment\\";
 constexpr std::string_view kPathValue = "Path";
-
-std::string EntryKey(std::string_view entry) {
-  std::string k = ToLowerAscii(Trim(entry));
-  while (!k.empty() && (k.back() == '\\' || k.back() == '/')) k.pop_back();
-  return k;
-}
-
-std::vector<std::string_view> Entries(std::string_view value) {
-  std::vector<std::string_view> out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = value.find(';', start);
-    out.push_back(value.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return out;
-    start = end + 1;
-  }
-}
 
 }  // namespace
 
@@ -53,27 +34,29 @@ bool ConfirmIdeClosed(App& app) {
 }
 
 std::optional<std::string> AddPathEntry(std::string_view value, std::string_view folder) {
-  const std::string key = EntryKey(folder);
-  for (std::string_view e : Entries(value))
-    if (EntryKey(e) == key) return std::nullopt;
-  std::string out(value);
-  if (!out.empty() && out.back() != ';') out += ';';
-  out += folder;
-  return out;
+  std::string merged = MergeSearchPath(value, {std::string(folder)});
+  if (merged == value) return std::nullopt;
+  return merged;
 }
 
 std::optional<std::string> RemovePathEntry(std::string_view value, std::string_view folder) {
-  const std::string key = EntryKey(folder);
+  const std::string key = FolderListKey(folder);
   std::string out;
   bool removed = false, first = true;
-  for (std::string_view e : Entries(value)) {
-    if (EntryKey(e) == key && !key.empty()) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = value.find(';', start);
+    const std::string_view entry =
+        value.substr(start, end == std::string_view::npos ? end : end - start);
+    if (!key.empty() && FolderListKey(entry) == key) {
       removed = true;
-      continue;
+    } else {
+      if (!first) out += ';';
+      out += entry;
+      first = false;
     }
-    if (!first) out += ';';
-    out += e;
-    first = false;
+    if (end == std::string_view::npos) break;
+    start = end + 1;
   }
   if (!removed) return std::nullopt;
   return out;
@@ -82,23 +65,14 @@ std::optional<std::string> RemovePathEntry(std::string_view value, std::string_v
 void AddOutputFolderToUserPath(App& app) {
   const std::string folder = OutputFolder(app);
   auto key = app.registry.Open(kEnvironmentKey, RegAccess::ReadWrite);
-  std::string value;
   bool expandable = true;  // a new user PATH is expandable, as Windows makes it
-  switch (key->ReadString(kPathValue, &value, &expandable)) {
-    case RegRead::Ok: break;
-    case RegRead::Missing: expandable = true; break;
-    case RegRead::WrongType:
-      throw RegistryError("Invalid data type for '" + std::string(kPathValue) + "'");
-    case RegRead::Failed:
-      throw RegistryError("Failed to get data for '" + std::string(kPathValue) + "': " + key->LastError());
-  }
+  const std::string value = ReadStringValue(*key, kPathValue, &expandable);
   auto merged = AddPathEntry(value, folder);
   if (!merged) {
     app.Log("输出目录已在当前用户的 PATH 环境变量中: " + folder);
     return;
   }
-  if (!key->WriteString(kPathValue, *merged, expandable))
-    throw RegistryError("Failed to set data for '" + std::string(kPathValue) + "'");
+  WriteStringValue(*key, kPathValue, *merged, expandable);
   app.shell.AnnounceEnvironmentChange();
   app.Log("已将输出目录加入当前用户的 PATH 环境变量: " + folder);
   app.Log("之后启动的 IDE 和程序会在这里找到运行时包; 卸载时会删除这一项.");

@@ -17,22 +17,27 @@ const IdeProfile kIdeProfiles[7] = {
     {ctl::kRAD2009, "RAD Studio 2009", "Software\\CodeGear\\BDS\\6.0\\", "D12", "Delphi12", IdeFamily::Bds},
 };
 
-std::string ReadStringValue(RegistryKey& key, std::string_view name) {
+std::string ReadStringValue(RegistryKey& key, std::string_view name, bool* expandable) {
   std::string out;
-  switch (key.ReadString(name, &out)) {
+  bool is_expandable = false;
+  switch (key.ReadString(name, &out, &is_expandable)) {
     case RegRead::WrongType:
       throw RegistryError("Invalid data type for '" + std::string(name) + "'");
     case RegRead::Failed:
       // Only an absent value reads as empty: a value that is there but
       // unreadable must not be taken for empty and then overwritten.
       throw RegistryError("Failed to get data for '" + std::string(name) + "': " + key.LastError());
+    case RegRead::Ok:
+      if (expandable) *expandable = is_expandable;
+      return out;
     default:
       return out;
   }
 }
 
-void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view data) {
-  if (!key.WriteString(name, data))
+void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view data,
+                      bool expandable) {
+  if (!key.WriteString(name, data, expandable))
     throw RegistryError("Failed to set data for '" + std::string(name) + "'");
 }
 

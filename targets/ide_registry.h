@@ -21,9 +21,13 @@ class RegistryError : public std::runtime_error {
 // A value that is there but cannot be read throws "Failed to get data for
 // '<name>': <reason>".
 // Any other type throws "Invalid data type for '<name>'".
-std::string ReadStringValue(RegistryKey& key, std::string_view name);
-// Writes REG_SZ or throws "Failed to set data for '<name>'".
-void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view data);
+// `expandable`, when given, is set when the value is read and tells whether
+// it is REG_EXPAND_SZ; an absent value leaves it as it was.
+std::string ReadStringValue(RegistryKey& key, std::string_view name, bool* expandable = nullptr);
+// Writes REG_SZ (REG_EXPAND_SZ when `expandable`) or throws "Failed to set
+// data for '<name>'".
+void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view data,
+                      bool expandable = false);
 
 std::string LibraryKey(const IdeProfile& ide);           // base + "Library\"
 std::string KnownPackagesKey(const IdeProfile& ide);     // base + "Known Packages\"
