@@ -3,15 +3,26 @@
 #include <exception>
 
 #include "app/controls.h"
+#include "app/panes.h"
+#include "build/compile.h"
+#include "build/verify.h"
+#include "ide/deploy.h"
+#include "ide/install.h"
+#include "ide/uninstall.h"
+#include "targets/library_folder.h"
+#include "targets/releases.h"
 
 namespace kestrin {
 
-App::App(Platform p, View& v)
-    : registry(p.registry), fs(p.fs), processes(p.processes), shell(p.shell), view(v) {}
+App::App(Platform p, View& v) : session(p, v) {
+  session.endCompilerNow = [this] { return EndCompilerNow(); };
+}
 
 void App::Apply(StateEvent e) {
   CommandStates& s = states;
   switch (e) {
+    case StateEvent::None:
+      return;
     case StateEvent::ReleaseChosen:
       s.compile = s.verify = s.uninstall = s.deleteBpl = true;
       s.copy = s.install = false;
@@ -31,27 +42,23 @@ void App::Apply(StateEvent e) {
 void App::RefreshControls() {
   // While a command runs, nothing that starts another command or changes the
   // release or folder is live; stop, the pane buttons and exit stay live.
+  View& view = session.view;
   const bool idle = !busy;
-  for (int i = 0; i < ctl::kIdeCount; ++i) view.SetEnabled(ctl::kFirstIde + i, ideAvailable[i] && idle);
-  view.SetEnabled(ctl::kBtnSelect, idle);
-  view.SetEnabled(ctl::kBtnUnSelect, idle);
-  view.SetEnabled(ctl::kBtnCompile, states.compile && idle);
-  view.SetEnabled(ctl::kButton4, states.verify && idle);
-  view.SetEnabled(ctl::kButton10, states.copy && idle);
-  view.SetEnabled(ctl::kButton8, states.install && idle);
-  view.SetEnabled(ctl::kButton9, states.uninstall && idle);
-  view.SetEnabled(ctl::kCheckBox1, states.deleteBpl && idle);
+  for (std::size_t i = 0; i < kReleaseCount; ++i)
+    view.SetEnabled(ctl::kFirstRelease + static_cast<int>(i), releaseAvailable[i] && idle);
+  view.SetEnabled(ctl::kSelectAllButton, idle);
+  view.SetEnabled(ctl::kClearAllButton, idle);
+  view.SetEnabled(ctl::kCompileButton, states.compile && idle);
+  view.SetEnabled(ctl::kVerifyButton, states.verify && idle);
+  view.SetEnabled(ctl::kCopyButton, states.copy && idle);
+  view.SetEnabled(ctl::kInstallButton, states.install && idle);
+  view.SetEnabled(ctl::kUninstallButton, states.uninstall && idle);
+  view.SetEnabled(ctl::kDeleteBplCheck, states.deleteBpl && idle);
   // Last, so that a live folder button means every state above is in place.
-  view.SetEnabled(ctl::kSelectDevDir, idle);
+  view.SetEnabled(ctl::kChooseFolderButton, idle);
 }
 
-void App::SetPathText(std::string_view text) {
-  if (view.PathText() == text) return;
-  view.SetPathText(text);
-  EditPathChange(*this);
-}
-
-bool App::ShouldAbortChild() {
+bool App::EndCompilerNow() {
   if (!exitRequested || !clockMs) return false;
   return clockMs() - exit_requested_at_ > 3000;
 }
@@ -65,10 +72,10 @@ void App::OnExitRequest() {
   // progress); the program then ends.
   if (!exitRequested && clockMs) exit_requested_at_ = clockMs();
   exitRequested = true;
-  ctx.StopRequested = true;
+  session.ctx.stopRequested = true;
 }
 
-void App::RunLong(void (*command)(App&)) {
+void App::RunLong(const std::function<StateEvent()>& command, StateEvent on_error) {
   busy = true;
   RefreshControls();
   struct Unlock {
@@ -78,7 +85,14 @@ void App::RunLong(void (*command)(App&)) {
       a.RefreshControls();
     }
   } unlock{*this};
-  command(*this);
+  StateEvent event = StateEvent::None;
+  try {
+    event = command();
+  } catch (...) {
+    Apply(on_error);
+    throw;
+  }
+  Apply(event);
 }
 
 template <class F>
@@ -86,55 +100,79 @@ void App::Guarded(F&& body) {
   try {
     body();
   } catch (const std::exception& e) {  // registry errors among them
-    view.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
+    session.view.ShowMessage(e.what(), kAppTitle, MessageIcon::Error);
   }
 }
 
 void App::Start() {
-  Guarded([this] { FormShow(*this); });
+  Guarded([this] {
+    TakeLibraryFolderAtStart(session);
+    releaseAvailable = ProbeReleases(session);
+    RefreshControls();
+  });
+}
+
+void App::ChooseRelease(std::size_t index) {
+  const StateEvent event = kestrin::ChooseRelease(session, kIdeProfiles[index]);
+  for (std::size_t i = 0; i < kReleaseCount; ++i)
+    session.view.SetChecked(ctl::kFirstRelease + static_cast<int>(i), i == index);
+  Apply(event);
 }
 
 void App::OnCommand(int id) {
-  Guarded([this, id] {
-    if (id >= ctl::kFirstIde && id < ctl::kFirstIde + ctl::kIdeCount) {
-      int index = id - ctl::kFirstIde;
-      if (busy || !ideAvailable[index] || index == selectedIde) return;
-      ChooseRelease(*this, index);
+  Session& s = session;
+  Guarded([this, &s, id] {
+    if (id >= ctl::kFirstRelease && id < ctl::kFirstRelease + static_cast<int>(kReleaseCount)) {
+      const auto index = static_cast<std::size_t>(id - ctl::kFirstRelease);
+      const bool chosen = s.ctx.release && ReleaseIndex(*s.ctx.release) == index;
+      if (busy || !releaseAvailable[index] || chosen) return;
+      ChooseRelease(index);
       return;
     }
     switch (id) {
       // Pane buttons work at any time, also inside a running command.
-      case ctl::kButton11: Button11Click(*this); return;
-      case ctl::kButton5: Button5Click(*this); return;
-      case ctl::kButton6: Button6Click(*this); return;
-      case ctl::kButton7: Button7Click(*this); return;
-      case ctl::kMenuSaveLog: S1Click(*this); return;
-      case ctl::kLabel1: Label1Click(*this); return;
-      case ctl::kBtnExit: OnExitRequest(); return;
-      case ctl::kBtnStop:
-        if (busy) BtnStopClick(*this);
+      case ctl::kClearCommandsButton: s.view.ClearCommandPane(); return;
+      case ctl::kClearLogButton: s.view.ClearLog(); return;
+      case ctl::kCopyCommandsButton: s.view.CopyCommandPane(); return;
+      case ctl::kRunCmdButton: s.shell.StartCommandPrompt(); return;
+      case ctl::kSaveLogMenu: SaveLog(s); return;
+      case ctl::kForumLink: s.shell.OpenUrl(kForumUrl); return;
+      case ctl::kExitButton: OnExitRequest(); return;
+      case ctl::kStopButton:
+        if (busy) StopCompile(s);
         return;
       default: break;
     }
     if (busy) return;  // a click that reached a control disabled for the run
     switch (id) {
-      case ctl::kSelectDevDir: SelectDevDirClick(*this); break;
-      case ctl::kBtnSelect: BtnSelectClick(*this); break;
-      case ctl::kBtnUnSelect: BtnUnSelectClick(*this); break;
-      case ctl::kBtnCompile: if (states.compile) RunLong(BtnCompileClick); break;
-      case ctl::kButton4: if (states.verify) RunLong(Button4Click); break;
-      case ctl::kButton10: if (states.copy) RunLong(Button10Click); break;
-      case ctl::kButton8: if (states.install) RunLong(Button8Click); break;
-      case ctl::kButton9: if (states.uninstall) RunLong(Button9Click); break;
+      case ctl::kChooseFolderButton: ChooseLibraryFolder(s); break;
+      case ctl::kSelectAllButton: TickAll(s.view, true); break;
+      case ctl::kClearAllButton: TickAll(s.view, false); break;
+      case ctl::kCompileButton:
+        // A run that fails part-way leaves the output folder as unknown as
+        // a stopped one: copy and install wait for a verification.
+        if (states.compile) RunLong([&s] { return Compile(s); }, StateEvent::CompileEnded);
+        break;
+      case ctl::kVerifyButton:
+        if (states.verify) RunLong([&s] { return Verify(s); });
+        break;
+      case ctl::kCopyButton:
+        if (states.copy) RunLong([&s] { return CopyRuntimePackages(s); });
+        break;
+      case ctl::kInstallButton:
+        if (states.install) RunLong([&s] { Install(s); return StateEvent::None; });
+        break;
+      case ctl::kUninstallButton:
+        if (states.uninstall)
+          RunLong([&s] {
+            Uninstall(s, s.view.IsChecked(ctl::kDeleteBplCheck));
+            return StateEvent::None;
+          });
+        break;
       default: break;
     }
   });
   if (exitRequested && !busy && endProgram) endProgram();
-}
-
-void TrimWorkingSetAndPump(App& app) {
-  app.processes.TrimWorkingSet();
-  app.view.PumpMessages();
 }
 
 }  // namespace kestrin

@@ -5,45 +5,44 @@
 namespace kestrin::ctl {
 
 enum : int {
-  kLabel2 = 100,
-  kEditPath = 101,
-  kSelectDevDir = 102,
-  kGroupBox3 = 103,
-  kGroupBox5 = 104,
-  kDelphi6 = 110,  // the seven release buttons follow in table order
+  kPathLabel = 100,
+  kPathEdit = 101,
+  kChooseFolderButton = 102,
+  kMainFrame = 103,      // the frame around the three groups below
+  kReleaseGroup = 104,
+  kDelphi6 = 110,        // the seven release buttons follow in the order of kIdeProfiles
   kDelphi7 = 111,
   kDelphi8 = 112,
-  kDelphi2005 = 113,
-  kBDS2006 = 114,
-  kRAD2007 = 115,
-  kRAD2009 = 116,
-  kGroupBox2 = 120,
-  kCheckListBox1 = 121,
-  kBtnSelect = 122,
-  kBtnUnSelect = 123,
-  kGroupBox4 = 130,
-  kBtnCompile = 131,
-  kBtnStop = 132,
-  kButton4 = 133,   // verify
-  kButton10 = 134,  // copy
-  kButton8 = 135,   // install
-  kButton9 = 136,   // uninstall
-  kCheckBox1 = 137,
-  kGauge1 = 140,
-  kPageControl1 = 150,
-  kMemo1 = 151,
-  kMemoLog = 152,
-  kLabel1 = 160,
-  kButton11 = 161,
-  kButton5 = 162,
-  kButton6 = 163,
-  kButton7 = 164,
-  kBtnExit = 165,
-  kStatusBar1 = 170,
-  kMenuSaveLog = 180,  // S1 of the log page's pop-up menu
+  kBds2005 = 113,
+  kBds2006 = 114,
+  kRad2007 = 115,
+  kRad2009 = 116,
+  kPackageGroup = 120,
+  kBuildList = 121,
+  kSelectAllButton = 122,
+  kClearAllButton = 123,
+  kCommandGroup = 130,
+  kCompileButton = 131,
+  kStopButton = 132,
+  kVerifyButton = 133,
+  kCopyButton = 134,
+  kInstallButton = 135,
+  kUninstallButton = 136,
+  kDeleteBplCheck = 137,
+  kProgressGauge = 140,
+  kPanes = 150,          // the tabs of the command pane and the log
+  kCommandPane = 151,
+  kLogPane = 152,
+  kForumLink = 160,
+  kClearCommandsButton = 161,
+  kClearLogButton = 162,
+  kCopyCommandsButton = 163,
+  kRunCmdButton = 164,
+  kExitButton = 165,
+  kStatusBar = 170,
+  kSaveLogMenu = 180,    // the log page's pop-up menu entry
 };
 
-constexpr int kFirstIde = kDelphi6;
-constexpr int kIdeCount = 7;
+constexpr int kFirstRelease = kDelphi6;
 
 }  // namespace kestrin::ctl

@@ -7,6 +7,8 @@
 
 #include "app/controls.h"
 #include "app/panes.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/ide_profiles.h"
 #include "platform/text.h"
 
 namespace kestrin {
@@ -106,24 +108,21 @@ void MainWindow::BuildControls() {
   };
 
   // Created in tab order: the window's tab order follows creation.
-  Make(hwnd_, L"STATIC", "安装目录:", vis, 8, 10, 57, 13, kLabel2);
-  HWND path = Make(hwnd_, L"EDIT", "", vis | tab | ES_READONLY | ES_AUTOHSCROLL, 64, 8, 449, 21,
-                   kEditPath, WS_EX_CLIENTEDGE);
-  (void)path;
-  HWND g3 = group(hwnd_, "", {8, 32, 537, 249}, kGroupBox3);
-  HWND g5 = group(g3, "选择Delphi版本", {8, 8, 153, 233}, kGroupBox5);
-  static const int tops[7] = {24, 53, 83, 112, 141, 171, 200};
-  static const char* captions[7] = {"Delphi6", "Delphi7", "Delphi8", "BDS 2005", "BDS 2006",
-                                    "RAD Studio 2007", "RAD Studio 2009"};
-  for (int i = 0; i < 7; ++i) {
-    HWND rb = Make(g5, L"BUTTON", captions[i], vis | tab | BS_RADIOBUTTON, 24, tops[i], 113, 17,
-                   kFirstIde + i);
+  Make(hwnd_, L"STATIC", "安装目录:", vis, 8, 10, 57, 13, kPathLabel);
+  Make(hwnd_, L"EDIT", "", vis | tab | ES_READONLY | ES_AUTOHSCROLL, 64, 8, 449, 21, kPathEdit,
+       WS_EX_CLIENTEDGE);
+  HWND frame = group(hwnd_, "", {8, 32, 537, 249}, kMainFrame);
+  HWND releases = group(frame, "选择Delphi版本", {8, 8, 153, 233}, kReleaseGroup);
+  static const int tops[kReleaseCount] = {24, 53, 83, 112, 141, 171, 200};
+  for (std::size_t i = 0; i < kReleaseCount; ++i) {
+    HWND rb = Make(releases, L"BUTTON", kIdeProfiles[i].caption, vis | tab | BS_RADIOBUTTON, 24, tops[i],
+                   113, 17, kFirstRelease + static_cast<int>(i));
     EnableWindow(rb, FALSE);
   }
-  HWND g2 = group(g3, "组件包", {168, 8, 241, 233}, kGroupBox2);
-  HWND list = Make(g2, WC_LISTVIEWW, "",
+  HWND packages = group(frame, "组件包", {168, 8, 241, 233}, kPackageGroup);
+  HWND list = Make(packages, WC_LISTVIEWW, "",
                    vis | tab | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS | LVS_SINGLESEL,
-                   8, 24, 225, 169, kCheckListBox1, WS_EX_CLIENTEDGE);
+                   8, 24, 225, 169, kBuildList, WS_EX_CLIENTEDGE);
   ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   RECT lr;
   GetClientRect(list, &lr);
@@ -131,22 +130,22 @@ void MainWindow::BuildControls() {
   col.mask = LVCF_WIDTH;
   col.cx = lr.right - GetSystemMetrics(SM_CXVSCROLL);
   ListView_InsertColumn(list, 0, &col);
-  Make(g2, L"BUTTON", "全选(&A)", button, 38, 200, 75, 25, kBtnSelect);
-  Make(g2, L"BUTTON", "反选(&U)", button, 117, 200, 75, 25, kBtnUnSelect);
-  HWND g4 = group(g3, "命令", {416, 8, 113, 233}, kGroupBox4);
-  Make(g4, L"BUTTON", "编译(&C)", button, 8, 16, 97, 33, kBtnCompile);
-  Make(g4, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, 16, 97, 33, kBtnStop);
-  Make(g4, L"BUTTON", "验证(&R)", button, 8, 52, 97, 33, kButton4);
-  Make(g4, L"BUTTON", "复制(&P)", button, 8, 88, 97, 33, kButton10);
-  Make(g4, L"BUTTON", "安装(&S)", button, 8, 124, 97, 33, kButton8);
-  Make(g4, L"BUTTON", "卸载(&U)", button, 8, 160, 97, 33, kButton9);
-  Make(g4, L"BUTTON", "是否删除BPL包", vis | tab | BS_AUTOCHECKBOX, 8, 200, 97, 17, kCheckBox1);
-  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1})
+  Make(packages, L"BUTTON", "全选(&A)", button, 38, 200, 75, 25, kSelectAllButton);
+  Make(packages, L"BUTTON", "反选(&U)", button, 117, 200, 75, 25, kClearAllButton);
+  HWND command_group = group(frame, "命令", {416, 8, 113, 233}, kCommandGroup);
+  Make(command_group, L"BUTTON", "编译(&C)", button, 8, 16, 97, 33, kCompileButton);
+  Make(command_group, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, 16, 97, 33, kStopButton);
+  Make(command_group, L"BUTTON", "验证(&R)", button, 8, 52, 97, 33, kVerifyButton);
+  Make(command_group, L"BUTTON", "复制(&P)", button, 8, 88, 97, 33, kCopyButton);
+  Make(command_group, L"BUTTON", "安装(&S)", button, 8, 124, 97, 33, kInstallButton);
+  Make(command_group, L"BUTTON", "卸载(&U)", button, 8, 160, 97, 33, kUninstallButton);
+  Make(command_group, L"BUTTON", "是否删除BPL包", vis | tab | BS_AUTOCHECKBOX, 8, 200, 97, 17, kDeleteBplCheck);
+  for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck})
     EnableWindow(Control(id), FALSE);
-  Make(g3, L"STATIC", "", SS_OWNERDRAW | WS_BORDER, 170, 215, 237, 21, kGauge1);
+  Make(frame, L"STATIC", "", SS_OWNERDRAW | WS_BORDER, 170, 215, 237, 21, kProgressGauge);
 
   HWND pages = Make(hwnd_, WC_TABCONTROLW, "", vis | tab | TCS_MULTILINE | WS_CLIPCHILDREN, 8, 288,
-                    452, 161, kPageControl1, WS_EX_CONTROLPARENT);
+                    452, 161, kPanes, WS_EX_CONTROLPARENT);
   const char* tabs[2] = {"命令输出", "日志"};
   for (int i = 0; i < 2; ++i) {
     std::wstring t = Widen(tabs[i]);
@@ -159,30 +158,30 @@ void MainWindow::BuildControls() {
   GetClientRect(pages, &page);
   TabCtrl_AdjustRect(pages, FALSE, &page);
   const int px = MulDiv(page.left, 96, dpi_), py = MulDiv(page.top, 96, dpi_);
-  HWND memo1 = Make(pages, L"EDIT", "",
+  HWND commands = Make(pages, L"EDIT", "",
                     vis | tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL,
-                    px + 8, py + 8, 425, 125, kMemo1, WS_EX_CLIENTEDGE);
+                    px + 8, py + 8, 425, 125, kCommandPane, WS_EX_CLIENTEDGE);
   HWND log = Make(pages, L"EDIT", "", tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
-                  px + 8, py + 8, 425, 121, kMemoLog, WS_EX_CLIENTEDGE);
-  SendMessageW(memo1, EM_SETLIMITTEXT, 0, 0);
+                  px + 8, py + 8, 425, 121, kLogPane, WS_EX_CLIENTEDGE);
+  SendMessageW(commands, EM_SETLIMITTEXT, 0, 0);
   SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
 
-  HWND link = Make(hwnd_, L"STATIC", "DEV论坛", vis | SS_NOTIFY, 482, 288, 43, 13, kLabel1);
+  HWND link = Make(hwnd_, L"STATIC", "DEV论坛", vis | SS_NOTIFY, 482, 288, 43, 13, kForumLink);
   SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(link_font_), FALSE);
-  Make(hwnd_, L"BUTTON", "清除命令(&C)", button, 471, 312, 73, 25, kButton11);
-  Make(hwnd_, L"BUTTON", "清除日志(&L)", button, 472, 336, 73, 25, kButton5);
-  Make(hwnd_, L"BUTTON", "复制命令(&P)", button, 472, 360, 73, 25, kButton6);
-  Make(hwnd_, L"BUTTON", "运行CMD(&M)", button, 472, 384, 73, 25, kButton7);
-  Make(hwnd_, L"BUTTON", "退出(&X)", button, 472, 424, 73, 33, kBtnExit);
+  Make(hwnd_, L"BUTTON", "清除命令(&C)", button, 471, 312, 73, 25, kClearCommandsButton);
+  Make(hwnd_, L"BUTTON", "清除日志(&L)", button, 472, 336, 73, 25, kClearLogButton);
+  Make(hwnd_, L"BUTTON", "复制命令(&P)", button, 472, 360, 73, 25, kCopyCommandsButton);
+  Make(hwnd_, L"BUTTON", "运行CMD(&M)", button, 472, 384, 73, 25, kRunCmdButton);
+  Make(hwnd_, L"BUTTON", "退出(&X)", button, 472, 424, 73, 33, kExitButton);
   // The folder button takes no keyboard focus; it comes last so that it
   // stays out of the way of the tab order.
-  Make(hwnd_, L"BUTTON", "...", vis | BS_PUSHBUTTON, 520, 8, 23, 22, kSelectDevDir);
+  Make(hwnd_, L"BUTTON", "...", vis | BS_PUSHBUTTON, 520, 8, 23, 22, kChooseFolderButton);
 
   HWND status = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd_,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar1)),
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar)),
                                 GetModuleHandleW(nullptr), nullptr);
   SendMessageW(status, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  controls_[kStatusBar1] = status;
+  controls_[kStatusBar] = status;
   int parts[3] = {S(150), S(400), -1};
   SendMessageW(status, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
   const char* panels[3] = {"Kestrin 组件包编译安装工具", "如果在使用中有什么问题,请与我联系!", "v1.0"};
@@ -193,20 +192,20 @@ void MainWindow::BuildControls() {
                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
                          GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, S(400));
-  AddHint(kSelectDevDir, "选择DEV的安装目录");
-  AddHint(kBtnCompile, "编译组件包");
-  AddHint(kButton4, "验证组件包是否编译完成\r\n如果有未编译成功的，请点击‘编译’按钮重新编译！");
-  AddHint(kButton10, "复制运行时包到System32目录");
-  AddHint(kButton8, "安装DEV组件到Delphi");
+  AddHint(kChooseFolderButton, "选择DEV的安装目录");
+  AddHint(kCompileButton, "编译组件包");
+  AddHint(kVerifyButton, "验证组件包是否编译完成\r\n如果有未编译成功的，请点击‘编译’按钮重新编译！");
+  AddHint(kCopyButton, "复制运行时包到System32目录");
+  AddHint(kInstallButton, "安装DEV组件到Delphi");
 
   FixedList start = BuildOrder(IdeFamily::Delphi);
   LoadBuildList(std::vector<std::string>(start.begin(), start.end()));
 }
 
 void MainWindow::ShowPage(int page) {
-  TabCtrl_SetCurSel(Control(ctl::kPageControl1), page);
-  ShowWindow(Control(ctl::kMemo1), page == 0 ? SW_SHOW : SW_HIDE);
-  ShowWindow(Control(ctl::kMemoLog), page == 1 ? SW_SHOW : SW_HIDE);
+  TabCtrl_SetCurSel(Control(ctl::kPanes), page);
+  ShowWindow(Control(ctl::kCommandPane), page == 0 ? SW_SHOW : SW_HIDE);
+  ShowWindow(Control(ctl::kLogPane), page == 1 ? SW_SHOW : SW_HIDE);
 }
 
 LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
@@ -262,25 +261,25 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
         if (code == 0) Dispatch(id);
         return 0;
       }
-      if (id == ctl::kLabel1) {
+      if (id == ctl::kForumLink) {
         if (code == STN_CLICKED) Dispatch(id);
         return 0;
       }
-      if (code == BN_CLICKED && id != ctl::kCheckBox1) Dispatch(id);
+      if (code == BN_CLICKED && id != ctl::kDeleteBplCheck) Dispatch(id);
       return 0;
     }
     case WM_NOTIFY: {
       auto* n = reinterpret_cast<NMHDR*>(l);
-      if (n->idFrom == ctl::kPageControl1 && n->code == TCN_SELCHANGE)
+      if (n->idFrom == ctl::kPanes && n->code == TCN_SELCHANGE)
         ShowPage(TabCtrl_GetCurSel(n->hwndFrom));
       return 0;
     }
     case WM_SETCURSOR:
-      if (reinterpret_cast<HWND>(w) == Control(ctl::kLabel1)) {
+      if (reinterpret_cast<HWND>(w) == Control(ctl::kForumLink)) {
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         if (!link_red_) {  // turns red on the first pass and stays red
           link_red_ = true;
-          InvalidateRect(Control(ctl::kLabel1), nullptr, TRUE);
+          InvalidateRect(Control(ctl::kForumLink), nullptr, TRUE);
         }
         return TRUE;
       }
@@ -288,24 +287,24 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(w);
       HWND c = reinterpret_cast<HWND>(l);
-      if (c == Control(ctl::kEditPath)) break;
-      if (c == Control(ctl::kLabel1)) SetTextColor(dc, link_red_ ? RGB(255, 0, 0) : RGB(0, 0, 255));
+      if (c == Control(ctl::kPathEdit)) break;
+      if (c == Control(ctl::kForumLink)) SetTextColor(dc, link_red_ ? RGB(255, 0, 0) : RGB(0, 0, 255));
       SetBkMode(dc, TRANSPARENT);
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_DRAWITEM: {
       auto* d = reinterpret_cast<DRAWITEMSTRUCT*>(l);
-      if (d->CtlID == ctl::kGauge1) {
+      if (d->CtlID == ctl::kProgressGauge) {
         DrawGauge(*d);
         return TRUE;
       }
       break;
     }
     case WM_CONTEXTMENU:
-      if (reinterpret_cast<HWND>(w) == Control(ctl::kPageControl1) &&
-          TabCtrl_GetCurSel(Control(ctl::kPageControl1)) == 1) {
+      if (reinterpret_cast<HWND>(w) == Control(ctl::kPanes) &&
+          TabCtrl_GetCurSel(Control(ctl::kPanes)) == 1) {
         HMENU menu = CreatePopupMenu();
-        AppendMenuW(menu, MF_STRING, ctl::kMenuSaveLog, Widen("保存日志文件(&S)...").c_str());
+        AppendMenuW(menu, MF_STRING, ctl::kSaveLogMenu, Widen("保存日志文件(&S)...").c_str());
         POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
         if (pt.x == -1 && pt.y == -1) GetCursorPos(&pt);
         TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
@@ -378,7 +377,7 @@ void MainWindow::FlushLog() {
       n = pending_log_.find(L"\r\n", kSlice);
       n = n == std::wstring::npos ? pending_log_.size() : n + 2;
     }
-    AppendToEdit(Control(ctl::kMemoLog), pending_log_.substr(0, n));
+    AppendToEdit(Control(ctl::kLogPane), pending_log_.substr(0, n));
     pending_log_.erase(0, n);
     if (!pending_log_.empty()) DispatchPending();
   }
@@ -387,12 +386,12 @@ void MainWindow::FlushLog() {
 
 void MainWindow::ClearLog() {
   pending_log_.clear();
-  SetWindowTextW(Control(ctl::kMemoLog), L"");
+  SetWindowTextW(Control(ctl::kLogPane), L"");
 }
 
 std::string MainWindow::LogText() {
   FlushLog();
-  HWND log = Control(ctl::kMemoLog);
+  HWND log = Control(ctl::kLogPane);
   std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
   t.resize(static_cast<std::size_t>(GetWindowTextW(log, t.data(), static_cast<int>(t.size()))));
   return Narrow(t);
@@ -402,17 +401,17 @@ void MainWindow::ShowLogPage() { ShowPage(1); }
 
 void MainWindow::RepaintLog() {
   FlushLog();
-  UpdateWindow(Control(ctl::kMemoLog));
+  UpdateWindow(Control(ctl::kLogPane));
 }
 
 void MainWindow::AppendCommandPane(std::string_view text) {
-  AppendToEdit(Control(ctl::kMemo1), Widen(LogEntry(text)));
+  AppendToEdit(Control(ctl::kCommandPane), Widen(LogEntry(text)));
 }
 
-void MainWindow::ClearCommandPane() { SetWindowTextW(Control(ctl::kMemo1), L""); }
+void MainWindow::ClearCommandPane() { SetWindowTextW(Control(ctl::kCommandPane), L""); }
 
 void MainWindow::CopyCommandPane() {
-  HWND memo = Control(ctl::kMemo1);
+  HWND memo = Control(ctl::kCommandPane);
   SendMessageW(memo, EM_SETSEL, 0, -1);
   SendMessageW(memo, WM_COPY, 0, 0);
 }
@@ -434,16 +433,21 @@ void MainWindow::SetChecked(int id, bool on) {
   if (HWND c = Control(id)) SendMessageW(c, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-void MainWindow::SetGroupBox2Height(int height) {
-  SetWindowPos(Control(ctl::kGroupBox2), nullptr, 0, 0, S(241), S(height),
+void MainWindow::SetRunningLook(bool running) {
+  // The package group shrinks so that its select buttons drop out of view
+  // and the gauge below takes their place.
+  SetWindowPos(Control(ctl::kPackageGroup), nullptr, 0, 0, S(241), S(running ? 200 : 233),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(Control(ctl::kGroupBox3), nullptr, TRUE);
+  InvalidateRect(Control(ctl::kMainFrame), nullptr, TRUE);
+  SetVisible(ctl::kProgressGauge, running);
+  SetVisible(ctl::kCompileButton, !running);
+  SetVisible(ctl::kStopButton, running);
 }
 
 void MainWindow::SetGauge(int position, int maximum) {
   gauge_pos_ = position;
   gauge_max_ = maximum;
-  InvalidateRect(Control(ctl::kGauge1), nullptr, FALSE);
+  InvalidateRect(Control(ctl::kProgressGauge), nullptr, FALSE);
 }
 
 void MainWindow::SetCaption(std::string_view caption) {
@@ -451,18 +455,18 @@ void MainWindow::SetCaption(std::string_view caption) {
 }
 
 std::string MainWindow::PathText() {
-  HWND e = Control(ctl::kEditPath);
+  HWND e = Control(ctl::kPathEdit);
   std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(e)) + 1, L'\0');
   t.resize(static_cast<std::size_t>(GetWindowTextW(e, t.data(), static_cast<int>(t.size()))));
   return Narrow(t);
 }
 
 void MainWindow::SetPathText(std::string_view text) {
-  SetWindowTextW(Control(ctl::kEditPath), Widen(text).c_str());
+  SetWindowTextW(Control(ctl::kPathEdit), Widen(text).c_str());
 }
 
 void MainWindow::LoadBuildList(const std::vector<std::string>& rows) {
-  HWND list = Control(ctl::kCheckListBox1);
+  HWND list = Control(ctl::kBuildList);
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ListView_DeleteAllItems(list);
   ListView_SetItemCount(list, static_cast<int>(rows.size()));
@@ -479,20 +483,20 @@ void MainWindow::LoadBuildList(const std::vector<std::string>& rows) {
   InvalidateRect(list, nullptr, TRUE);
 }
 
-int MainWindow::BuildCount() { return ListView_GetItemCount(Control(ctl::kCheckListBox1)); }
+int MainWindow::BuildCount() { return ListView_GetItemCount(Control(ctl::kBuildList)); }
 
 std::string MainWindow::BuildItem(int index) {
   wchar_t buf[512] = {};
-  ListView_GetItemText(Control(ctl::kCheckListBox1), index, 0, buf, 512);
+  ListView_GetItemText(Control(ctl::kBuildList), index, 0, buf, 512);
   return Narrow(buf);
 }
 
 bool MainWindow::IsTicked(int index) {
-  return ListView_GetCheckState(Control(ctl::kCheckListBox1), index) != 0;
+  return ListView_GetCheckState(Control(ctl::kBuildList), index) != 0;
 }
 
 void MainWindow::SetTicked(int index, bool ticked) {
-  ListView_SetCheckState(Control(ctl::kCheckListBox1), index, ticked ? TRUE : FALSE);
+  ListView_SetCheckState(Control(ctl::kBuildList), index, ticked ? TRUE : FALSE);
 }
 
 void MainWindow::PumpMessages() {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/app.h"
-#include "app/view.h"
+#include "core/view.h"
 
 namespace kestrin {
 
@@ -37,7 +37,7 @@ class MainWindow : public View {
   void SetVisible(int id, bool visible) override;
   bool IsChecked(int id) override;
   void SetChecked(int id, bool on) override;
-  void SetGroupBox2Height(int height) override;
+  void SetRunningLook(bool running) override;
   void SetGauge(int position, int maximum) override;
   void SetCaption(std::string_view caption) override;
   std::string PathText() override;

@@ -1,7 +1,5 @@
-// The command pane, the log pane and their buttons.
 #include "app/panes.h"
 
-#include "app/app.h"
 #include "platform/text.h"
 
 namespace kestrin {
@@ -38,20 +36,14 @@ std::string SaveLogPath(std::string_view chosen) {
   return p;
 }
 
-void Button11Click(App& app) { app.view.ClearCommandPane(); }
-void Button5Click(App& app) { app.view.ClearLog(); }
-void Button6Click(App& app) { app.view.CopyCommandPane(); }
-void Button7Click(App& app) { app.shell.StartCommandPrompt(); }
-void Label1Click(App& app) { app.shell.OpenUrl(kForumUrl); }
-
-void S1Click(App& app) {
-  std::string folder = Trim(app.fs.ExecutableFolder());
-  auto chosen = app.shell.PickSaveFile("文本文件(*.TXT)|*.TXT|所有文件(*.*)|*.*", folder);
+void SaveLog(Session& s) {
+  std::string folder = Trim(s.fs.ExecutableFolder());
+  auto chosen = s.shell.PickSaveFile("文本文件(*.TXT)|*.TXT|所有文件(*.*)|*.*", folder);
   if (!chosen) return;
   std::string path = SaveLogPath(*chosen);
-  if (!WriteWholeFile(app.fs, path, Utf8ToGbk(app.view.LogText()))) {
-    app.view.ShowMessage("无法保存日志文件 " + path + ": " + app.fs.LastError(), kAppTitle,
-                         MessageIcon::Error);
+  if (!WriteWholeFile(s.fs, path, Utf8ToGbk(s.view.LogText()))) {
+    s.view.ShowMessage("无法保存日志文件 " + path + ": " + s.fs.LastError(), kAppTitle,
+                       MessageIcon::Error);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/controls.h"
+#include "targets/library_folder.h"
 #include "tests/harness.h"
 #include "tools/mklib/samplelib.h"
 
@@ -47,6 +48,7 @@ class TimingLauncher : public ProcessLauncher {
     ++children;
     return t;
   }
+  std::string LastError() override { return real.LastError(); }
   void TrimWorkingSet() override {}
   bool IsRunning(std::string_view) override { return false; }
   PosixProcessLauncher real;
@@ -84,10 +86,10 @@ int main(int argc, char** argv) {
   dir.Write("ide/bin/ide.exe", "MZ");
   registry.Set("Software\\Borland\\Delphi\\7.0", "App", RegType::Sz, dir.Root() + "ide\\bin\\ide.exe");
   registry.Set("Software\\Borland\\Delphi\\7.0", "RootDir", RegType::Sz, dir.Root() + "ide");
-  FormShow(app);
-  app.SetPathText(dir.Root() + "lib\\");
+  app.Start();
+  SetLibraryFolder(app.session, dir.Root() + "lib\\");
   app.OnCommand(ctl::kDelphi7);
-  BtnSelectClick(app);
+  app.OnCommand(ctl::kSelectAllButton);
   setenv("KESTRIN_DCC_SLEEP_MS", std::to_string(compile_ms).c_str(), 1);
 
   double longest_gap = 0;
@@ -99,7 +101,7 @@ int main(int argc, char** argv) {
   };
   const auto start = Clock::now();
   last = start;
-  app.OnCommand(ctl::kBtnCompile);
+  app.OnCommand(ctl::kCompileButton);
   const double total = std::chrono::duration<double>(Clock::now() - start).count();
   const double own = total - processes.childSeconds;
   std::printf("tree: %d files in %d folders; packages compiled: %d; compile length: %d ms\n",

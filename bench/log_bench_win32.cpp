@@ -29,7 +29,7 @@ int main() {
   }
   window.PumpMessages();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const int length = GetWindowTextLengthW(window.Control(ctl::kMemoLog));
+  const int length = GetWindowTextLengthW(window.Control(ctl::kLogPane));
   PROCESS_MEMORY_COUNTERS pmc{};
   pmc.cb = sizeof pmc;
   GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);

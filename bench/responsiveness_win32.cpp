@@ -20,19 +20,19 @@ int main() {
   Program p(s.Exe(), s.library);
   if (!p.Started() || !p.Click(kDelphi7)) return 1;
   WaitUntil([&] { return p.States() == "110011"; }, 10000);
-  p.Click(kBtnSelect);
+  p.Click(kSelectAllButton);
   WaitUntil([&] { return p.Ticked().size() == 171; }, 10000);
   // Keep the first 40 ticked: everything after them counts as built.
   MakeDirs(s.Output("Delphi7"));
   for (int i = 40; i < 171; ++i) WriteFileUtf8(s.Output("Delphi7") + "\\" + p.ListText(i) + "D7.bpl", "MZ");
-  p.Click(kButton4);
+  p.Click(kVerifyButton);
   p.WaitIdle(60000);
-  p.Click(kBtnCompile);
-  WaitUntil([&] { return p.Visible(kBtnStop); }, 10000);
+  p.Click(kCompileButton);
+  WaitUntil([&] { return p.Visible(kStopButton); }, 10000);
   ULONGLONG worst = 0, total = 0;
   int probes = 0;
   const ULONGLONG start = GetTickCount64();
-  while (p.Visible(kBtnStop) && GetTickCount64() - start < 120000) {
+  while (p.Visible(kStopButton) && GetTickCount64() - start < 120000) {
     const ULONGLONG t = GetTickCount64();
     p.Responsive(5000);
     const ULONGLONG took = GetTickCount64() - t;

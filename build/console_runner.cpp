@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "app/app.h"
 #include "platform/text.h"
 
 namespace kestrin {

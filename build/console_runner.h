@@ -16,6 +16,9 @@ struct CaptureResult {
   std::string bytes;     // every byte the child wrote, in arrival order
 };
 
+// What the log shows for a compiler that printed nothing.
+inline constexpr std::string_view kNoOutput = "没有输出!";
+
 // How long an ended child may take to go before the runner stops waiting.
 inline constexpr int kEndWaitMs = 5000;
 

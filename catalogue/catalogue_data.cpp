@@ -4,7 +4,7 @@
 namespace kestrin::catalogue_data {
 
 // Build order, Delphi family.
-const std::string_view kMemo2[] = {
+const std::string_view kDelphiBuildOrder[] = {
     "dxTheme",
     "dxGDIPlus",
     "dxCore",
@@ -177,10 +177,10 @@ const std::string_view kMemo2[] = {
     "dxSpellChecker",
     "dcldxSpellChecker",
 };
-const std::size_t kMemo2Count = std::size(kMemo2);
+const std::size_t kDelphiBuildOrderCount = std::size(kDelphiBuildOrder);
 
 // Build order, Bds family.
-const std::string_view kMemo3[] = {
+const std::string_view kBdsBuildOrder[] = {
     "dxTheme",
     "dxGDIPlus",
     "dxCore",
@@ -313,10 +313,10 @@ const std::string_view kMemo3[] = {
     "dxSpellChecker",
     "dcldxSpellChecker",
 };
-const std::size_t kMemo3Count = std::size(kMemo3);
+const std::size_t kBdsBuildOrderCount = std::size(kBdsBuildOrder);
 
 // Runtime packages, Delphi family.
-const std::string_view kMemo8[] = {
+const std::string_view kDelphiRuntime[] = {
     "cxADOAdapters",
     "cxBarEditItem",
     "cxBDEAdapters",
@@ -383,10 +383,10 @@ const std::string_view kMemo8[] = {
     "EQGrid",
     "eqtl",
 };
-const std::size_t kMemo8Count = std::size(kMemo8);
+const std::size_t kDelphiRuntimeCount = std::size(kDelphiRuntime);
 
 // Runtime packages, Bds family.
-const std::string_view kMemo9[] = {
+const std::string_view kBdsRuntime[] = {
     "cxADOAdapters",
     "cxBarEditItem",
     "cxBDEAdapters",
@@ -437,10 +437,10 @@ const std::string_view kMemo9[] = {
     "dxTheme",
     "dxtrmd",
 };
-const std::size_t kMemo9Count = std::size(kMemo9);
+const std::size_t kBdsRuntimeCount = std::size(kBdsRuntime);
 
 // Design-time packages, Delphi family.
-const std::string_view kMemo6[] = {
+const std::string_view kDelphiDesignNames[] = {
     "dclcxLibraryVCL",
     "dclcxEditorsVCL",
     "dclcxExtEditorsVCL",
@@ -542,10 +542,10 @@ const std::string_view kMemo6[] = {
     "dxSkinSummer2008",
     "dcldxSpellChecker",
 };
-const std::size_t kMemo6Count = std::size(kMemo6);
+const std::size_t kDelphiDesignNamesCount = std::size(kDelphiDesignNames);
 
 // Descriptions of the Delphi design-time packages, row for row.
-const std::string_view kMemo7[] = {
+const std::string_view kDelphiDesignDescriptions[] = {
     "Express Cross Platform Library (VCL Edition) by Developer Express Inc.",
     "ExpressEditors Library 5 (VCL Edition) by Developer Express Inc.",
     "ExpressExtendedEditors Library 5 (VCL Edition) by Developer Express Inc.",
@@ -647,10 +647,10 @@ const std::string_view kMemo7[] = {
     "ExpressSkins - Summer2008 Skin by Developer Express Inc.",
     "ExpressSpellChecker by Developer Express Inc.   ",
 };
-const std::size_t kMemo7Count = std::size(kMemo7);
+const std::size_t kDelphiDesignDescriptionsCount = std::size(kDelphiDesignDescriptions);
 
 // Design-time packages, Bds family.
-const std::string_view kMemo4[] = {
+const std::string_view kBdsDesignNames[] = {
     "dclcxLibrary",
     "dclcxEditors",
     "dclcxExtEditors",
@@ -732,10 +732,10 @@ const std::string_view kMemo4[] = {
     "dxSkinSummer2008",
     "dcldxSpellChecker",
 };
-const std::size_t kMemo4Count = std::size(kMemo4);
+const std::size_t kBdsDesignNamesCount = std::size(kBdsDesignNames);
 
 // Descriptions of the Bds design-time packages, row for row.
-const std::string_view kMemo5[] = {
+const std::string_view kBdsDesignDescriptions[] = {
     "Express Cross Platform Library (VCL Edition) by Developer Express Inc.",
     "ExpressEditors Library 5 (VCL Edition) by Developer Express Inc.",
     "ExpressExtendedEditors Library 5 (VCL Edition) by Developer Express Inc.",
@@ -817,6 +817,6 @@ const std::string_view kMemo5[] = {
     "ExpressSkins - Summer2008 Skin by Developer Express Inc.",
     "ExpressSpellChecker by Developer Express Inc.",
 };
-const std::size_t kMemo5Count = std::size(kMemo5);
+const std::size_t kBdsDesignDescriptionsCount = std::size(kBdsDesignDescriptions);
 
 }  // namespace kestrin::catalogue_data

@@ -1,16 +1,14 @@
-// The copy command: runtime packages into the system folder.
 #include "ide/deploy.h"
 
 #include <chrono>
 
-#include "app/app.h"
-#include "build/compile.h"
-#include "build/file_search.h"
-#include "ide/user_environment.h"
+#include "ide/user_path.h"
+#include "platform/file_search.h"
+#include "platform/text.h"
+#include "targets/ide_running.h"
+#include "targets/library_folder.h"
 
 namespace kestrin {
-
-std::string GetSystemFolder(App& app) { return app.fs.SystemFolder(); }
 
 std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view source,
                                             std::string_view destination) {
@@ -43,72 +41,76 @@ std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view sou
   return error;
 }
 
+namespace {
+
 // Whether a new file can be made in `folder`: the system's reason when not.
-static std::optional<std::string> SystemFolderRefusesWrites(App& app, const std::string& folder) {
+std::optional<std::string> SystemFolderRefusesWrites(Session& s, const std::string& folder) {
   // A name of its own each time: an old file left behind must not pass for a
   // new one.
   const std::string probe =
       folder + "\\kestrin-write-test-" +
       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".tmp";
-  auto file = app.fs.CreateWrite(probe);
-  if (!file) return app.fs.LastError();
+  auto file = s.fs.CreateWrite(probe);
+  if (!file) return s.fs.LastError();
   file->Close();
-  app.fs.RemoveFile(probe);
+  s.fs.RemoveFile(probe);
   return std::nullopt;
 }
 
 // Copies every runtime package found under the output folder.
-static void CopyRuntimePackages(App& app, const std::string& system_folder) {
-  ToolContext& c = app.ctx;
+void CopyFoundPackages(Session& s, const std::string& system_folder) {
+  const ToolContext& c = s.ctx;
   FileIndex packages;
-  packages.Build(app.fs, OutputFolder(app), ".bpl", [&app] { app.view.PumpMessages(); });
-  LogWalkFailures(app, packages);
-  for (const std::string& row : app.lists.runtime) {
-    c.CurrentPackage = Trim(row);
+  packages.Build(s.fs, OutputFolder(c), ".bpl", [&s] { s.Pump(); });
+  s.LogWalkFailures(packages);
+  for (std::string_view row : RuntimePackages(c.release->family)) {
     // A package whose file is not there is skipped: copying the previous
     // hit again would report a package that was never deployed.
-    if (!packages.Find(c, c.CurrentPackage + c.IdeShortSuffix + ".BPL")) continue;
-    const std::string destination = system_folder + "\\" + c.FoundFileName;
-    if (auto error = CopyFileByStream(app.fs, c.FoundFilePath, destination)) {
-      app.Log("复制 " + c.FoundFileName + " 到System32目录失败: " + *error);
+    const FoundFile* hit = packages.Find(PackageFileName(Trim(row), c.ideShortSuffix, ".BPL"));
+    if (!hit) continue;
+    const std::string destination = JoinPath(system_folder, hit->name);
+    if (auto error = CopyFileByStream(s.fs, hit->path, destination)) {
+      s.Log("复制 " + hit->name + " 到System32目录失败: " + *error);
       continue;
     }
-    app.Log("复制 " + c.FoundFileName + " 到System32目录成功.");
-    app.view.RepaintLog();
-    TrimWorkingSetAndPump(app);
+    s.Log("复制 " + hit->name + " 到System32目录成功.");
+    s.view.RepaintLog();
+    s.TrimWorkingSetAndPump();
   }
 }
 
-void Button10Click(App& app) {
-  if (LibraryFolderMissing(app) || !ConfirmIdeClosed(app)) return;
+}  // namespace
+
+StateEvent CopyRuntimePackages(Session& s) {
+  if (!RequireLibraryFolder(s) || !ConfirmIdeClosed(s) || !s.ctx.release) return StateEvent::None;
   // Without it every destination would be taken relative to the current drive.
-  const std::string system_folder = GetSystemFolder(app);
+  const std::string system_folder = s.fs.SystemFolder();
   if (system_folder.empty())
-    throw CommandError("无法取得系统目录, 未复制任何运行时包: " + app.fs.LastError());
+    throw CommandError("无法取得系统目录, 未复制任何运行时包: " + s.fs.LastError());
   // Since Vista only administrators may write there: the user's PATH is
   // offered instead, where an IDE started later finds the packages too.
-  const auto refused = SystemFolderRefusesWrites(app, system_folder);
+  const auto refused = SystemFolderRefusesWrites(s, system_folder);
   const bool use_path =
-      refused && app.view.AskYesNo(
+      refused && s.view.AskYesNo(
                      "无法写入系统目录 " + system_folder + ": " + *refused +
                          "\n\n向系统目录复制运行时包需要管理员权限 (以管理员身份运行本工具).\n\n"
-                         "是否改为把输出目录\n" + OutputFolder(app) +
+                         "是否改为把输出目录\n" + OutputFolder(s.ctx) +
                          "\n加入当前用户的 PATH 环境变量? 之后启动的 IDE 就能在那里找到运行时包.",
                      "提示");
-  app.view.ShowLogPage();
-  app.Log(kLogOpen);
-  app.Log("复制运行时包到System32目录");
+  s.view.ShowLogPage();
+  s.Log(kLogOpen);
+  s.Log("复制运行时包到System32目录");
+  StateEvent event = StateEvent::CopyEnded;
   if (!refused) {
-    CopyRuntimePackages(app, system_folder);
-    app.Apply(StateEvent::CopyEnded);
+    CopyFoundPackages(s, system_folder);
   } else if (use_path) {
-    AddOutputFolderToUserPath(app);
-    app.Apply(StateEvent::CopyEnded);
+    AddOutputFolderToUserPath(s);
   } else {
-    app.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
+    s.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
+    event = StateEvent::None;
   }
-  app.Log(" ");
-  app.Log(kLogDone);
+  s.LogDone();
+  return event;
 }
 
 }  // namespace kestrin

@@ -1,88 +1,60 @@
-// The install command: search path and design-time packages into the IDE.
 #include "ide/install.h"
 
-#include "app/app.h"
-#include "build/compile.h"
-#include "ide/user_environment.h"
+#include <string>
+#include <vector>
+
+#include "ide/env_options.h"
+#include "ide/folder_list.h"
 #include "platform/text.h"
-#include "targets/ide_profile.h"
 #include "targets/ide_registry.h"
+#include "targets/ide_running.h"
+#include "targets/library_folder.h"
 
 namespace kestrin {
 
-std::string FolderListKey(std::string_view folder) {
-  std::string k = ToLowerAscii(Trim(folder));
-  while (!k.empty() && (k.back() == '\\' || k.back() == '/')) k.pop_back();
-  return k;
-}
+void Install(Session& s) {
+  const ToolContext& c = s.ctx;
+  if (!ConfirmIdeClosed(s)) return;
+  s.view.ShowLogPage();
+  if (!RequireLibraryFolder(s) || !c.release) return;
+  const IdeProfile& ide = *c.release;
 
-std::string MergeSearchPath(std::string_view old_value, const std::vector<std::string>& folders) {
-  std::vector<std::string> seen;
-  std::size_t start = 0;
-  while (start <= old_value.size()) {
-    std::size_t end = old_value.find(';', start);
-    if (end == std::string_view::npos) end = old_value.size();
-    seen.push_back(FolderListKey(old_value.substr(start, end - start)));
-    start = end + 1;
-  }
-  std::string result(old_value);
-  for (const std::string& f : folders) {
-    std::string key = FolderListKey(f);
-    if (key.empty()) continue;
-    bool present = false;
-    for (const auto& s : seen) present = present || s == key;
-    if (present) continue;
-    seen.push_back(key);
-    if (!result.empty() && result.back() != ';') result += ';';
-    result += f;
-  }
-  return result;
-}
-
-void Button8Click(App& app) {
-  ToolContext& c = app.ctx;
-  if (!ConfirmIdeClosed(app)) return;
-  app.view.ShowLogPage();
-  if (LibraryFolderMissing(app) || app.selectedIde < 0) return;
-  const IdeProfile& ide = kIdeProfiles[app.selectedIde];
-
-  // The output folder of the release being installed, as it is now: the
-  // fields of an earlier compile run may be empty or name another release.
-  const std::string out = app.fs.ShortPath(OutputFolder(app));
+  // The output folder of the release being installed, as it is now, in its
+  // short form (empty when it does not exist yet), then every product's
+  // Sources.
+  const std::string out = s.fs.ShortPath(OutputFolder(c));
   std::vector<std::string> folders = {out, out, out};
   for (std::string_view product : kProductSourceFolders)
-    folders.push_back(c.LibraryRoot + std::string(product) + "\\Sources");
-  c.IdeSearchPathAddition.clear();
+    folders.push_back(ProductSourceFolder(c, product));
+  std::string addition;
   for (const std::string& f : folders) {
     if (f.empty()) continue;
-    if (!c.IdeSearchPathAddition.empty()) c.IdeSearchPathAddition += ';';
-    c.IdeSearchPathAddition += f;
+    if (!addition.empty()) addition += ';';
+    addition += f;
   }
 
-  auto library = app.registry.Open(LibraryKey(ide), RegAccess::ReadWrite);
+  auto library = s.registry.Open(LibraryKey(ide), RegAccess::ReadWrite);
   const std::string old_path = ReadStringValue(*library, "Search Path");
   WriteStringValue(*library, "Search Path", MergeSearchPath(old_path, folders));
-  auto known = app.registry.Open(KnownPackagesKey(ide), RegAccess::ReadWrite);
-  app.lists.LoadDesign(ide.family);
+  auto known = s.registry.Open(KnownPackagesKey(ide), RegAccess::ReadWrite);
 
-  app.Log(kLogOpen);
-  app.Log("安装到：" + std::string(ide.caption));
-  app.Log("添加搜索路径：" + c.IdeSearchPathAddition);
-  const auto& names = app.lists.designNames;
-  const auto& descriptions = app.lists.designDescriptions;
+  s.Log(kLogOpen);
+  s.Log("安装到：" + std::string(ide.caption));
+  s.Log("添加搜索路径：" + addition);
+  const FixedList names = DesignNames(ide.family);
+  const FixedList descriptions = DesignDescriptions(ide.family);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string path = OutputFolder(app) + "\\" + Trim(names[i]) + c.IdeShortSuffix + ".bpl";
+    const std::string path = PackageFile(OutputFolder(c), Trim(names[i]), c.ideShortSuffix, ".bpl");
     const std::string description = i < descriptions.size() ? Trim(descriptions[i]) : std::string();
-    if (app.fs.FileExists(path)) {
+    if (s.fs.FileExists(path)) {
       WriteStringValue(*known, path, description);
-      app.Log("添加设计时包:" + path + " 到注册表成功.");
+      s.Log("添加设计时包:" + path + " 到注册表成功.");
     }
-    app.view.PumpMessages();
+    s.Pump();
   }
-  ForceEnvOptionsUpdate(app, ide);
-  app.Log(" ");
-  app.Log(kLogDone);
-  TrimWorkingSetAndPump(app);
+  ForceEnvOptionsUpdate(s, ide);
+  s.LogDone();
+  s.TrimWorkingSetAndPump();
 }
 
 }  // namespace kestrin

@@ -1,14 +1,14 @@
+// The install command: the library into the chosen IDE release's settings.
 #pragma once
-#include <string>
-#include <string_view>
-#include <vector>
+
+#include "core/session.h"
 
 namespace kestrin {
-// The form by which an entry of a ';'-separated folder list is compared:
-// blanks around it, letter case and a trailing backslash aside.
-std::string FolderListKey(std::string_view entry);
-// Appends to a ';'-separated search path the folders it does not hold yet
-// (letter case and a trailing backslash aside). Empty folders are never
-// added, and the user's entries keep their order.
-std::string MergeSearchPath(std::string_view old_value, const std::vector<std::string>& folders);
+
+// Adds the output folder and the products' Sources to the IDE's search path
+// (only those not yet there), and registers every design-time package whose
+// .bpl is in the output folder under Known Packages, with its description.
+// A registry error stops it with a RegistryError.
+void Install(Session& s);
+
 }  // namespace kestrin

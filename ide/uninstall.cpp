@@ -1,15 +1,14 @@
-// The uninstall command: registry entries, and on request the package files.
 #include "ide/uninstall.h"
 
 #include <string>
+#include <vector>
 
-#include "app/app.h"
-#include "app/controls.h"
-#include "build/compile.h"
-#include "ide/deploy.h"
-#include "ide/user_environment.h"
-#include "targets/ide_profile.h"
+#include "ide/env_options.h"
+#include "ide/user_path.h"
+#include "platform/text.h"
 #include "targets/ide_registry.h"
+#include "targets/ide_running.h"
+#include "targets/library_folder.h"
 
 namespace kestrin {
 
@@ -73,66 +72,47 @@ DeleteResult OverwriteAndDeleteFile(FileSystem& fs, std::string_view path, std::
 
 namespace {
 
-struct UninstallTexts {
-  std::string_view disabledHeader;
-  std::string_view systemHeader;
-  std::string_view systemPrefix;
-  bool logValues;
-};
-
-UninstallTexts TextsFor(int index) {
-  switch (index) {
-    case 0: return {"从注册表中删除禁用的设计时包信息...", "删除System32目录下的运行时包文件...", "删除：", true};
-    case 1:
-    case 2: return {"从注册表中删除禁用的设计时包信息...", "删除System32目录下的运行时包文件", "删除：", false};
-    case 3: return {"从注册表中删除设计时包信息...", "删除System32目录下的运行时包文件", "移除：", false};
-    default: return {"从注册表中删除设计时包信息...", "删除System32目录下的运行时包文件", "删除：", false};
-  }
-}
-
 // Returns the number of entries that could not be removed.
-int RegistryPass(App& app, const IdeProfile& ide, const std::string& key_path,
-                 std::string_view header, bool log_values) {
-  auto key = app.registry.Open(key_path, RegAccess::ReadWrite);
-  app.Log(kLogOpen);
-  app.Log(header);
-  app.lists.LoadDesign(ide.family);
+int RegistryPass(Session& s, const IdeProfile& ide, const std::string& key_path,
+                 std::string_view header) {
+  auto key = s.registry.Open(key_path, RegAccess::ReadWrite);
+  s.Log(kLogOpen);
+  s.Log(header);
   // A key that is there but cannot be opened is not an empty key.
-  if (const std::string why = key->OpenError(); !why.empty()) {
-    app.Log("无法打开注册表键 " + key_path + ": " + why);
+  if (!key->IsOpen() && !key->Missing()) {
+    s.Log("无法打开注册表键 " + key_path + ": " + key->LastError());
     return 1;
   }
-  const ToolContext& c = app.ctx;
+  const ToolContext& c = s.ctx;
   int failures = 0;
-  for (const std::string& name : app.lists.designNames) {
-    const std::string value = OutputFolder(app) + "\\" + Trim(name) + c.IdeShortSuffix + ".bpl";
+  for (std::string_view name : DesignNames(ide.family)) {
+    const std::string value = PackageFile(OutputFolder(c), Trim(name), c.ideShortSuffix, ".bpl");
     if (!key->HasValue(value)) continue;
     if (!key->DeleteValue(value)) {
-      app.Log("删除：" + value + " 失败. " + key->LastError());
+      s.Log("删除：" + value + " 失败. " + key->LastError());
       ++failures;
       continue;
     }
-    if (log_values) app.Log("删除：" + value);
-    app.view.PumpMessages();
+    if (ide.uninstall.logsEachValue) s.Log("删除：" + value);
+    s.Pump();
   }
   return failures;
 }
 
-void DeleteFiles(App& app, const std::vector<std::string>& names, const std::string& folder,
+template <class Names>
+void DeleteFiles(Session& s, const Names& names, const std::string& folder,
                  std::string_view success_prefix) {
-  ToolContext& c = app.ctx;
-  for (const std::string& name : names) {
-    c.CurrentPackage = Trim(name);
-    const std::string path = folder + "\\" + c.CurrentPackage + c.IdeShortSuffix + ".BPL";
+  for (const auto& name : names) {
+    const std::string path = PackageFile(folder, Trim(name), s.ctx.ideShortSuffix, ".BPL");
     std::string reason;
-    switch (OverwriteAndDeleteFile(app.fs, path, &reason)) {
+    switch (OverwriteAndDeleteFile(s.fs, path, &reason)) {
       case DeleteResult::Deleted:
-        app.Log(std::string(success_prefix) + path + " 成功.");
-        app.view.RepaintLog();
-        app.view.PumpMessages();
+        s.Log(std::string(success_prefix) + path + " 成功.");
+        s.view.RepaintLog();
+        s.Pump();
         break;
       case DeleteResult::Failed:
-        app.Log("删除：" + path + " 失败." + (reason.empty() ? "" : " " + reason));
+        s.Log("删除：" + path + " 失败." + (reason.empty() ? "" : " " + reason));
         break;
       case DeleteResult::Missing:
         break;
@@ -142,42 +122,39 @@ void DeleteFiles(App& app, const std::vector<std::string>& names, const std::str
 
 }  // namespace
 
-void Button9Click(App& app) {
-  if (!ConfirmIdeClosed(app)) return;
-  app.view.ShowLogPage();
-  if (app.selectedIde >= 0) {
-    const IdeProfile& ide = kIdeProfiles[app.selectedIde];
-    const UninstallTexts t = TextsFor(app.selectedIde);
-    int failures =
-        RegistryPass(app, ide, KnownPackagesKey(ide), "从注册表中删除设计时包信息...", t.logValues);
-    failures += RegistryPass(app, ide, DisabledPackagesKey(ide), t.disabledHeader, t.logValues);
-    app.view.AppendCommandPane(failures == 0 ? std::string("删除设计时包信息成功.")
-                                             : "部分设计时包信息未能删除(" +
-                                                   std::to_string(failures) + " 项), 详见日志.");
+void Uninstall(Session& s, bool delete_package_files) {
+  if (!ConfirmIdeClosed(s)) return;
+  s.view.ShowLogPage();
+  if (const IdeProfile* release = s.ctx.release) {
+    const IdeProfile& ide = *release;
+    int failures = RegistryPass(s, ide, KnownPackagesKey(ide), "从注册表中删除设计时包信息...");
+    failures += RegistryPass(s, ide, DisabledPackagesKey(ide), ide.uninstall.disabledHeader);
+    s.view.AppendCommandPane(failures == 0 ? std::string("删除设计时包信息成功.")
+                                           : "部分设计时包信息未能删除(" +
+                                                 std::to_string(failures) + " 项), 详见日志.");
     // The PATH entry a copy without administrator rights made, if any.
-    if (!app.ctx.LibraryRoot.empty()) RemoveOutputFolderFromUserPath(app);
-    ForceEnvOptionsUpdate(app, ide);
-    if (app.view.IsChecked(ctl::kCheckBox1)) {
-      const std::string system_folder = GetSystemFolder(app);
+    if (!s.ctx.libraryRoot.empty()) RemoveOutputFolderFromUserPath(s);
+    ForceEnvOptionsUpdate(s, ide);
+    if (delete_package_files) {
+      const std::string system_folder = s.fs.SystemFolder();
       if (system_folder.empty())
-        throw CommandError("无法取得系统目录, 未删除任何包文件: " + app.fs.LastError());
-      app.Log(kLogOpen);
-      app.Log("删除组件安装目录下的设计时包文件...");
+        throw CommandError("无法取得系统目录, 未删除任何包文件: " + s.fs.LastError());
+      s.Log(kLogOpen);
+      s.Log("删除组件安装目录下的设计时包文件...");
       // Without a library folder there is nothing of the library to delete,
       // and nothing relative to the current folder is ever touched.
-      if (!app.ctx.LibraryRoot.empty()) {
+      if (!s.ctx.libraryRoot.empty()) {
         std::vector<std::string> build;
-        for (int i = 0, n = app.view.BuildCount(); i < n; ++i) build.push_back(app.view.BuildItem(i));
-        DeleteFiles(app, build, OutputFolder(app), "删除：");
+        for (int i = 0, n = s.view.BuildCount(); i < n; ++i) build.push_back(s.view.BuildItem(i));
+        DeleteFiles(s, build, OutputFolder(s.ctx), "删除：");
       }
-      app.Log(kLogOpen);
-      app.Log(t.systemHeader);
-      DeleteFiles(app, app.lists.runtime, system_folder, t.systemPrefix);
+      s.Log(kLogOpen);
+      s.Log(ide.uninstall.systemHeader);
+      DeleteFiles(s, RuntimePackages(ide.family), system_folder, ide.uninstall.systemPrefix);
     }
   }
-  app.Log(" ");
-  app.Log(kLogDone);
-  TrimWorkingSetAndPump(app);
+  s.LogDone();
+  s.TrimWorkingSetAndPump();
 }
 
 }  // namespace kestrin

@@ -1,9 +1,19 @@
+// The uninstall command: the library out of the chosen IDE release.
 #pragma once
+
 #include <string>
 #include <string_view>
 
+#include "core/session.h"
+
 namespace kestrin {
-class FileSystem;
+
+// Removes every design-time package entry the install writes from Known
+// Packages and Disabled Packages, the user PATH entry a copy may have made,
+// and, with `delete_package_files`, every package file of the build list
+// from the output folder and every runtime package from the system folder.
+void Uninstall(Session& s, bool delete_package_files);
+
 enum class DeleteResult { Deleted, Failed, Missing };
 // Rewrites a file as "X" characters and CR LF (keeping its length), then
 // deletes it. A file that another name also leads to (a hard link, a
@@ -12,4 +22,5 @@ enum class DeleteResult { Deleted, Failed, Missing };
 // system's reason in `reason` when given.
 DeleteResult OverwriteAndDeleteFile(FileSystem& fs, std::string_view path,
                                     std::string* reason = nullptr);
+
 }  // namespace kestrin

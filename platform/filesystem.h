@@ -1,4 +1,7 @@
 // Files and folders. Paths are Windows paths with backslashes, in UTF-8.
+// Failures are reported as everywhere in the platform layer: the call's
+// result says that it failed (false, null, an empty text, PathKind::Error),
+// and LastError() says why.
 #pragma once
 
 #include <cstdint>

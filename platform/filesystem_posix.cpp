@@ -105,11 +105,6 @@ std::string PosixFileSystem::Resolve(std::string_view path) {
 }
 
 std::string PosixFileSystem::Checked(std::string_view path) {
-  for (const auto& [prefix, err] : injected_)
-    if (path.size() >= prefix.size() && EqualsNoCase(path.substr(0, prefix.size()), prefix)) {
-      g_last_error = err;
-      return {};
-    }
   if (path.empty()) g_last_error = ENOENT;
   return Resolve(path);
 }
@@ -310,6 +305,9 @@ std::string PosixFileSystem::ExecutableFolder() {
   return p.substr(0, p.find_last_of('/')) + "\\";
 }
 
-std::string PosixFileSystem::SystemFolder() { return system_folder_; }
+std::string PosixFileSystem::SystemFolder() {
+  g_last_error = ENOENT;
+  return {};
+}
 
 }  // namespace kestrin

@@ -20,20 +20,17 @@ constexpr std::string_view kNotFound = "The system cannot find the file specifie
 
 class MemoryRegistryKey : public RegistryKey {
  public:
-  MemoryRegistryKey(MemoryRegistry::Key* key, bool write, bool denied)
-      : key_(key), write_(write), denied_(denied) {
-    if (denied_) last_ = kDenied;
-    else if (!key_) last_ = kNotFound;
+  MemoryRegistryKey(MemoryRegistry::Key* key, bool write) : key_(key), write_(write) {
+    if (!key_) last_ = kNotFound;
   }
   bool IsOpen() const override { return key_ != nullptr; }
-  std::string OpenError() const override { return denied_ ? std::string(kDenied) : std::string(); }
+  bool Missing() const override { return key_ == nullptr; }
   bool HasValue(std::string_view name) override {
     return key_ && key_->values.count(ToLowerAscii(name)) > 0;
   }
   RegRead ReadString(std::string_view name, std::string* out, bool* expandable) override {
     out->clear();
-    if (!key_) return denied_ ? RegRead::Failed : RegRead::Missing;
-    if (key_->failing) return last_ = kDenied, RegRead::Failed;
+    if (!key_) return RegRead::Missing;
     auto it = key_->values.find(ToLowerAscii(name));
     if (it == key_->values.end()) return last_ = kNotFound, RegRead::Missing;
     const RegValue& v = it->second.second;
@@ -43,15 +40,16 @@ class MemoryRegistryKey : public RegistryKey {
     return RegRead::Ok;
   }
   bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
-    if (!key_ || !write_ || !key_->writable) return last_ = key_ ? kDenied : last_, false;
+    if (!key_) return false;
+    if (!write_) return last_ = kDenied, false;
     auto& slot = key_->values[ToLowerAscii(name)];
     if (slot.first.empty()) slot.first = std::string(name);
     slot.second = RegValue{expandable ? RegType::ExpandSz : RegType::Sz, std::string(data)};
     return true;
   }
   bool DeleteValue(std::string_view name) override {
-    if (!key_ || !write_ || !key_->writable || key_->failing)
-      return last_ = key_ ? kDenied : last_, false;
+    if (!key_) return false;
+    if (!write_) return last_ = kDenied, false;
     if (key_->values.erase(ToLowerAscii(name)) > 0) return true;
     last_ = kNotFound;
     return false;
@@ -60,16 +58,14 @@ class MemoryRegistryKey : public RegistryKey {
 
  private:
   MemoryRegistry::Key* key_;
-  bool write_, denied_;
+  bool write_;
   std::string last_;
 };
 
 std::unique_ptr<RegistryKey> MemoryRegistry::Open(std::string_view path, RegAccess access) {
   auto it = keys_.find(Canon(path));
   Key* k = it == keys_.end() ? nullptr : &it->second;
-  const bool denied = k && access == RegAccess::ReadWrite && !k->writable;
-  if (denied) k = nullptr;
-  return std::make_unique<MemoryRegistryKey>(k, access == RegAccess::ReadWrite, denied);
+  return std::make_unique<MemoryRegistryKey>(k, access == RegAccess::ReadWrite);
 }
 
 void MemoryRegistry::CreateKey(std::string_view path) {
@@ -105,16 +101,6 @@ bool MemoryRegistry::KeyExists(std::string_view key) const { return keys_.count(
 bool MemoryRegistry::Remove(std::string_view key, std::string_view name) {
   auto it = keys_.find(Canon(key));
   return it != keys_.end() && it->second.values.erase(ToLowerAscii(name)) > 0;
-}
-
-void MemoryRegistry::DenyWrites(std::string_view path) {
-  CreateKey(path);
-  keys_[Canon(path)].writable = false;
-}
-
-void MemoryRegistry::FailValueAccess(std::string_view path) {
-  CreateKey(path);
-  keys_[Canon(path)].failing = true;
 }
 
 bool MemoryRegistry::LoadText(std::string_view text) {

@@ -1,4 +1,5 @@
-// The program's own registry store, used where there is no Windows registry.
+// The program's own registry store: the registry of the Linux build, where
+// there is no Windows registry.
 // It keeps keys and typed values in memory and reads and writes a text form:
 //
 //   [Software\Borland\Delphi\7.0]
@@ -33,11 +34,6 @@ class MemoryRegistry : public Registry {
   bool Get(std::string_view key, std::string_view name, RegValue* out) const;
   bool KeyExists(std::string_view key) const;
   bool Remove(std::string_view key, std::string_view name);
-  // Refuses writes below `path` (like a key whose ACL grants read only).
-  void DenyWrites(std::string_view path);
-  // The key opens, but reading or deleting any of its values fails with
-  // access denied (like a value whose owner changed its rights).
-  void FailValueAccess(std::string_view path);
 
   bool LoadText(std::string_view text);  // false on a malformed line
   std::string DumpText() const;
@@ -46,8 +42,6 @@ class MemoryRegistry : public Registry {
   struct Key {
     std::string name;                   // as first written
     std::map<std::string, std::pair<std::string, RegValue>> values;  // lower-case name -> (name, value)
-    bool writable = true;
-    bool failing = false;
   };
   static std::string Canon(std::string_view path);  // lower case, no trailing '\'
   std::map<std::string, Key> keys_;

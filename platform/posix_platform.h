@@ -1,8 +1,7 @@
 // The POSIX implementations of the platform interfaces, for Linux builds.
 #pragma once
 
-#include <utility>
-#include <vector>
+#include <string>
 
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -34,28 +33,21 @@ class PosixFileSystem : public FileSystem {
   bool ReplaceWith(std::string_view from, std::string_view to) override;
   std::string LastError() override;
   std::string ExecutableFolder() override;
+  // Linux has no folder that Windows programs load DLLs from: always empty.
   std::string SystemFolder() override;
 
-  // Stands in for the Windows system folder (tests point it at a temporary folder).
-  void SetSystemFolder(std::string folder) { system_folder_ = std::move(folder); }
   // The POSIX path for a program path, resolving letter case.
   static std::string Resolve(std::string_view path);
-  // For tests: every operation on a path that starts with `prefix` fails
-  // with the error `err` (an errno value), as a gone network share or a
-  // denied folder would.
-  void InjectError(std::string prefix, int err) { injected_.emplace_back(std::move(prefix), err); }
 
  private:
-  // The resolved path, or empty (and the error set) when an injected
-  // error covers it.
+  // The resolved path (empty, with the error set, for an empty path).
   std::string Checked(std::string_view path);
-  std::string system_folder_ = "/tmp/kestrin-system32";
-  std::vector<std::pair<std::string, int>> injected_;
 };
 
 class PosixProcessLauncher : public ProcessLauncher {
  public:
   std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  std::string LastError() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override {}
 };

@@ -1,4 +1,6 @@
 // Console child processes with their output captured through one pipe.
+// Failures are reported as everywhere in the platform layer: the call's
+// result says that it failed, and the launcher's LastError() says why.
 #pragma once
 
 #include <memory>
@@ -27,6 +29,8 @@ class ProcessLauncher {
   // no standard input, the program's environment and current folder.
   // Null when the program cannot be started.
   virtual std::unique_ptr<ChildProcess> Start(std::string_view command_line) = 0;
+  // The system's reason for the last failure of this thread, as text.
+  virtual std::string LastError() = 0;
   // Whether a process runs whose program file is `image_path` (full paths,
   // letter case aside). A process that cannot be asked counts as another.
   virtual bool IsRunning(std::string_view image_path) = 0;

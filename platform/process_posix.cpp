@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/posix_platform.h"
@@ -19,6 +20,8 @@ extern char** environ;
 
 namespace kestrin {
 namespace {
+
+thread_local int g_last_error = 0;
 
 class PosixChild : public ChildProcess {
  public:
@@ -69,12 +72,21 @@ class PosixChild : public ChildProcess {
 
 std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view command_line) {
   std::vector<std::string> args = SplitCommandLine(command_line);
-  if (args.empty()) return nullptr;
+  if (args.empty()) {
+    g_last_error = EINVAL;
+    return nullptr;
+  }
   // The program path is a Windows-style path; the arguments go on unchanged.
   args[0] = PosixFileSystem::Resolve(args[0]);
-  if (access(args[0].c_str(), X_OK) != 0) return nullptr;
+  if (access(args[0].c_str(), X_OK) != 0) {
+    g_last_error = errno;
+    return nullptr;
+  }
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    g_last_error = errno;
+    return nullptr;
+  }
   fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
@@ -94,11 +106,14 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
   posix_spawn_file_actions_destroy(&fa);
   close(fds[1]);
   if (rc != 0) {
+    g_last_error = rc;
     close(fds[0]);
     return nullptr;
   }
   return std::make_unique<PosixChild>(pid, fds[0]);
 }
+
+std::string PosixProcessLauncher::LastError() { return std::strerror(g_last_error); }
 
 bool PosixProcessLauncher::IsRunning(std::string_view image_path) {
   char wanted[PATH_MAX];

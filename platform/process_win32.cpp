@@ -6,6 +6,8 @@
 namespace kestrin {
 namespace {
 
+thread_local DWORD g_last_error = 0;
+
 class Win32Child : public ChildProcess {
  public:
   Win32Child(HANDLE process, HANDLE read, HANDLE job) : process_(process), read_(read), job_(job) {}
@@ -68,11 +70,17 @@ HANDLE MakeKillOnCloseJob() {
 }  // namespace
 
 std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view command_line) {
-  if (command_line.empty()) return nullptr;
+  if (command_line.empty()) {
+    g_last_error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
   // A large pipe lets a chatty compiler run ahead of the reader.
-  if (!CreatePipe(&read, &write, &sa, 1 << 20)) return nullptr;
+  if (!CreatePipe(&read, &write, &sa, 1 << 20)) {
+    g_last_error = GetLastError();
+    return nullptr;
+  }
   SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
   // Standard input is the empty device: a child that reads gets the end at
   // once (a null handle is not that everywhere: Wine passes its own on).
@@ -93,6 +101,7 @@ std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view comma
   BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
                            NORMAL_PRIORITY_CLASS | CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
                            nullptr, &si, &pi);
+  if (!ok) g_last_error = GetLastError();
   CloseHandle(write);  // only the child writes now
   if (input) CloseHandle(input);
   if (!ok) {
@@ -146,6 +155,8 @@ bool Win32ProcessLauncher::IsRunning(std::string_view image_path) {
   CloseHandle(snap);
   return found;
 }
+
+std::string Win32ProcessLauncher::LastError() { return SystemErrorText(g_last_error); }
 
 void Win32ProcessLauncher::TrimWorkingSet() {
   SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));

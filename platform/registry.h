@@ -1,5 +1,8 @@
 // The current user's registry (HKEY_CURRENT_USER only). Keys are opened as
 // the caller writes them and are never created by the program.
+//
+// Failures are reported as everywhere in the platform layer: the call's
+// result says that it failed, and LastError() (here: of the key) says why.
 #pragma once
 
 #include <memory>
@@ -17,9 +20,9 @@ class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
   virtual bool IsOpen() const = 0;
-  // Why the key is not open when it exists but could not be opened; empty
-  // when it is open or does not exist.
-  virtual std::string OpenError() const = 0;
+  // True when the key is not open because it does not exist; a key that is
+  // there but could not be opened is not missing, and LastError() says why.
+  virtual bool Missing() const = 0;
   virtual bool HasValue(std::string_view name) = 0;
   // REG_SZ and REG_EXPAND_SZ (unexpanded) read as text; any other type is
   // WrongType. A key that does not exist reads every value as Missing, one

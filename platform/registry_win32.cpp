@@ -16,10 +16,7 @@ class Win32Key : public RegistryKey {
     if (key_) RegCloseKey(key_);
   }
   bool IsOpen() const override { return key_ != nullptr; }
-  std::string OpenError() const override {
-    if (key_ || open_status_ == ERROR_FILE_NOT_FOUND) return {};
-    return SystemErrorText(static_cast<DWORD>(open_status_));
-  }
+  bool Missing() const override { return !key_ && open_status_ == ERROR_FILE_NOT_FOUND; }
   bool HasValue(std::string_view name) override {
     if (!key_) return false;
     return RegQueryValueExW(key_, Widen(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==

@@ -22,4 +22,11 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view s);
 bool EndsWithNoCase(std::string_view s, std::string_view suffix);
 
+// Removes blanks and control characters (every byte up to 32) at both ends.
+std::string Trim(std::string_view text);
+// Replaces every occurrence of `old_text` (bytes compared exactly). A new
+// text that holds the old one is put in once, so the loop always ends.
+std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
+                                  std::string_view new_text);
+
 }  // namespace kestrin

@@ -21,4 +21,24 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && EqualsNoCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
+std::string Trim(std::string_view t) {
+  std::size_t b = 0, e = t.size();
+  while (b < e && static_cast<unsigned char>(t[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(t[e - 1]) <= 32) --e;
+  return std::string(t.substr(b, e - b));
+}
+
+std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
+                                  std::string_view new_text) {
+  if (old_text.empty()) return text;
+  const bool once = new_text.find(old_text) != std::string_view::npos;
+  std::size_t p = text.find(old_text);
+  while (p != std::string::npos) {
+    text.replace(p, old_text.size(), new_text);
+    if (once) break;
+    p = text.find(old_text);
+  }
+  return text;
+}
+
 }  // namespace kestrin

@@ -33,6 +33,7 @@ class Win32FileSystem : public FileSystem {
 class Win32ProcessLauncher : public ProcessLauncher {
  public:
   std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  std::string LastError() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
 };

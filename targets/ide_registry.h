@@ -1,20 +1,20 @@
-// What the tool relies on in the IDE's registry settings.
+// What the tool relies on in the IDE's registry settings: the keys below a
+// release's base key, and reading and writing their text values.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "catalogue/ide_profiles.h"
+#include "core/session.h"
 #include "platform/registry.h"
 
 namespace kestrin {
 
-struct IdeProfile;
-
 // A registry failure that stops the running command; its text is shown.
-class RegistryError : public std::runtime_error {
+class RegistryError : public CommandError {
  public:
-  using std::runtime_error::runtime_error;
+  using CommandError::CommandError;
 };
 
 // Reads a text value; absent (or in a key that does not exist) reads as "".
@@ -32,5 +32,6 @@ void WriteStringValue(RegistryKey& key, std::string_view name, std::string_view 
 std::string LibraryKey(const IdeProfile& ide);           // base + "Library\"
 std::string KnownPackagesKey(const IdeProfile& ide);     // base + "Known Packages\"
 std::string DisabledPackagesKey(const IdeProfile& ide);  // base + "Disabled Packages\"
+std::string GlobalsKey(const IdeProfile& ide);           // base + "Globals\"
 
 }  // namespace kestrin

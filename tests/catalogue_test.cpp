@@ -3,6 +3,7 @@
 #include <set>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/ide_profiles.h"
 #include "platform/text.h"
 
 namespace kestrin {
@@ -39,19 +40,19 @@ TEST(Catalogue, ListSizesAndNoDuplicatesOrBlankRows) {
 }
 
 TEST(Catalogue, BdsBuildOrderIsDelphiOrderLessVclSuffixAndFortyRows) {
-  std::vector<std::string> memo2 = V(BuildOrder(IdeFamily::Delphi));
-  int edtr = IndexOf(memo2, "dxEdtr"), exrw = IndexOf(memo2, "dcldxExRw");
-  int tllnk = IndexOf(memo2, "dxPSTLLnk"), webtee = IndexOf(memo2, "dclcxWebTeeChart");
+  std::vector<std::string> delphi_order = V(BuildOrder(IdeFamily::Delphi));
+  int edtr = IndexOf(delphi_order, "dxEdtr"), exrw = IndexOf(delphi_order, "dcldxExRw");
+  int tllnk = IndexOf(delphi_order, "dxPSTLLnk"), webtee = IndexOf(delphi_order, "dclcxWebTeeChart");
   ASSERT_EQ(exrw - edtr + 1, 23);
   ASSERT_EQ(webtee - tllnk + 1, 16);
   std::vector<std::string> expected;
   int vcl = 0;
-  for (int i = 0; i < static_cast<int>(memo2.size()); ++i) {
+  for (int i = 0; i < static_cast<int>(delphi_order.size()); ++i) {
     if ((i >= edtr && i <= exrw) || (i >= tllnk && i <= webtee) ||
-        memo2[i] == "dxLayoutControldxEditAdapters")
+        delphi_order[i] == "dxLayoutControldxEditAdapters")
       continue;
-    vcl += NoVcl(memo2[i]) != memo2[i];
-    expected.push_back(NoVcl(memo2[i]));
+    vcl += NoVcl(delphi_order[i]) != delphi_order[i];
+    expected.push_back(NoVcl(delphi_order[i]));
   }
   EXPECT_EQ(vcl, 15);
   EXPECT_EQ(expected, V(BuildOrder(IdeFamily::Bds)));
@@ -139,19 +140,6 @@ TEST(Catalogue, RowsAreTrimmedBeforeUse) {
   std::vector<std::string> dn = V(DesignNames(IdeFamily::Delphi));
   for (const char* p : {"dclcxPivotGrid", "dclcxPivotGridChart", "dclcxPivotGridOLAP"})
     EXPECT_EQ(d[IndexOf(dn, p)], "ExpressPivotGrid (VCL Edition) by Developer Express Inc.");
-}
-
-TEST(Catalogue, WorkingListsLoadEitherFamily) {
-  WorkingLists w;
-  EXPECT_EQ(w.runtime.size(), 65u);
-  EXPECT_EQ(w.designNames.size(), 100u);
-  w.LoadRuntime(IdeFamily::Bds);
-  w.LoadDesign(IdeFamily::Bds);
-  EXPECT_EQ(w.runtime, V(RuntimePackages(IdeFamily::Bds)));
-  EXPECT_EQ(w.designNames.size(), w.designDescriptions.size());
-  EXPECT_EQ(w.designNames.front(), "dclcxLibrary");
-  w.LoadDesign(IdeFamily::Delphi);
-  EXPECT_EQ(w.designNames.front(), "dclcxLibraryVCL");
 }
 
 }  // namespace

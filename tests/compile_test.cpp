@@ -9,6 +9,7 @@
 
 #include "app/controls.h"
 #include "build/compile.h"
+#include "targets/library_folder.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -33,15 +34,15 @@ std::vector<std::string> Split(const std::string& s, char sep) {
   }
 }
 
-struct Compile : ::testing::Test {
+struct CompileCommand : ::testing::Test {
   TempDir dir;
   TestApp t;
 };
 
-TEST_F(Compile, FullRunBuildsEveryPackageIntoTheOutputFolder) {
+TEST_F(CompileCommand, FullRunBuildsEveryPackageIntoTheOutputFolder) {
   t.SetUpLibrary(dir, 1, {"D7"});
-  BtnSelectClick(t.app);
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kSelectAllButton);
+  t.app.OnCommand(ctl::kCompileButton);
   auto lines = t.LogLines();
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], "=================================================");
@@ -61,51 +62,47 @@ TEST_F(Compile, FullRunBuildsEveryPackageIntoTheOutputFolder) {
   EXPECT_EQ(t.view.caption, "Kestrin");
   EXPECT_EQ(t.view.gaugeMax, 170);
   EXPECT_EQ(t.view.gaugePos, 170);
-  EXPECT_TRUE(t.view.visible[ctl::kBtnCompile]);
-  EXPECT_FALSE(t.view.visible[ctl::kBtnStop]);
-  EXPECT_FALSE(t.view.visible[ctl::kGauge1]);
-  EXPECT_EQ(t.view.groupBox2Height, 233);
+  EXPECT_FALSE(t.view.running);
   EXPECT_EQ(t.processes.trims, 171);
 }
 
-TEST_F(Compile, CommandLineIsBuiltPieceByPiece) {
+// The compiler's command line, as the child gets it: the output folder for
+// packages, units and symbol files, and the source search path (the output
+// folder three times, then the 35 products' Sources, missing ones empty)
+// after -U and -R.
+TEST_F(CompileCommand, CommandLineIsBuiltPieceByPiece) {
   t.SetUpLibrary(dir, 1, {"D7"});
+  std::filesystem::remove_all(dir.Path() / "lib" / "ExpressWeb Framework");
   t.view.SetTicked(2, true);  // dxCore
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kCompileButton);
   ASSERT_EQ(t.processes.lines.size(), 1u);
-  const ToolContext& c = t.app.ctx;
   const std::string out = t.fs.ShortPath(dir.Root() + "lib\\Library\\Delphi7");
   ASSERT_FALSE(out.empty());
-  EXPECT_EQ(c.BplOutputDir, out);
-  EXPECT_EQ(c.DcpOutputDir, out);
-  EXPECT_EQ(c.DcuOutputDir, out);
-  auto entries = Split(c.SourceSearchPath, ';');
+  std::string search = out + ";" + out + ";" + out;
+  for (std::string_view product : kProductSourceFolders)
+    search += ";" + CommandLinePath(t.fs, dir.Root() + "lib\\" + std::string(product) + "\\Sources");
+  auto entries = Split(search, ';');
   ASSERT_EQ(entries.size(), 38u);
-  EXPECT_EQ(entries[0], out);
   // No short names on this file system: paths with blanks are quoted, one by one.
   EXPECT_EQ(entries[3], "\"" + t.fs.ShortPath(dir.Root() + "lib\\ExpressBars 6\\Sources") + "\"");
-  EXPECT_EQ(entries[4], CommandLinePath(t.fs, dir.Root() + "lib\\ExpressCommon Library\\Sources"));
   EXPECT_EQ(entries[6], t.fs.ShortPath(dir.Root() + "lib\\ExpressDataController\\Sources"));
-  EXPECT_EQ(entries[37], CommandLinePath(t.fs, dir.Root() + "lib\\XP Theme Manager\\Sources"));
-  const std::string prefix = t.fs.ShortPath(dir.Root() + "ide\\bin") + "\\dcc32.exe -LE" + out +
-                             " -U" + c.SourceSearchPath + " -R" + c.SourceSearchPath + " -N" + out +
-                             " -Q -H -W -$D- -$L- -$Y- -LN" + out + " -M ";
-  EXPECT_EQ(c.CompilerCommandPrefix, prefix);
+  EXPECT_EQ(entries[35], "");  // a product folder that is not there
   const std::string folder = t.fs.ShortPath(dir.Root() + "lib\\ExpressCore Library\\Sources\\");
-  EXPECT_EQ(t.processes.lines[0], prefix + " \"" + folder + "dxCoreD7.dpk\"");
-  EXPECT_NE(t.processes.lines[0].find(" -M  "), std::string::npos);
+  EXPECT_EQ(t.processes.lines[0],
+            t.fs.ShortPath(dir.Root() + "ide\\bin") + "\\dcc32.exe -LE" + out + " -U" + search +
+                " -R" + search + " -N" + out + " -Q -H -W -$D- -$L- -$Y- -LN" + out + " -M  \"" +
+                folder + "dxCoreD7.dpk\"");
+  // The quoted pieces reached the compiler whole: it read the project.
+  EXPECT_EQ(Count(t.LogLines(), "stand-in: fatal: cannot open package project"), 0);
+  EXPECT_EQ(Count(t.LogLines(), "Kestrin stand-in package compiler"), 1);
 }
 
-TEST_F(Compile, MissingFoldersGiveEmptyEntriesButAlways38) {
+TEST_F(CompileCommand, NothingTickedStillFramesTheLogAndMakesTheOutputFolder) {
   dir.Write("lib/XP Theme Manager/x", "");
-  t.app.ctx.LibraryRoot = dir.Root() + "lib\\";
-  t.app.ctx.IdeLongSuffix = "Delphi7";
-  t.app.ctx.IdeShortSuffix = "D7";
-  BtnCompileClick(t.app);  // nothing ticked
-  auto entries = Split(t.app.ctx.SourceSearchPath, ';');
-  ASSERT_EQ(entries.size(), 38u);
-  EXPECT_FALSE(entries[0].empty());
-  EXPECT_TRUE(entries[3].empty());
+  t.ctx().libraryRoot = dir.Root() + "lib\\";
+  t.ctx().ideLongSuffix = "Delphi7";
+  t.ctx().ideShortSuffix = "D7";
+  Compile(t.session());
   EXPECT_TRUE(t.processes.lines.empty());
   auto lines = t.LogLines();
   EXPECT_EQ(lines, (std::vector<std::string>{"=================================================", "编译组件...", " ",
@@ -115,14 +112,14 @@ TEST_F(Compile, MissingFoldersGiveEmptyEntriesButAlways38) {
   EXPECT_TRUE(t.fs.DirExists(dir.Root() + "lib\\Library\\Delphi7"));
 }
 
-TEST_F(Compile, GaugeFollowsTheTickedItems) {
+TEST_F(CompileCommand, GaugeFollowsTheTickedItems) {
   t.SetUpLibrary(dir, 1, {"D7"});
   std::vector<std::string> ten;
   for (int i = 0; i < 10; ++i) ten.push_back("pkg" + std::to_string(i));
   t.view.LoadBuildList(ten);
   t.view.SetTicked(3, true);
   t.view.SetTicked(7, true);
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kCompileButton);
   EXPECT_EQ(t.view.gaugeMax, 9);
   EXPECT_EQ(t.view.gaugePos, 7);
   EXPECT_EQ(t.processes.lines.size(), 2u);
@@ -132,22 +129,21 @@ TEST_F(Compile, GaugeFollowsTheTickedItems) {
   EXPECT_EQ(Count(lines, "stand-in: fatal: cannot open package project pkg3D7.dpk"), 1);
 }
 
-TEST_F(Compile, StopDuringTheSecondOfFivePackages) {
+TEST_F(CompileCommand, StopDuringTheSecondOfFivePackages) {
   t.SetUpLibrary(dir, 1, {"D7"});
   for (int i = 0; i < 5; ++i) t.view.SetTicked(i, true);
   bool stopped = false;
   t.view.onPump = [&] {
     if (!stopped && Count(t.view.Lines(), "编译：") == 2) {
       stopped = true;
-      t.app.OnCommand(ctl::kBtnStop);
+      t.app.OnCommand(ctl::kStopButton);
       // Back to the idle look at once, while the package is still compiling.
-      EXPECT_TRUE(t.view.visible[ctl::kBtnCompile]);
-      EXPECT_FALSE(t.view.visible[ctl::kBtnStop]);
-      EXPECT_FALSE(t.view.enabled[ctl::kBtnCompile]);  // no second run in the meantime
+      EXPECT_FALSE(t.view.running);
+      EXPECT_FALSE(t.view.enabled[ctl::kCompileButton]);  // no second run in the meantime
     }
   };
   t.app.states.copy = t.app.states.install = true;
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kCompileButton);
   ASSERT_TRUE(stopped);
   auto lines = t.LogLines();
   EXPECT_EQ(Count(lines, "编译："), 2);
@@ -155,24 +151,24 @@ TEST_F(Compile, StopDuringTheSecondOfFivePackages) {
   EXPECT_EQ(Count(lines, "=====================编译中止====================="), 1);
   EXPECT_EQ(lines.back(), "========================完成======================");
   EXPECT_EQ(lines[lines.size() - 2], " ");
-  EXPECT_TRUE(t.app.ctx.StopRequested);
-  EXPECT_FALSE(t.view.enabled[ctl::kButton10]);
-  EXPECT_FALSE(t.view.enabled[ctl::kButton8]);
-  EXPECT_TRUE(t.view.enabled[ctl::kBtnCompile]);
+  EXPECT_TRUE(t.ctx().stopRequested);
+  EXPECT_FALSE(t.view.enabled[ctl::kCopyButton]);
+  EXPECT_FALSE(t.view.enabled[ctl::kInstallButton]);
+  EXPECT_TRUE(t.view.enabled[ctl::kCompileButton]);
   // The next run starts afresh.
   t.view.onPump = nullptr;
-  t.app.OnCommand(ctl::kBtnCompile);
-  EXPECT_FALSE(t.app.ctx.StopRequested);
+  t.app.OnCommand(ctl::kCompileButton);
+  EXPECT_FALSE(t.ctx().stopRequested);
 }
 
-TEST_F(Compile, EmptyLibraryFolderTouchesNothing) {
+TEST_F(CompileCommand, EmptyLibraryFolderTouchesNothing) {
   t.RegisterIde(1, dir.Root() + "ide", dir);
   t.shell.folderAnswers = {std::nullopt, std::nullopt};
-  FormShow(t.app);
+  t.Start();
   t.Choose(1);
-  ASSERT_EQ(t.app.ctx.LibraryRoot, "");
-  BtnSelectClick(t.app);
-  t.app.OnCommand(ctl::kBtnCompile);
+  ASSERT_EQ(t.ctx().libraryRoot, "");
+  t.app.OnCommand(ctl::kSelectAllButton);
+  t.app.OnCommand(ctl::kCompileButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "您选择的不是DEV的安装目录");
   EXPECT_FALSE(std::filesystem::exists("Library"));
@@ -180,13 +176,13 @@ TEST_F(Compile, EmptyLibraryFolderTouchesNothing) {
   EXPECT_TRUE(t.view.log.empty());
 }
 
-TEST_F(Compile, CompilerFaultsEndUpInTheLog) {
+TEST_F(CompileCommand, CompilerFaultsEndUpInTheLog) {
   t.SetUpLibrary(dir, 1, {"D7"});
   for (int i = 0; i < 4; ++i) t.view.SetTicked(i, true);
   setenv("KESTRIN_DCC_CRASH", "dxGDIPlusD7", 1);
   setenv("KESTRIN_DCC_SILENT", "dxCoreD7", 1);
   setenv("KESTRIN_DCC_JUNK", "dxThemeD7", 1);
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kCompileButton);
   unsetenv("KESTRIN_DCC_CRASH");
   unsetenv("KESTRIN_DCC_SILENT");
   unsetenv("KESTRIN_DCC_JUNK");
@@ -207,7 +203,7 @@ TEST_F(Compile, CompilerFaultsEndUpInTheLog) {
 // The exit's grace period ends a compiler stuck mid-write: the package files
 // it wrote are removed (verification then ticks the package), files of other
 // packages stay, and nothing it started is left running.
-TEST_F(Compile, ACompilerEndedOnExitLeavesNoCutShortPackage) {
+TEST_F(CompileCommand, ACompilerEndedOnExitLeavesNoCutShortPackage) {
   t.SetUpLibrary(dir, 1, {"D7"});
   for (int i = 0; i < 3; ++i) t.view.SetTicked(i, true);
   dir.Write("lib/Library/Delphi7/dxGDIPlusD7.bpl", "MZ from an earlier run");
@@ -218,10 +214,10 @@ TEST_F(Compile, ACompilerEndedOnExitLeavesNoCutShortPackage) {
   t.view.onPump = [&] {
     if (!t.app.exitRequested && Count(t.view.Lines(), "编译：dxGDIPlusD7.dpk") == 1 &&
         dir.Read("lib/Library/Delphi7/dxGDIPlusD7.bpl") == "MZ cut short")
-      t.app.OnCommand(ctl::kBtnExit);
+      t.app.OnCommand(ctl::kExitButton);
     now += t.app.exitRequested ? 500 : 0;
   };
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kCompileButton);
   unsetenv("KESTRIN_DCC_STALL");
   const std::string out = dir.Root() + "lib\\Library\\Delphi7\\";
   auto lines = t.LogLines();
@@ -246,23 +242,20 @@ TEST_F(Compile, ACompilerEndedOnExitLeavesNoCutShortPackage) {
 
 // An error part-way through a run (here from the window) restores the idle
 // look and shows the error.
-TEST_F(Compile, AnErrorPartWayRestoresTheIdleLook) {
+TEST_F(CompileCommand, AnErrorPartWayRestoresTheIdleLook) {
   t.SetUpLibrary(dir, 1, {"D7"});
   for (int i = 0; i < 3; ++i) t.view.SetTicked(i, true);
   t.view.onPump = [&] {
     if (Count(t.view.Lines(), "编译：") == 2) throw std::runtime_error("window gone");
   };
-  t.app.OnCommand(ctl::kBtnCompile);
+  t.app.OnCommand(ctl::kCompileButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "window gone");
-  EXPECT_TRUE(t.view.visible[ctl::kBtnCompile]);
-  EXPECT_FALSE(t.view.visible[ctl::kBtnStop]);
-  EXPECT_FALSE(t.view.visible[ctl::kGauge1]);
-  EXPECT_EQ(t.view.groupBox2Height, 233);
+  EXPECT_FALSE(t.view.running);
   EXPECT_EQ(t.view.caption, "Kestrin");
-  EXPECT_TRUE(t.view.enabled[ctl::kBtnCompile]);
-  EXPECT_TRUE(t.view.enabled[ctl::kButton4]);
-  EXPECT_FALSE(t.view.enabled[ctl::kButton10]);
+  EXPECT_TRUE(t.view.enabled[ctl::kCompileButton]);
+  EXPECT_TRUE(t.view.enabled[ctl::kVerifyButton]);
+  EXPECT_FALSE(t.view.enabled[ctl::kCopyButton]);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "app/controls.h"
 #include "ide/deploy.h"
-#include "ide/user_environment.h"
+#include "ide/folder_list.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -28,7 +28,7 @@ TEST_F(Deploy, CopiesEveryRuntimePackageFoundAndSkipsTheRest) {
   dir.Write("lib/Library/Delphi7/deep/er/dxCoreD7.BPL", std::string(70000, 'c'));
   dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "design, not copied");
   dir.Write("sys/cxDataD7.bpl", "an older copy that is replaced");
-  t.app.OnCommand(ctl::kButton10);
+  t.app.OnCommand(ctl::kCopyButton);
   EXPECT_EQ(dir.Read("sys/cxDataD7.bpl"), "data-bytes");
   EXPECT_TRUE(dir.Read("sys/dxCoreD7.BPL") == std::string(70000, 'c'));
   EXPECT_FALSE(dir.Exists("sys/dclcxGridD7.bpl"));
@@ -37,7 +37,7 @@ TEST_F(Deploy, CopiesEveryRuntimePackageFoundAndSkipsTheRest) {
                                 "=================================================", "复制运行时包到System32目录",
                                 "复制 cxDataD7.bpl 到System32目录成功.", "复制 dxCoreD7.BPL 到System32目录成功.",
                                 " ", "========================完成======================"}));
-  for (int id : {ctl::kBtnCompile, ctl::kButton4, ctl::kButton10, ctl::kButton8}) EXPECT_TRUE(t.view.enabled[id]);
+  for (int id : {ctl::kCompileButton, ctl::kVerifyButton, ctl::kCopyButton, ctl::kInstallButton}) EXPECT_TRUE(t.view.enabled[id]);
 }
 
 TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
@@ -47,7 +47,7 @@ TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
   dir.Write("sys/cxBarEditItemD7.bpl", "in use");
   int fd = open((dir.Path() / "sys/cxBarEditItemD7.bpl").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  t.app.OnCommand(ctl::kButton10);
+  t.app.OnCommand(ctl::kCopyButton);
   close(fd);
   auto lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 7u);
@@ -64,7 +64,7 @@ TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
 TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
   t.fs.InjectError(dir.Root() + "sys\\", EACCES);
-  t.app.OnCommand(ctl::kButton10);
+  t.app.OnCommand(ctl::kCopyButton);
   ASSERT_EQ(t.view.questions.size(), 1u);
   EXPECT_EQ(t.view.questions[0].caption, "提示");
   EXPECT_NE(t.view.questions[0].text.find("管理员权限"), std::string::npos);
@@ -76,7 +76,7 @@ TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   t.registry.Set("Environment", "Path", RegType::ExpandSz, "%USERPROFILE%\\bin;C:\\Tools");
   t.view.answers = {true};
   t.view.ClearLog();
-  t.app.OnCommand(ctl::kButton10);
+  t.app.OnCommand(ctl::kCopyButton);
   const std::string out = dir.Root() + "lib\\Library\\Delphi7";
   RegValue v;
   ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
@@ -85,7 +85,7 @@ TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   EXPECT_EQ(t.shell.environmentAnnouncements, 1);
   EXPECT_EQ(t.view.Lines()[2], "已将输出目录加入当前用户的 PATH 环境变量: " + out);
   EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl"));
-  t.app.OnCommand(ctl::kButton9);
+  t.app.OnCommand(ctl::kUninstallButton);
   ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
   EXPECT_EQ(v.data, "%USERPROFILE%\\bin;C:\\Tools");
   EXPECT_EQ(v.type, RegType::ExpandSz);
@@ -114,7 +114,7 @@ TEST_F(Deploy, AFailedCopyLeavesTheEarlierCopyWholeAndNoTemporaryFile) {
   dir.Write("sys/cxDataD7.bpl", "old copy");
   int fd = open((dir.Path() / "sys" / "cxDataD7.bpl").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_SH), 0);  // a program has it loaded
-  t.app.OnCommand(ctl::kButton10);
+  t.app.OnCommand(ctl::kCopyButton);
   close(fd);
   EXPECT_EQ(dir.Read("sys/cxDataD7.bpl"), "old copy");
   EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl.kestrin-tmp"));
@@ -126,12 +126,12 @@ TEST_F(Deploy, AFailedCopyLeavesTheEarlierCopyWholeAndNoTemporaryFile) {
 TEST_F(Deploy, NoSystemFolderStopsCopyAndUninstall) {
   dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
   t.fs.SetSystemFolder("");
-  t.app.OnCommand(ctl::kButton10);
+  t.app.OnCommand(ctl::kCopyButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text.rfind("无法取得系统目录, 未复制任何运行时包", 0), 0u);
   EXPECT_TRUE(t.view.log.empty());
-  t.view.checked[ctl::kCheckBox1] = true;
-  t.app.OnCommand(ctl::kButton9);
+  t.view.checked[ctl::kDeleteBplCheck] = true;
+  t.app.OnCommand(ctl::kUninstallButton);
   ASSERT_EQ(t.view.messages.size(), 2u);
   EXPECT_EQ(t.view.messages[1].text.rfind("无法取得系统目录, 未删除任何包文件", 0), 0u);
   EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/cxDataD7.bpl"));

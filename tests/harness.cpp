@@ -6,8 +6,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/panes.h"
-#include "targets/ide_profile.h"
+#include "platform/text.h"
 #include "targets/library_folder.h"
 #include "tools/mklib/samplelib.h"
 
@@ -87,6 +90,103 @@ std::string TempDir::Read(const std::string& rel) const {
   return s.str();
 }
 
+bool TestFileSystem::Fails(std::string_view path) {
+  for (const auto& [prefix, err] : injected_)
+    if (path.size() >= prefix.size() && EqualsNoCase(path.substr(0, prefix.size()), prefix)) {
+      injected_error_ = err;
+      return true;
+    }
+  injected_error_ = 0;
+  return false;
+}
+
+std::string TestFileSystem::SystemFolder() {
+  if (system_folder_.empty()) return PosixFileSystem::SystemFolder();
+  injected_error_ = 0;
+  return system_folder_;
+}
+
+std::string TestFileSystem::LastError() {
+  return injected_error_ ? std::strerror(injected_error_) : PosixFileSystem::LastError();
+}
+
+bool TestFileSystem::ListDir(std::string_view p, std::vector<DirEntry>* out) {
+  out->clear();
+  return !Fails(p) && PosixFileSystem::ListDir(p, out);
+}
+
+namespace {
+
+bool Under(const std::vector<std::string>& prefixes, std::string_view path) {
+  const std::string p = ToLowerAscii(Trim(path));
+  for (const std::string& prefix : prefixes)
+    if (p.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+constexpr std::string_view kDenied = "Access is denied.";
+
+// A key that exists but may not be opened as asked.
+class RefusedKey : public RegistryKey {
+ public:
+  bool IsOpen() const override { return false; }
+  bool Missing() const override { return false; }
+  bool HasValue(std::string_view) override { return false; }
+  RegRead ReadString(std::string_view, std::string* out, bool*) override {
+    out->clear();
+    return RegRead::Failed;
+  }
+  bool WriteString(std::string_view, std::string_view, bool) override { return false; }
+  bool DeleteValue(std::string_view) override { return false; }
+  std::string LastError() const override { return std::string(kDenied); }
+};
+
+// A key whose values cannot be read or deleted.
+class FailingKey : public RegistryKey {
+ public:
+  explicit FailingKey(std::unique_ptr<RegistryKey> inner) : inner_(std::move(inner)) {}
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  bool Missing() const override { return inner_->Missing(); }
+  bool HasValue(std::string_view name) override { return inner_->HasValue(name); }
+  RegRead ReadString(std::string_view, std::string* out, bool*) override {
+    out->clear();
+    return RegRead::Failed;
+  }
+  bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
+    return inner_->WriteString(name, data, expandable);
+  }
+  bool DeleteValue(std::string_view) override { return false; }
+  std::string LastError() const override { return std::string(kDenied); }
+
+ private:
+  std::unique_ptr<RegistryKey> inner_;
+};
+
+std::string KeyPrefix(std::string_view path) {
+  std::string p = ToLowerAscii(Trim(path));
+  while (!p.empty() && p.back() == '\\') p.pop_back();
+  return p;
+}
+
+}  // namespace
+
+void TestRegistry::DenyWrites(std::string_view path) {
+  CreateKey(path);
+  denied_.push_back(KeyPrefix(path));
+}
+
+void TestRegistry::FailValueAccess(std::string_view path) {
+  CreateKey(path);
+  failing_.push_back(KeyPrefix(path));
+}
+
+std::unique_ptr<RegistryKey> TestRegistry::Open(std::string_view path, RegAccess access) {
+  if (access == RegAccess::ReadWrite && Under(denied_, path)) return std::make_unique<RefusedKey>();
+  auto key = MemoryRegistry::Open(path, access);
+  if (Under(failing_, path)) return std::make_unique<FailingKey>(std::move(key));
+  return key;
+}
+
 TestApp::TestApp() : app(Platform{registry, fs, processes, shell}, view) {
   app.clockMs = [] { return std::uint64_t(0); };
 }
@@ -94,7 +194,7 @@ TestApp::TestApp() : app(Platform{registry, fs, processes, shell}, view) {
 void TestApp::RegisterIde(int index, const std::string& root_dir, const TempDir& dir) {
   const std::string exe = "ide" + std::to_string(index) + "/bin/ide.exe";
   dir.Write(exe, "MZ");
-  std::string base(kIdeProfiles[index].baseKey);
+  std::string base(kIdeProfiles[static_cast<std::size_t>(index)].baseKey);
   registry.Set(base, "App", RegType::Sz, dir.Root() + exe);
   registry.Set(base, "RootDir", RegType::Sz, root_dir);
 }
@@ -110,9 +210,9 @@ void TestApp::SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::s
                              std::filesystem::copy_options::overwrite_existing);
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
-  FormShow(app);
+  Start();
   view.path.clear();
-  app.SetPathText(NormalizeFolderPath(dir.Root() + "lib"));
+  SetLibraryFolder(session(), NormalizeFolderPath(dir.Root() + "lib"));
   Choose(ide_index);
   shell.folderAnswers.clear();
 }
@@ -123,8 +223,8 @@ void TestApp::StartWithRelease(const TempDir& dir, int ide_index) {
   fs.SetSystemFolder(dir.Root() + "sys");
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
-  FormShow(app);
-  app.SetPathText(dir.Root() + "lib\\");
+  Start();
+  SetLibraryFolder(session(), dir.Root() + "lib\\");
   Choose(ide_index);
 }
 

@@ -1,5 +1,6 @@
-// Test doubles for the window and the shell, and a ready-made App over the
-// POSIX platform layer and the program's own registry store.
+// Test doubles for the window and the shell, fault injection over the POSIX
+// platform layer and the program's own registry store, and a ready-made App
+// over them.
 #pragma once
 
 #include <deque>
@@ -14,6 +15,8 @@
 #include "catalogue/catalogue.h"
 #include "platform/memory_registry.h"
 #include "platform/posix_platform.h"
+
+#include <utility>
 
 namespace kestrin::test {
 
@@ -32,7 +35,7 @@ class FakeView : public View {
   void SetVisible(int id, bool on) override { visible[id] = on; }
   bool IsChecked(int id) override { return checked[id]; }
   void SetChecked(int id, bool on) override { checked[id] = on; }
-  void SetGroupBox2Height(int h) override { groupBox2Height = h; }
+  void SetRunningLook(bool on) override { running = on; }
   void SetGauge(int pos, int max) override { gaugePos = pos; gaugeMax = max; }
   void SetCaption(std::string_view c) override { caption = c; }
   std::string PathText() override { return path; }
@@ -70,7 +73,8 @@ class FakeView : public View {
   std::vector<bool> ticks;
   std::vector<Message> messages, questions;
   std::deque<bool> answers;
-  int groupBox2Height = 233, gaugePos = 0, gaugeMax = 0, logPageShown = 0, pumps = 0;
+  bool running = false;  // the compile run's look: stop button and gauge in view
+  int gaugePos = 0, gaugeMax = 0, logPageShown = 0, pumps = 0;
   std::function<void()> onPump;
 };
 
@@ -117,6 +121,61 @@ class TempDir {
   std::string root_;
 };
 
+// The POSIX file system with a system folder of the test's own, and faults
+// on demand: every operation on a path that starts with a given prefix fails
+// with a given errno value, as a gone network share or a denied folder would.
+class TestFileSystem : public PosixFileSystem {
+ public:
+  void SetSystemFolder(std::string folder) { system_folder_ = std::move(folder); }
+  void InjectError(std::string prefix, int err) { injected_.emplace_back(std::move(prefix), err); }
+
+  std::string SystemFolder() override;
+  std::string LastError() override;
+  bool FileExists(std::string_view p) override { return !Fails(p) && PosixFileSystem::FileExists(p); }
+  PathKind Probe(std::string_view p) override { return Fails(p) ? PathKind::Error : PosixFileSystem::Probe(p); }
+  bool Inspect(std::string_view p, FileInfo* i) override { return !Fails(p) && PosixFileSystem::Inspect(p, i); }
+  bool DirExists(std::string_view p) override { return !Fails(p) && PosixFileSystem::DirExists(p); }
+  bool MakeDir(std::string_view p) override { return !Fails(p) && PosixFileSystem::MakeDir(p); }
+  std::string ShortPath(std::string_view p) override { return Fails(p) ? "" : PosixFileSystem::ShortPath(p); }
+  bool ListDir(std::string_view p, std::vector<DirEntry>* out) override;
+  bool GetAttributes(std::string_view p, std::uint32_t* a) override {
+    return !Fails(p) && PosixFileSystem::GetAttributes(p, a);
+  }
+  bool SetAttributes(std::string_view p, std::uint32_t a) override {
+    return !Fails(p) && PosixFileSystem::SetAttributes(p, a);
+  }
+  std::unique_ptr<File> OpenRead(std::string_view p, bool exclusive) override {
+    return Fails(p) ? nullptr : PosixFileSystem::OpenRead(p, exclusive);
+  }
+  std::unique_ptr<File> CreateWrite(std::string_view p) override {
+    return Fails(p) ? nullptr : PosixFileSystem::CreateWrite(p);
+  }
+  bool RemoveFile(std::string_view p) override { return !Fails(p) && PosixFileSystem::RemoveFile(p); }
+  bool ReplaceWith(std::string_view from, std::string_view to) override {
+    return !Fails(from) && !Fails(to) && PosixFileSystem::ReplaceWith(from, to);
+  }
+
+ private:
+  // True (and the error kept for LastError) when an injected fault covers `path`.
+  bool Fails(std::string_view path);
+  std::string system_folder_;
+  std::vector<std::pair<std::string, int>> injected_;
+  int injected_error_ = 0;
+};
+
+// The program's registry store with keys that refuse to be opened for
+// writing, or whose values cannot be read or deleted (as with a value whose
+// owner changed its rights). Both fail with access denied.
+class TestRegistry : public MemoryRegistry {
+ public:
+  void DenyWrites(std::string_view path);
+  void FailValueAccess(std::string_view path);
+  std::unique_ptr<RegistryKey> Open(std::string_view path, RegAccess access) override;
+
+ private:
+  std::vector<std::string> denied_, failing_;
+};
+
 // Runs children for real and remembers their command lines.
 class RecordingLauncher : public ProcessLauncher {
  public:
@@ -124,6 +183,7 @@ class RecordingLauncher : public ProcessLauncher {
     lines.emplace_back(line);
     return real.Start(line);
   }
+  std::string LastError() override { return real.LastError(); }
   void TrimWorkingSet() override { ++trims; }
   bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
   PosixProcessLauncher real;
@@ -133,17 +193,21 @@ class RecordingLauncher : public ProcessLauncher {
 
 struct TestApp {
   TestApp();
-  MemoryRegistry registry;
-  PosixFileSystem fs;
+  TestRegistry registry;
+  TestFileSystem fs;
   RecordingLauncher processes;
   FakeShell shell;
   FakeView view;
   App app;
+  Session& session() { return app.session; }
+  ToolContext& ctx() { return app.session.ctx; }
   // Registers a release under its base key, with an App file that exists.
   void RegisterIde(int index, const std::string& root_dir, const TempDir& dir);
   // Selects release `index` as a click on its radio button would.
   void Choose(int index) { app.OnCommand(kFirstIdeId + index); }
   static constexpr int kFirstIdeId = 110;
+  // The start-up checks, as when the window is about to appear.
+  void Start() { app.Start(); }
   // A library generated into dir/lib for the given suffixes, a release with
   // the stand-in compiler in dir/ide/bin, chosen, and the library folder set.
   void SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::string> suffixes);

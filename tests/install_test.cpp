@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/controls.h"
-#include "build/compile.h"
-#include "ide/install.h"
+#include "ide/folder_list.h"
+#include "targets/library_folder.h"
 #include "platform/text.h"
-#include "targets/ide_profile.h"
+#include "catalogue/ide_profiles.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -20,7 +20,7 @@ TEST(MergeSearchPath, AppendsOnlyWhatIsMissing) {
   EXPECT_EQ(MergeSearchPath(once, {"p", "q"}), once);
 }
 
-struct Install : ::testing::Test {
+struct InstallCommand : ::testing::Test {
   TempDir dir;
   TestApp t;
   std::string base;
@@ -33,10 +33,10 @@ struct Install : ::testing::Test {
     RegValue v;
     return t.registry.Get(base + key, name, &v) ? v.data : "<absent>";
   }
-  std::string Out() { return dir.Root() + "lib\\Library\\" + t.app.ctx.IdeLongSuffix; }
+  std::string Out() { return dir.Root() + "lib\\Library\\" + t.ctx().ideLongSuffix; }
 };
 
-TEST_F(Install, WritesSearchPathAndKnownPackages) {
+TEST_F(InstallCommand, WritesSearchPathAndKnownPackages) {
   Prepare(1);
   t.registry.Set(base + "Library", "Search Path", RegType::ExpandSz, "$(DELPHI)\\Lib");
   t.registry.CreateKey(base + "Known Packages");
@@ -45,13 +45,12 @@ TEST_F(Install, WritesSearchPathAndKnownPackages) {
   dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
   dir.Write("lib/Library/Delphi7/dcldxSpellCheckerD7.bpl", "MZ");
   dir.Write("lib/Library/Delphi7/sub/dcldxBarD7.bpl", "MZ");  // not directly in the folder
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   ASSERT_TRUE(t.view.messages.empty()) << t.view.messages[0].text;
   const std::string out_short = t.fs.ShortPath(Out());
   std::string expected_addition = out_short + ";" + out_short + ";" + out_short;
   for (std::string_view p : kProductSourceFolders)
     expected_addition += ";" + dir.Root() + "lib\\" + std::string(p) + "\\Sources";
-  EXPECT_EQ(t.app.ctx.IdeSearchPathAddition, expected_addition);
   const std::string expected_path = "$(DELPHI)\\Lib;" + out_short + ";" +
                                     expected_addition.substr(3 * out_short.size() + 3);
   EXPECT_EQ(Value("Library", "Search Path"), expected_path);
@@ -72,15 +71,15 @@ TEST_F(Install, WritesSearchPathAndKnownPackages) {
   EXPECT_EQ(lines[4], "添加设计时包:" + Out() + "\\dcldxSpellCheckerD7.bpl 到注册表成功.");
   EXPECT_EQ(lines[6], "========================完成======================");
   // A second install leaves the search path as it is.
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   EXPECT_EQ(Value("Library", "Search Path"), expected_path);
 }
 
-TEST_F(Install, AbsentSearchPathGetsNoLeadingSeparatorAndNoEmptyEntry) {
+TEST_F(InstallCommand, AbsentSearchPathGetsNoLeadingSeparatorAndNoEmptyEntry) {
   Prepare(4);  // BDS 2006; no output folder exists yet
   t.registry.CreateKey(base + "Library");
   t.registry.CreateKey(base + "Known Packages");
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   std::string sp = Value("Library", "Search Path");
   EXPECT_EQ(sp, dir.Root() + "lib\\ExpressBars 6\\Sources" + sp.substr(sp.find(';')));
   EXPECT_EQ(sp.find(";;"), std::string::npos);
@@ -89,10 +88,10 @@ TEST_F(Install, AbsentSearchPathGetsNoLeadingSeparatorAndNoEmptyEntry) {
   EXPECT_EQ(lines.size(), 5u);  // no package file, no package line
 }
 
-TEST_F(Install, MissingLibraryKeyStopsWithAMessage) {
+TEST_F(InstallCommand, MissingLibraryKeyStopsWithAMessage) {
   Prepare(1);
   t.registry.CreateKey(base + "Known Packages");
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to set data for 'Search Path'");
   EXPECT_EQ(t.view.messages[0].icon, MessageIcon::Error);
@@ -100,11 +99,11 @@ TEST_F(Install, MissingLibraryKeyStopsWithAMessage) {
   EXPECT_FALSE(t.registry.KeyExists(base + "Library"));
 }
 
-TEST_F(Install, MissingKnownPackagesKeyStopsAtTheFirstPackage) {
+TEST_F(InstallCommand, MissingKnownPackagesKeyStopsAtTheFirstPackage) {
   Prepare(1);
   t.registry.CreateKey(base + "Library");
   dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to set data for '" + Out() + "\\dclcxGridD7.bpl'");
   auto lines = t.view.Lines();
@@ -113,18 +112,18 @@ TEST_F(Install, MissingKnownPackagesKeyStopsAtTheFirstPackage) {
   EXPECT_FALSE(t.registry.KeyExists(base + "Known Packages"));
 }
 
-TEST_F(Install, SearchPathOfTheWrongTypeStopsBeforeAnyWrite) {
+TEST_F(InstallCommand, SearchPathOfTheWrongTypeStopsBeforeAnyWrite) {
   Prepare(1);
   t.registry.Set(base + "Library", "Search Path", RegType::Dword, "5");
   t.registry.CreateKey(base + "Known Packages");
   const std::string before = t.registry.DumpText();
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Invalid data type for 'Search Path'");
   EXPECT_EQ(t.registry.DumpText(), before);
 }
 
-TEST_F(Install, SearchPathHoldingOurFoldersInAnotherCaseIsLeftAlone) {
+TEST_F(InstallCommand, SearchPathHoldingOurFoldersInAnotherCaseIsLeftAlone) {
   Prepare(1);
   std::string mine;
   for (std::string_view p : kProductSourceFolders)
@@ -132,21 +131,21 @@ TEST_F(Install, SearchPathHoldingOurFoldersInAnotherCaseIsLeftAlone) {
   mine += "C:\\Mine";
   t.registry.Set(base + "Library", "Search Path", RegType::Sz, mine);
   t.registry.CreateKey(base + "Known Packages");
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   EXPECT_EQ(Value("Library", "Search Path"), mine);
 }
 
 
 // A Search Path that is there but cannot be read is not an empty one: the
 // install stops before it writes anything, so the user's entries survive.
-TEST_F(Install, AnUnreadableSearchPathStopsBeforeAnyWrite) {
+TEST_F(InstallCommand, AnUnreadableSearchPathStopsBeforeAnyWrite) {
   Prepare(1);
   t.registry.Set(base + "Library", "Search Path", RegType::Sz, "$(DELPHI)\\Lib;C:\\Mine");
   t.registry.FailValueAccess(base + "Library");
   t.registry.CreateKey(base + "Known Packages");
   dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
   const std::string before = t.registry.DumpText();
-  t.app.OnCommand(ctl::kButton8);
+  t.app.OnCommand(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to get data for 'Search Path': Access is denied.");
   EXPECT_EQ(t.registry.DumpText(), before);

@@ -2,7 +2,8 @@
 
 #include <random>
 
-#include "build/file_search.h"
+#include "platform/file_search.h"
+#include "platform/text.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -29,17 +30,15 @@ TEST(FindFileRecursive, LastHitInPreOrderRemains) {
   d.Write("p.dpk", "0");
   d.Write(".hidden/p.dpk", "hidden folder");
   PosixFileSystem fs;
-  ToolContext c;
-  FindFileRecursive(c, fs, d.Root() + "a", "p.dpk", nullptr);
-  EXPECT_EQ(c.FoundFilePath, d.Root() + "a\\sub\\P.DPK");
-  EXPECT_EQ(c.FoundFileName, "P.DPK");
-  ToolContext c2;
-  FindFileRecursive(c2, fs, d.Root(), "P.dpk", nullptr);
-  EXPECT_EQ(c2.FoundFilePath, d.Root() + "b\\p.dpk");
-  EXPECT_EQ(c2.FoundFilePath.find("\\\\"), std::string::npos);
-  // No hit: the fields of the earlier search stay.
-  FindFileRecursive(c2, fs, d.Root(), "none.dpk", nullptr);
-  EXPECT_EQ(c2.FoundFileName, "p.dpk");
+  auto hit = FindFileRecursive(fs, d.Root() + "a", "p.dpk", nullptr);
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->path, d.Root() + "a\\sub\\P.DPK");
+  EXPECT_EQ(hit->name, "P.DPK");
+  hit = FindFileRecursive(fs, d.Root(), "P.dpk", nullptr);
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->path, d.Root() + "b\\p.dpk");
+  EXPECT_EQ(hit->path.find("\\\\"), std::string::npos);
+  EXPECT_FALSE(FindFileRecursive(fs, d.Root(), "none.dpk", nullptr));
 }
 
 TEST(FindFileRecursive, HiddenFilesFoundHiddenFoldersNotEntered) {
@@ -47,14 +46,11 @@ TEST(FindFileRecursive, HiddenFilesFoundHiddenFoldersNotEntered) {
   d.Write(".x.bpl", "");
   d.Write(".h/y.bpl", "");
   PosixFileSystem fs;
-  ToolContext c;
-  FindFileRecursive(c, fs, d.Root(), ".x.bpl", nullptr);
-  EXPECT_EQ(c.FoundFileName, ".x.bpl");
-  ToolContext c2;
-  FindFileRecursive(c2, fs, d.Root(), "y.bpl", nullptr);
-  EXPECT_EQ(c2.FoundFileName, "");
-  FindFileRecursive(c2, fs, "", "y.bpl", nullptr);  // an empty folder searches nothing
-  EXPECT_EQ(c2.FoundFileName, "");
+  auto hit = FindFileRecursive(fs, d.Root(), ".x.bpl", nullptr);
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->name, ".x.bpl");
+  EXPECT_FALSE(FindFileRecursive(fs, d.Root(), "y.bpl", nullptr));
+  EXPECT_FALSE(FindFileRecursive(fs, "", "y.bpl", nullptr));  // an empty folder searches nothing
 }
 
 TEST(FileIndex, GivesTheSameHitsAsTheFullSearchOnRandomTrees) {
@@ -75,12 +71,12 @@ TEST(FileIndex, GivesTheSameHitsAsTheFullSearchOnRandomTrees) {
     index.Build(fs, d.Root(), ".dpk", [&] { ++pumps; });
     EXPECT_GT(pumps, 0);
     for (const char* n : {"a.dpk", "b.DPK", "c.dpk", ".d.dpk", "e.dpk", "none.dpk"}) {
-      ToolContext slow, fast;
-      slow.FoundFileName = fast.FoundFileName = "stale";
-      FindFileRecursive(slow, fs, d.Root(), n, nullptr);
-      index.Find(fast, n);
-      EXPECT_EQ(fast.FoundFileName, slow.FoundFileName) << round << " " << n;
-      EXPECT_EQ(fast.FoundFilePath, slow.FoundFilePath) << round << " " << n;
+      const auto slow = FindFileRecursive(fs, d.Root(), n, nullptr);
+      const FoundFile* fast = index.Find(n);
+      ASSERT_EQ(fast != nullptr, slow.has_value()) << round << " " << n;
+      if (!fast) continue;
+      EXPECT_EQ(fast->name, slow->name) << round << " " << n;
+      EXPECT_EQ(fast->path, slow->path) << round << " " << n;
     }
   }
 }
@@ -99,15 +95,14 @@ TEST(FileIndex, LinkLoopsEndAndRealPlacesWin) {
   int pumps = 0;
   index.Build(fs, d.Root() + "lib", ".dpk", [&] { ++pumps; });
   EXPECT_EQ(index.size(), 2u);
-  ToolContext c;
-  ASSERT_TRUE(index.Find(c, "PKG.dpk"));
-  EXPECT_EQ(c.FoundFilePath, d.Root() + "lib\\A\\Sources\\pkg.dpk");
-  ASSERT_TRUE(index.Find(c, "only.dpk"));
-  EXPECT_EQ(c.FoundFilePath, d.Root() + "lib\\0linked\\only.dpk");
+  ASSERT_TRUE(index.Find("PKG.dpk"));
+  EXPECT_EQ(index.Find("PKG.dpk")->path, d.Root() + "lib\\A\\Sources\\pkg.dpk");
+  ASSERT_TRUE(index.Find("only.dpk"));
+  EXPECT_EQ(index.Find("only.dpk")->path, d.Root() + "lib\\0linked\\only.dpk");
   EXPECT_LT(pumps, 10);
-  ToolContext slow;
-  FindFileRecursive(slow, fs, d.Root() + "lib", "pkg.dpk", nullptr);
-  EXPECT_EQ(slow.FoundFilePath, d.Root() + "lib\\A\\Sources\\pkg.dpk");
+  auto slow = FindFileRecursive(fs, d.Root() + "lib", "pkg.dpk", nullptr);
+  ASSERT_TRUE(slow);
+  EXPECT_EQ(slow->path, d.Root() + "lib\\A\\Sources\\pkg.dpk");
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 
 #include "app/controls.h"
 #include "ide/uninstall.h"
-#include "targets/ide_profile.h"
+#include "catalogue/ide_profiles.h"
+#include "targets/library_folder.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -70,7 +71,7 @@ TEST(OverwriteAndDeleteFile, AFileHeldOpenKeepsItsContentAndAttributes) {
   EXPECT_TRUE(a & kAttrReadOnly);
 }
 
-struct Uninstall : ::testing::Test {
+struct UninstallCommand : ::testing::Test {
   TempDir dir;
   TestApp t;
   std::string base;
@@ -79,14 +80,14 @@ struct Uninstall : ::testing::Test {
     t.StartWithRelease(dir, ide);
     base = std::string(kIdeProfiles[ide].baseKey);
   }
-  std::string Out() { return dir.Root() + "lib\\Library\\" + t.app.ctx.IdeLongSuffix; }
+  std::string Out() { return dir.Root() + "lib\\Library\\" + t.ctx().ideLongSuffix; }
   bool Has(const std::string& key, const std::string& name) {
     RegValue v;
     return t.registry.Get(base + key, name, &v);
   }
 };
 
-TEST_F(Uninstall, RegistryOnlyWithoutTheCheckBox) {
+TEST_F(UninstallCommand, RegistryOnlyWithoutTheCheckBox) {
   Prepare(1);
   t.registry.Set(base + "Known Packages", Out() + "\\dclcxGridD7.bpl", RegType::Sz, "d");
   t.registry.Set(base + "Known Packages", Out() + "\\DCLDXBARD7.BPL", RegType::Sz, "d");  // case aside
@@ -94,7 +95,7 @@ TEST_F(Uninstall, RegistryOnlyWithoutTheCheckBox) {
   t.registry.Set(base + "Disabled Packages", Out() + "\\dcldxRibbonD7.bpl", RegType::Sz, "d");
   t.registry.Set(base + "Library", "Search Path", RegType::Sz, "keep");
   dir.Write("lib/Library/Delphi7/dxCoreD7.bpl", "MZ");
-  t.app.OnCommand(ctl::kButton9);
+  t.app.OnCommand(ctl::kUninstallButton);
   EXPECT_FALSE(Has("Known Packages", Out() + "\\dclcxGridD7.bpl"));
   EXPECT_FALSE(Has("Known Packages", Out() + "\\dcldxBarD7.bpl"));
   EXPECT_FALSE(Has("Disabled Packages", Out() + "\\dcldxRibbonD7.bpl"));
@@ -108,7 +109,7 @@ TEST_F(Uninstall, RegistryOnlyWithoutTheCheckBox) {
                                 " ", "========================完成======================"}));
 }
 
-TEST_F(Uninstall, WithTheCheckBoxBothFoldersAreCleared) {
+TEST_F(UninstallCommand, WithTheCheckBoxBothFoldersAreCleared) {
   Prepare(1);
   dir.Write("lib/Library/Delphi7/dxCoreD7.bpl", std::string(1000, 'b'));
   dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
@@ -118,8 +119,8 @@ TEST_F(Uninstall, WithTheCheckBoxBothFoldersAreCleared) {
   dir.Write("sys/cxGridD7.bpl", "held");
   int fd = open((dir.Path() / "sys/cxGridD7.bpl").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  t.view.checked[ctl::kCheckBox1] = true;
-  t.app.OnCommand(ctl::kButton9);
+  t.view.checked[ctl::kDeleteBplCheck] = true;
+  t.app.OnCommand(ctl::kUninstallButton);
   close(fd);
   EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dxCoreD7.bpl"));
   EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dclcxGridD7.bpl"));
@@ -139,16 +140,15 @@ TEST_F(Uninstall, WithTheCheckBoxBothFoldersAreCleared) {
       "删除：" + dir.Root() + "sys\\cxDataD7.BPL 成功.", "删除：" + dir.Root() + "sys\\cxGridD7.BPL 失败. Device or resource busy",
       "删除：" + dir.Root() + "sys\\dxCoreD7.BPL 成功.", " ", "========================完成======================"};
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(t.app.ctx.CurrentPackage, "eqtl");
 }
 
-TEST_F(Uninstall, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
+TEST_F(UninstallCommand, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
   Prepare(0);
   t.registry.Set(base + "Known Packages", Out() + "\\dclcxGridD6.bpl", RegType::Sz, "d");
   t.registry.Set(base + "Disabled Packages", Out() + "\\dclcxGridD6.bpl", RegType::Sz, "d");
-  t.view.checked[ctl::kCheckBox1] = true;
+  t.view.checked[ctl::kDeleteBplCheck] = true;
   dir.Write("sys/cxDataD6.bpl", "MZ");
-  t.app.OnCommand(ctl::kButton9);
+  t.app.OnCommand(ctl::kUninstallButton);
   auto lines = t.view.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "删除：" + Out() + "\\dclcxGridD6.bpl"), 2);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "删除System32目录下的运行时包文件..."), lines.end());
@@ -163,11 +163,11 @@ TEST_F(Uninstall, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
   const std::string base2(kIdeProfiles[3].baseKey);
   t2.registry.Set(base2 + "Known Packages", dir2.Root() + "lib\\Library\\Delphi9\\dclcxGridD9.bpl", RegType::Sz, "d");
   t2.shell.folderAnswers.push_back(std::nullopt);
-  FormShow(t2.app);
-  t2.app.SetPathText(dir2.Root() + "lib\\");
+  t2.Start();
+  SetLibraryFolder(t2.session(), dir2.Root() + "lib\\");
   t2.Choose(3);
-  t2.view.checked[ctl::kCheckBox1] = true;
-  t2.app.OnCommand(ctl::kButton9);
+  t2.view.checked[ctl::kDeleteBplCheck] = true;
+  t2.app.OnCommand(ctl::kUninstallButton);
   auto l2 = t2.view.Lines();
   EXPECT_EQ(l2[3], "从注册表中删除设计时包信息...");  // the BDS header for disabled packages
   EXPECT_NE(std::find(l2.begin(), l2.end(), "移除：" + dir2.Root() + "sys\\cxDataD9.BPL 成功."), l2.end());
@@ -176,16 +176,16 @@ TEST_F(Uninstall, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
   EXPECT_FALSE(t2.registry.Get(base2 + "Known Packages", dir2.Root() + "lib\\Library\\Delphi9\\dclcxGridD9.bpl", &v));
 }
 
-TEST_F(Uninstall, EmptyLibraryFolderDeletesNothingThere) {
+TEST_F(UninstallCommand, EmptyLibraryFolderDeletesNothingThere) {
   dir.Write("sys/cxDataD7.bpl", "MZ");
   t.fs.SetSystemFolder(dir.Root() + "sys");
   t.RegisterIde(1, dir.Root() + "ide", dir);
   t.shell.folderAnswers = {std::nullopt, std::nullopt};
-  FormShow(t.app);
+  t.Start();
   t.Choose(1);
-  ASSERT_EQ(t.app.ctx.LibraryRoot, "");
-  t.view.checked[ctl::kCheckBox1] = true;
-  t.app.OnCommand(ctl::kButton9);
+  ASSERT_EQ(t.ctx().libraryRoot, "");
+  t.view.checked[ctl::kDeleteBplCheck] = true;
+  t.app.OnCommand(ctl::kUninstallButton);
   auto lines = t.view.Lines();
   EXPECT_EQ(lines[5], "删除组件安装目录下的设计时包文件...");
   EXPECT_EQ(lines[6], "=================================================");
@@ -212,15 +212,15 @@ TEST(OverwriteAndDeleteFile, LinksLoseTheirNameOnly) {
 
 // Only "not found" is absence: any other failure to reach a file or a value
 // is a failure line with the reason, and the pane says not all went.
-TEST_F(Uninstall, ErrorsAreNotAbsence) {
+TEST_F(UninstallCommand, ErrorsAreNotAbsence) {
   Prepare(1);
   t.registry.Set(base + "Known Packages", Out() + "\\dclcxGridD7.bpl", RegType::Sz, "d");
   t.registry.FailValueAccess(base + "Known Packages");
   t.registry.DenyWrites(base + "Disabled Packages");
   t.fs.InjectError(dir.Root() + "sys\\cxDataD7.BPL", EACCES);
   t.fs.InjectError(Out() + "\\dxCoreD7.BPL", ENAMETOOLONG);
-  t.view.checked[ctl::kCheckBox1] = true;
-  t.app.OnCommand(ctl::kButton9);
+  t.view.checked[ctl::kDeleteBplCheck] = true;
+  t.app.OnCommand(ctl::kUninstallButton);
   auto lines = t.view.Lines();
   auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
   EXPECT_TRUE(has("删除：" + Out() + "\\dclcxGridD7.bpl 失败. Access is denied."));

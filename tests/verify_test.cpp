@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/controls.h"
+#include "build/verify.h"
+#include "targets/library_folder.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -8,7 +10,7 @@ namespace {
 using test::TempDir;
 using test::TestApp;
 
-struct Verify : ::testing::Test {
+struct VerifyCommand : ::testing::Test {
   TempDir dir;
   TestApp t;
   void SetUp() override {
@@ -24,21 +26,21 @@ struct Verify : ::testing::Test {
   }
 };
 
-TEST_F(Verify, AllCompiledTicksNothingAndEnablesCopyAndInstall) {
+TEST_F(VerifyCommand, AllCompiledTicksNothingAndEnablesCopyAndInstall) {
   AllBut({});
-  BtnSelectClick(t.app);
+  t.app.OnCommand(ctl::kSelectAllButton);
   t.view.commandPane = "something\r\n";
-  t.app.OnCommand(ctl::kButton4);
+  t.app.OnCommand(ctl::kVerifyButton);
   EXPECT_TRUE(t.view.Ticked().empty());
   EXPECT_EQ(t.view.Lines(), (std::vector<std::string>{"=================================================", "验证组件...", " ",
                                                        "========================完成======================"}));
   EXPECT_EQ(t.view.commandPane, "");
-  for (int id : {ctl::kBtnCompile, ctl::kButton4, ctl::kButton10, ctl::kButton8}) EXPECT_TRUE(t.view.enabled[id]);
+  for (int id : {ctl::kCompileButton, ctl::kVerifyButton, ctl::kCopyButton, ctl::kInstallButton}) EXPECT_TRUE(t.view.enabled[id]);
 }
 
-TEST_F(Verify, TicksAndLogsExactlyTheMissingPackages) {
+TEST_F(VerifyCommand, TicksAndLogsExactlyTheMissingPackages) {
   AllBut({5, 170});
-  t.app.OnCommand(ctl::kButton4);
+  t.app.OnCommand(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked(), (std::vector<int>{5, 170}));
   auto lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 6u);
@@ -46,28 +48,26 @@ TEST_F(Verify, TicksAndLogsExactlyTheMissingPackages) {
   EXPECT_EQ(lines[3], "包:dcldxSpellCheckerD7.dpk  未编译.");
 }
 
-TEST_F(Verify, LetterCaseAndSubfoldersDoNotMatter) {
+TEST_F(VerifyCommand, LetterCaseAndSubfoldersDoNotMatter) {
   AllBut({2, 3, 4});
   Bpl("DXCORED7.BPL");
   dir.Write("lib/Library/Delphi7/sub/cxLibraryVCLD7.bpl", "MZ");
-  // A stale hit of an earlier search must not let a missing package pass.
-  t.app.ctx.FoundFileName = "dclcxLibraryVCLD7.bpl";
-  t.app.OnCommand(ctl::kButton4);
+  t.app.OnCommand(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked(), (std::vector<int>{4}));
 }
 
-TEST_F(Verify, NoOutputFolderReportsEverything) {
-  t.app.OnCommand(ctl::kButton4);
+TEST_F(VerifyCommand, NoOutputFolderReportsEverything) {
+  t.app.OnCommand(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked().size(), 171u);
 }
 
-TEST_F(Verify, WithoutAReleaseTheDelphi7SuffixesAreUsedAndKept) {
+TEST_F(VerifyCommand, WithoutAReleaseTheDelphi7SuffixesAreUsedAndKept) {
   TestApp fresh;
-  fresh.app.SetPathText(dir.Root() + "lib\\");
+  SetLibraryFolder(fresh.session(), dir.Root() + "lib\\");
   Bpl("dxThemeD7.bpl");
-  Button4Click(fresh.app);
-  EXPECT_EQ(fresh.app.ctx.IdeShortSuffix, "D7");
-  EXPECT_EQ(fresh.app.ctx.IdeLongSuffix, "Delphi7");
+  Verify(fresh.session());
+  EXPECT_EQ(fresh.ctx().ideShortSuffix, "D7");
+  EXPECT_EQ(fresh.ctx().ideLongSuffix, "Delphi7");
   EXPECT_EQ(fresh.view.Ticked().size(), 170u);
   EXPECT_FALSE(fresh.view.ticks[0]);
 }

@@ -152,7 +152,7 @@ bool Program::Checked(int id) const {
 std::string Program::States() const {
   using namespace kestrin::ctl;
   std::string s;
-  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1})
+  for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck})
     s += Enabled(id) ? '1' : '0';
   return s;
 }
@@ -198,14 +198,14 @@ std::string Program::Remote(HWND target, UINT msg, WPARAM w, std::size_t size, b
 
 int Program::ListCount() const {
   DWORD_PTR r = 0;
-  SendMessageTimeoutW(Ctl(kestrin::ctl::kCheckListBox1), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG,
+  SendMessageTimeoutW(Ctl(kestrin::ctl::kBuildList), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG,
                       5000, &r);
   return static_cast<int>(r);
 }
 
 bool Program::ListTicked(int index) const {
   DWORD_PTR r = 0;
-  SendMessageTimeoutW(Ctl(kestrin::ctl::kCheckListBox1), LVM_GETITEMSTATE, index,
+  SendMessageTimeoutW(Ctl(kestrin::ctl::kBuildList), LVM_GETITEMSTATE, index,
                       LVIS_STATEIMAGEMASK, SMTO_ABORTIFHUNG, 5000, &r);
   return ((r & LVIS_STATEIMAGEMASK) >> 12) == 2;
 }
@@ -232,7 +232,7 @@ std::string Program::ListText(int index) const {
     item.cchTextMax = text_bytes / 2;
     WriteProcessMemory(p, mem, &item, sizeof item, nullptr);
     DWORD_PTR r = 0;
-    SendMessageTimeoutW(Ctl(kestrin::ctl::kCheckListBox1), LVM_GETITEMTEXTW, index,
+    SendMessageTimeoutW(Ctl(kestrin::ctl::kBuildList), LVM_GETITEMTEXTW, index,
                         reinterpret_cast<LPARAM>(mem), SMTO_ABORTIFHUNG, 5000, &r);
     wchar_t buf[256] = {};
     ReadProcessMemory(p, mem + sizeof(LVITEMW), buf, sizeof buf - 2, nullptr);
@@ -244,11 +244,11 @@ std::string Program::ListText(int index) const {
 }
 
 std::string Program::StatusText(int part) const {
-  return Remote(Ctl(kestrin::ctl::kStatusBar1), SB_GETTEXTW, part, 1024, true);
+  return Remote(Ctl(kestrin::ctl::kStatusBar), SB_GETTEXTW, part, 1024, true);
 }
 
 std::vector<std::string> Program::LogLines() const {
-  std::string t = Text(kestrin::ctl::kMemoLog);
+  std::string t = Text(kestrin::ctl::kLogPane);
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < t.size()) {
@@ -285,8 +285,8 @@ bool Program::WaitIdle(int timeout_ms) const {
   using namespace kestrin::ctl;
   return WaitUntil(
       [&] {
-        if (!Visible(kBtnCompile) || Visible(kBtnStop)) return false;
-        if (!IsWindowEnabled(Ctl(kSelectDevDir))) return false;  // a command still runs
+        if (!Visible(kCompileButton) || Visible(kStopButton)) return false;
+        if (!IsWindowEnabled(Ctl(kChooseFolderButton))) return false;  // a command still runs
         auto lines = LogLines();
         return !lines.empty() && lines.back() == "========================完成======================";
       },

@@ -37,27 +37,27 @@ struct Faults : ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return p->States() == "110011"; }, 5000));
   }
   void Tick(int count) {
-    ASSERT_TRUE(p->Click(kBtnSelect));
+    ASSERT_TRUE(p->Click(kSelectAllButton));
     ASSERT_TRUE(WaitUntil([&] { return p->Ticked().size() == 171; }, 5000));
     if (count < 171) {
       // Keep only the first `count` ticks by a verification over an output
       // folder that holds everything else.
       MakeDirs(s->Output("Delphi7"));
       for (int i = count; i < 171; ++i) WriteFileUtf8(s->Output("Delphi7") + "\\" + p->ListText(i) + "D7.bpl", "MZ");
-      ASSERT_TRUE(p->Click(kButton4));
+      ASSERT_TRUE(p->Click(kVerifyButton));
       ASSERT_TRUE(p->WaitIdle(60000));
       ASSERT_EQ(p->Ticked().size(), std::size_t(count));
     }
   }
   // Runs the verification and waits until every command is live again.
   void VerifyAll() {
-    ASSERT_TRUE(p->Click(kButton4));
+    ASSERT_TRUE(p->Click(kVerifyButton));
     ASSERT_TRUE(p->WaitIdle(60000));
     ASSERT_TRUE(WaitUntil([&] { return p->States() == "111111"; }, 5000));
   }
   std::vector<std::string> Compile(int timeout_ms = 120000) {
     const std::size_t before = p->LogLines().size();
-    EXPECT_TRUE(p->Click(kBtnCompile));
+    EXPECT_TRUE(p->Click(kCompileButton));
     EXPECT_TRUE(WaitUntil([&] { return p->LogLines().size() > before; }, 10000));
     EXPECT_TRUE(p->WaitIdle(timeout_ms));
     auto all = p->LogLines();
@@ -93,10 +93,10 @@ TEST_F(Faults, CompilerCrashingPrintingJunkAndTenMegabytes) {
   EXPECT_EQ(CountPrefix(log, "编译："), 3);
   EXPECT_TRUE(Contains(log, "zero bytes follow:  ab "));
   EXPECT_TRUE(Contains(log, "invalid GBK"));
-  EXPECT_GT(p->Text(kMemoLog).size(), 10000000u);  // the 10 MB of messages, all kept
+  EXPECT_GT(p->Text(kLogPane).size(), 10000000u);  // the 10 MB of messages, all kept
   EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxGDIPlusD7.bpl"));
   // Verification names the crashed package.
-  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->Click(kVerifyButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(Contains(p->LogLines(), "包:dxGDIPlusD7.dpk  未编译."));
 }
@@ -109,11 +109,11 @@ TEST_F(Faults, HangingCompilerThenStopThenClose) {
   Env hang(L"KESTRIN_DCC_STALL", L"*");
   Launch();
   Tick(2);
-  ASSERT_TRUE(p->Click(kBtnCompile));
-  ASSERT_TRUE(WaitUntil([&] { return p->Visible(kBtnStop); }, 10000));
+  ASSERT_TRUE(p->Click(kCompileButton));
+  ASSERT_TRUE(WaitUntil([&] { return p->Visible(kStopButton); }, 10000));
   ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p->LogLines(), "编译：") == 1; }, 10000));
   EXPECT_TRUE(p->Responsive(1000));
-  ASSERT_TRUE(p->Click(kBtnStop));
+  ASSERT_TRUE(p->Click(kStopButton));
   ASSERT_TRUE(WaitUntil([&] { return Contains(p->LogLines(), "编译中止"); }, 3000));
   // The window closes although the compiler never ends: it is ended for us.
   EXPECT_TRUE(WaitUntil([&] { return Exists(s->Output("Delphi7") + "\\dxThemeD7.bpl"); }, 5000));
@@ -130,7 +130,7 @@ TEST_F(Faults, KilledToolLeavesNoCompilerRunning) {
   Env hang(L"KESTRIN_DCC_STALL", L"*");
   Launch();
   Tick(1);
-  ASSERT_TRUE(p->Click(kBtnCompile));
+  ASSERT_TRUE(p->Click(kCompileButton));
   ASSERT_TRUE(WaitUntil([] { return CountProcesses(L"dcc32.exe") == 2; }, 10000));
   TerminateProcess(p->Process(), 1);
   EXPECT_TRUE(p->WaitExit(5000));
@@ -158,9 +158,9 @@ TEST_F(Faults, LinksAndLoopsInTheLibrary) {
   const std::string out = s->Output("Delphi7");
   DeleteFileW(W(out + "\\cxDataD7.bpl").c_str());
   ASSERT_TRUE(CreateHardLinkW(W(out + "\\cxDataD7.BPL").c_str(), W(outside).c_str(), nullptr));
-  ASSERT_TRUE(p->Click(kCheckBox1));
-  ASSERT_TRUE(WaitUntil([&] { return p->Checked(kCheckBox1); }, 5000));
-  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->Click(kDeleteBplCheck));
+  ASSERT_TRUE(WaitUntil([&] { return p->Checked(kDeleteBplCheck); }, 5000));
+  ASSERT_TRUE(p->Click(kUninstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(Contains(p->LogLines(), "删除：" + out + "\\cxDataD7.BPL 成功."));
   EXPECT_FALSE(Exists(out + "\\cxDataD7.BPL"));
@@ -190,7 +190,7 @@ TEST_F(Faults, CopyCutShortLeavesTheEarlierCopyWhole) {
   }
   WriteFileUtf8(sys + "\\cxDataD7.bpl", "the earlier copy");
   VerifyAll();
-  ASSERT_TRUE(p->Click(kButton10));
+  ASSERT_TRUE(p->Click(kCopyButton));
   WIN32_FILE_ATTRIBUTE_DATA a{};
   const std::wstring temp = W(sys + "\\cxDataD7.bpl.kestrin-tmp");
   bool seen = false;
@@ -214,9 +214,9 @@ TEST_F(Faults, ExitDuringACompileEndsTheRunThenTheProgram) {
   Env slow(L"KESTRIN_DCC_SLEEP_MS", L"1500");
   Launch();
   Tick(4);
-  ASSERT_TRUE(p->Click(kBtnCompile));
+  ASSERT_TRUE(p->Click(kCompileButton));
   ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p->LogLines(), "编译：") == 1; }, 10000));
-  ASSERT_TRUE(p->Click(kBtnExit));
+  ASSERT_TRUE(p->Click(kExitButton));
   EXPECT_TRUE(p->WaitExit(15000));
   // The package in progress was finished.
   EXPECT_TRUE(Exists(s->Output("Delphi7") + "\\dxThemeD7.bpl"));
@@ -237,16 +237,16 @@ TEST_F(Faults, MissingProjectAndUncreatableOutputFolder) {
   RemoveTree(s->library + "Library");
   WriteFileUtf8(s->library + "Library", "a file in the way");
   Launch();
-  ASSERT_TRUE(p->Click(kBtnSelect));
+  ASSERT_TRUE(p->Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p->Ticked().size() == 171; }, 5000));
-  ASSERT_TRUE(p->Click(kBtnUnSelect));
+  ASSERT_TRUE(p->Click(kClearAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p->Ticked().empty(); }, 5000));
   log = Compile();
   EXPECT_EQ(CountPrefix(log, "编译："), 0);
   std::string in_the_way;
   ReadFileUtf8(s->library + "Library", &in_the_way);
   EXPECT_EQ(in_the_way, "a file in the way");
-  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->Click(kVerifyButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_EQ(p->Ticked().size(), 171u);
 }
@@ -257,7 +257,7 @@ TEST_F(Faults, RegistryKeysMissingOrOfTheWrongType) {
   RegDeleteTreeUtf8(base + "\\Library");
   Launch();
   VerifyAll();
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->Click(kInstallButton));
   HWND box = p->WaitDialog("Kestrin", 10000);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(p->DialogText(box), "Failed to set data for 'Search Path'");
@@ -267,8 +267,8 @@ TEST_F(Faults, RegistryKeysMissingOrOfTheWrongType) {
   EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, W(base + "\\Library").c_str(), 0, KEY_READ, &probe), ERROR_SUCCESS);
 
   RegSetDword(base + "\\Library", "Search Path", 7);
-  ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kButton8); }, 5000));
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kInstallButton); }, 5000));
+  ASSERT_TRUE(p->Click(kInstallButton));
   box = p->WaitDialog("Kestrin", 10000);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(p->DialogText(box), "Invalid data type for 'Search Path'");
@@ -292,7 +292,7 @@ TEST_F(Faults, SearchPathAlreadyHoldingOurFoldersInAnotherCase) {
   RegSetSz(base + "\\Library", "Search Path", mine);
   Launch();
   VerifyAll();
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->Click(kInstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   std::string after;
   ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &after));
@@ -314,9 +314,9 @@ TEST_F(Faults, ReadOnlyHiddenAndHeldPackageFiles) {
   SetFileAttributesW(W(out + "\\dxGDIPlusD7.bpl").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   HANDLE held = CreateFileW(W(out + "\\dxCoreD7.bpl").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(p->Click(kCheckBox1));
-  ASSERT_TRUE(WaitUntil([&] { return p->Checked(kCheckBox1); }, 5000));
-  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->Click(kDeleteBplCheck));
+  ASSERT_TRUE(WaitUntil([&] { return p->Checked(kDeleteBplCheck); }, 5000));
+  ASSERT_TRUE(p->Click(kUninstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   CloseHandle(held);
   auto log = p->LogLines();
@@ -345,7 +345,7 @@ TEST_F(Faults, SystemFolderFileThatCannotBeWritten) {
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   VerifyAll();
-  ASSERT_TRUE(p->Click(kButton10));
+  ASSERT_TRUE(p->Click(kCopyButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   CloseHandle(held);
   auto log = p->LogLines();
@@ -370,7 +370,7 @@ TEST_F(Faults, LibraryPathNearTheLimit) {
   auto log = Compile();
   EXPECT_EQ(CountPrefix(log, "编译："), 3);
   EXPECT_FALSE(Contains(log, "fatal"));
-  ASSERT_TRUE(p->Click(kButton4));
+  ASSERT_TRUE(p->Click(kVerifyButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(p->Ticked().empty());
 }
@@ -405,13 +405,13 @@ TEST_F(Faults, InstallWhileTheIdeRuns) {
   std::string before, after;
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &before));
   const std::size_t lines = p->LogLines().size();
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->Click(kInstallButton));
   Answer(*p, IDNO, "Delphi7 正在运行");
   EXPECT_TRUE(p->Responsive(2000));
   EXPECT_EQ(p->LogLines().size(), lines);
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
   EXPECT_EQ(after, before);
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->Click(kInstallButton));
   Answer(*p, IDYES, "Delphi7 正在运行");
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(Has(p->LogLines(), "安装到：Delphi7"));
@@ -463,7 +463,7 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   RegSetValueExW(k, L"Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(mine.c_str()),
                  DWORD((mine.size() + 1) * 2));
 
-  ASSERT_TRUE(p->Click(kButton10));
+  ASSERT_TRUE(p->Click(kCopyButton));
   Answer(*p, IDNO, "管理员权限");
   ASSERT_TRUE(p->WaitIdle(30000));
   auto log = p->LogLines();
@@ -473,7 +473,7 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   ASSERT_TRUE(RegRead(env, "Path", &path, &type));
   EXPECT_EQ(path, U(mine));
 
-  ASSERT_TRUE(p->Click(kButton10));
+  ASSERT_TRUE(p->Click(kCopyButton));
   Answer(*p, IDYES, "管理员权限");
   ASSERT_TRUE(p->WaitIdle(30000));
   EXPECT_TRUE(Has(p->LogLines(), "已将输出目录加入当前用户的 PATH 环境变量: " + out));
@@ -483,7 +483,7 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   EXPECT_FALSE(Exists(sys + "\\cxDataD7.bpl"));
   EXPECT_EQ(p->States(), "111111");
 
-  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->Click(kUninstallButton));
   ASSERT_TRUE(p->WaitIdle(30000));
   EXPECT_TRUE(Has(p->LogLines(), "已从当前用户的 PATH 环境变量中删除输出目录: " + out));
   ASSERT_TRUE(RegRead(env, "Path", &path, &type));
@@ -502,16 +502,16 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
 // EnvOptions.proj, without ever creating the Globals key.
 TEST_F(Faults, RadStudio2009ForcesTheEnvironmentFileUpdate) {
   Start(6);
-  Launch(kRAD2009);
+  Launch(kRad2009);
   VerifyAll();
   const std::string globals = BaseKey(6) + "\\Globals";
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->Click(kInstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(Contains(p->LogLines(), "未设置 ForceEnvOptionsUpdate: 注册表键 Software\\CodeGear\\BDS\\6.0\\Globals\\ 不存在"));
   HKEY k;
   EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, W(globals).c_str(), 0, KEY_READ, &k), ERROR_SUCCESS);
   RegCreate(globals);
-  ASSERT_TRUE(p->Click(kButton8));
+  ASSERT_TRUE(p->Click(kInstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   std::string v;
   DWORD type = 0;
@@ -520,7 +520,7 @@ TEST_F(Faults, RadStudio2009ForcesTheEnvironmentFileUpdate) {
   EXPECT_EQ(type, DWORD(REG_SZ));
   EXPECT_TRUE(Has(p->LogLines(), "已设置 Software\\CodeGear\\BDS\\6.0\\Globals\\ForceEnvOptionsUpdate = 1, RAD Studio 2009 下次启动时将据此更新 EnvOptions.proj."));
   RegSetSz(globals, "ForceEnvOptionsUpdate", "0");
-  ASSERT_TRUE(p->Click(kButton9));
+  ASSERT_TRUE(p->Click(kUninstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   ASSERT_TRUE(RegRead(globals, "ForceEnvOptionsUpdate", &v));
   EXPECT_EQ(v, "1");

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "platform/win32_platform.h"
-#include "targets/ide_profile.h"
+#include "catalogue/ide_profiles.h"
 #include "tools/mklib/samplelib.h"
 
 namespace kt {

@@ -54,7 +54,7 @@ TEST_F(InProcess, LogHoldsTwoHundredThousandLines) {
   const int kLines = 200000;
   for (int i = 0; i < kLines; ++i) window.AppendLog("第" + std::to_string(i) + "行 line");
   window.PumpMessages();
-  const std::string text = EditText(kestrin::ctl::kMemoLog);
+  const std::string text = EditText(kestrin::ctl::kLogPane);
   std::size_t pos = 0;
   int line = 0;
   bool in_order = true;
@@ -70,13 +70,13 @@ TEST_F(InProcess, LogHoldsTwoHundredThousandLines) {
   EXPECT_EQ(pos, text.size());
   EXPECT_EQ(window.LogText(), text);
   window.ClearLog();
-  EXPECT_EQ(EditText(kestrin::ctl::kMemoLog), "");
+  EXPECT_EQ(EditText(kestrin::ctl::kLogPane), "");
 }
 
 TEST_F(InProcess, CommandPaneCopiesToTheClipboardWithLineBreaks) {
   const std::string commands = "cd \"C:\\库 目录\"\r\ndir /s\r\n\r\necho 完成";
-  SetWindowTextW(window.Control(kestrin::ctl::kMemo1), W(commands).c_str());
-  app.OnCommand(kestrin::ctl::kButton6);
+  SetWindowTextW(window.Control(kestrin::ctl::kCommandPane), W(commands).c_str());
+  app.OnCommand(kestrin::ctl::kCopyCommandsButton);
   std::string clip;
   ASSERT_TRUE(WaitUntil(
       [&] {
@@ -92,7 +92,7 @@ TEST_F(InProcess, CommandPaneCopiesToTheClipboardWithLineBreaks) {
       5000));
   EXPECT_EQ(clip, commands);
   DWORD start = 0, end = 0;
-  SendMessageW(window.Control(kestrin::ctl::kMemo1), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+  SendMessageW(window.Control(kestrin::ctl::kCommandPane), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                reinterpret_cast<LPARAM>(&end));
   EXPECT_EQ(end - start, W(commands).size());  // the selection stays
 }
@@ -104,7 +104,7 @@ TEST_F(InProcess, SavedLogIsByteExactGbk) {
   window.AppendLog("编译组件...");
   window.AppendLog("包:dxCoreD7.dpk  未编译.\nline two");
   shell.answers = {folder + "build.txt", folder + "build", folder + "build.log"};
-  for (int i = 0; i < 3; ++i) app.OnCommand(kestrin::ctl::kMenuSaveLog);
+  for (int i = 0; i < 3; ++i) app.OnCommand(kestrin::ctl::kSaveLogMenu);
   const std::string expected =
       "=================================================\r\n\xB1\xE0\xD2\xEB\xD7\xE9\xBC\xFE...\r\n"
       "\xB0\xFC:dxCoreD7.dpk  \xCE\xB4\xB1\xE0\xD2\xEB.\r\nline two\r\n";
@@ -116,19 +116,27 @@ TEST_F(InProcess, SavedLogIsByteExactGbk) {
   EXPECT_FALSE(Exists(folder + "build.txt.txt"));
 }
 
+// While a compile runs, the stop button stands where the compile button was
+// and the gauge where the select buttons were: the package group shrinks so
+// that they drop out of its view. Afterwards all is back.
 TEST_F(InProcess, GaugeAndRunningLook) {
   using namespace kestrin::ctl;
-  window.SetGroupBox2Height(200);
-  RECT r;
-  GetWindowRect(window.Control(kGroupBox2), &r);
-  EXPECT_EQ(r.bottom - r.top, 200);
-  window.SetVisible(kGauge1, true);
-  window.SetGauge(7, 9);
+  auto rect = [&](int id) {
+    RECT r;
+    GetWindowRect(window.Control(id), &r);
+    return r;
+  };
   ShowWindow(window.hwnd(), SW_SHOWNA);
+  window.SetRunningLook(true);
+  window.SetGauge(7, 9);
   UpdateWindow(window.hwnd());
-  EXPECT_TRUE(IsWindowVisible(window.Control(kGauge1)));
+  EXPECT_TRUE(IsWindowVisible(window.Control(kStopButton)));
+  EXPECT_FALSE(IsWindowVisible(window.Control(kCompileButton)));
+  EXPECT_TRUE(IsWindowVisible(window.Control(kProgressGauge)));
+  EXPECT_LE(rect(kPackageGroup).bottom, rect(kSelectAllButton).top);  // out of the group's view
+  EXPECT_GE(rect(kProgressGauge).bottom, rect(kSelectAllButton).top);
   // 7 of 9 is 77%: a black bar over the left 77%, white after it.
-  HWND gauge = window.Control(kGauge1);
+  HWND gauge = window.Control(kProgressGauge);
   RedrawWindow(gauge, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   RECT g;
   GetClientRect(gauge, &g);
@@ -137,9 +145,11 @@ TEST_F(InProcess, GaugeAndRunningLook) {
   EXPECT_EQ(GetPixel(dc, g.right * 7 / 10, 2), RGB(0, 0, 0));
   EXPECT_EQ(GetPixel(dc, g.right * 85 / 100, 2), RGB(255, 255, 255));
   ReleaseDC(gauge, dc);
-  window.SetGroupBox2Height(233);
-  GetWindowRect(window.Control(kGroupBox2), &r);
-  EXPECT_EQ(r.bottom - r.top, 233);
+  window.SetRunningLook(false);
+  EXPECT_TRUE(IsWindowVisible(window.Control(kCompileButton)));
+  EXPECT_FALSE(IsWindowVisible(window.Control(kStopButton)));
+  EXPECT_FALSE(IsWindowVisible(window.Control(kProgressGauge)));
+  EXPECT_GE(rect(kPackageGroup).bottom, rect(kSelectAllButton).bottom);
 }
 
 }  // namespace

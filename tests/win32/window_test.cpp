@@ -34,38 +34,38 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
   EXPECT_EQ(client.right, 552);
   EXPECT_EQ(client.bottom, 479);
   const Expect table[] = {
-      {kLabel2, 8, 10, 57, 13, "安装目录:"},
-      {kSelectDevDir, 520, 8, 23, 22, "..."},
-      {kGroupBox3, 8, 32, 537, 249, ""},
-      {kGroupBox5, 16, 40, 153, 233, "选择Delphi版本"},
+      {kPathLabel, 8, 10, 57, 13, "安装目录:"},
+      {kChooseFolderButton, 520, 8, 23, 22, "..."},
+      {kMainFrame, 8, 32, 537, 249, ""},
+      {kReleaseGroup, 16, 40, 153, 233, "选择Delphi版本"},
       {kDelphi6, 40, 64, 113, 17, "Delphi6"},
       {kDelphi7, 40, 93, 113, 17, "Delphi7"},
       {kDelphi8, 40, 123, 113, 17, "Delphi8"},
-      {kDelphi2005, 40, 152, 113, 17, "BDS 2005"},
-      {kBDS2006, 40, 181, 113, 17, "BDS 2006"},
-      {kRAD2007, 40, 211, 113, 17, "RAD Studio 2007"},
-      {kRAD2009, 40, 240, 113, 17, "RAD Studio 2009"},
-      {kGroupBox2, 176, 40, 241, 233, "组件包"},
-      {kCheckListBox1, 184, 64, 225, 169, nullptr},
-      {kBtnSelect, 214, 240, 75, 25, "全选(&A)"},
-      {kBtnUnSelect, 293, 240, 75, 25, "反选(&U)"},
-      {kGroupBox4, 424, 40, 113, 233, "命令"},
-      {kBtnCompile, 432, 56, 97, 33, "编译(&C)"},
-      {kBtnStop, 432, 56, 97, 33, "中止(&T)"},
-      {kButton4, 432, 92, 97, 33, "验证(&R)"},
-      {kButton10, 432, 128, 97, 33, "复制(&P)"},
-      {kButton8, 432, 164, 97, 33, "安装(&S)"},
-      {kButton9, 432, 200, 97, 33, "卸载(&U)"},
-      {kCheckBox1, 432, 240, 97, 17, "是否删除BPL包"},
-      {kGauge1, 178, 247, 237, 21, nullptr},
-      {kPageControl1, 8, 288, 452, 161, nullptr},
-      {kLabel1, 482, 288, 43, 13, "DEV论坛"},
-      {kButton11, 471, 312, 73, 25, "清除命令(&C)"},
-      {kButton5, 472, 336, 73, 25, "清除日志(&L)"},
-      {kButton6, 472, 360, 73, 25, "复制命令(&P)"},
-      {kButton7, 472, 384, 73, 25, "运行CMD(&M)"},
-      {kBtnExit, 472, 424, 73, 33, "退出(&X)"},
-      {kEditPath, 64, 8, 449, 21, nullptr},
+      {kBds2005, 40, 152, 113, 17, "BDS 2005"},
+      {kBds2006, 40, 181, 113, 17, "BDS 2006"},
+      {kRad2007, 40, 211, 113, 17, "RAD Studio 2007"},
+      {kRad2009, 40, 240, 113, 17, "RAD Studio 2009"},
+      {kPackageGroup, 176, 40, 241, 233, "组件包"},
+      {kBuildList, 184, 64, 225, 169, nullptr},
+      {kSelectAllButton, 214, 240, 75, 25, "全选(&A)"},
+      {kClearAllButton, 293, 240, 75, 25, "反选(&U)"},
+      {kCommandGroup, 424, 40, 113, 233, "命令"},
+      {kCompileButton, 432, 56, 97, 33, "编译(&C)"},
+      {kStopButton, 432, 56, 97, 33, "中止(&T)"},
+      {kVerifyButton, 432, 92, 97, 33, "验证(&R)"},
+      {kCopyButton, 432, 128, 97, 33, "复制(&P)"},
+      {kInstallButton, 432, 164, 97, 33, "安装(&S)"},
+      {kUninstallButton, 432, 200, 97, 33, "卸载(&U)"},
+      {kDeleteBplCheck, 432, 240, 97, 17, "是否删除BPL包"},
+      {kProgressGauge, 178, 247, 237, 21, nullptr},
+      {kPanes, 8, 288, 452, 161, nullptr},
+      {kForumLink, 482, 288, 43, 13, "DEV论坛"},
+      {kClearCommandsButton, 471, 312, 73, 25, "清除命令(&C)"},
+      {kClearLogButton, 472, 336, 73, 25, "清除日志(&L)"},
+      {kCopyCommandsButton, 472, 360, 73, 25, "复制命令(&P)"},
+      {kRunCmdButton, 472, 384, 73, 25, "运行CMD(&M)"},
+      {kExitButton, 472, 424, 73, 33, "退出(&X)"},
+      {kPathEdit, 64, 8, 449, 21, nullptr},
   };
   for (const Expect& e : table) {
     SCOPED_TRACE(e.id);
@@ -80,41 +80,41 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
     }
   }
   // The two panes lie on the pages, 8 pixels in.
-  RECT pages = p.Place(kPageControl1), memo1 = p.Place(kMemo1), log = p.Place(kMemoLog);
-  EXPECT_EQ(memo1.right - memo1.left, 425);
-  EXPECT_EQ(memo1.bottom - memo1.top, 125);
+  RECT pages = p.Place(kPanes), commands = p.Place(kCommandPane), log = p.Place(kLogPane);
+  EXPECT_EQ(commands.right - commands.left, 425);
+  EXPECT_EQ(commands.bottom - commands.top, 125);
   EXPECT_EQ(log.right - log.left, 425);
   EXPECT_EQ(log.bottom - log.top, 121);
-  EXPECT_GT(memo1.top, pages.top + 8);
-  EXPECT_EQ(memo1.left, log.left);
-  EXPECT_TRUE(p.Visible(kMemo1));
-  EXPECT_FALSE(p.Visible(kMemoLog));
+  EXPECT_GT(commands.top, pages.top + 8);
+  EXPECT_EQ(commands.left, log.left);
+  EXPECT_TRUE(p.Visible(kCommandPane));
+  EXPECT_FALSE(p.Visible(kLogPane));
 
-  EXPECT_EQ(p.Text(kEditPath), s.library);  // from the program's own folder, no dialog
+  EXPECT_EQ(p.Text(kPathEdit), s.library);  // from the program's own folder, no dialog
   for (int i = 0; i < 7; ++i) EXPECT_EQ(p.Enabled(kDelphi6 + i), i == 1 || i == 4) << i;
   for (int i = 0; i < 7; ++i) EXPECT_FALSE(p.Checked(kDelphi6 + i));
-  for (int id : {kBtnCompile, kButton4, kButton10, kButton8, kButton9, kCheckBox1}) EXPECT_FALSE(p.Enabled(id)) << id;
-  for (int id : {kSelectDevDir, kBtnSelect, kBtnUnSelect, kButton11, kButton5, kButton6, kButton7, kBtnExit})
+  for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck}) EXPECT_FALSE(p.Enabled(id)) << id;
+  for (int id : {kChooseFolderButton, kSelectAllButton, kClearAllButton, kClearCommandsButton, kClearLogButton, kCopyCommandsButton, kRunCmdButton, kExitButton})
     EXPECT_TRUE(p.Enabled(id)) << id;
-  EXPECT_TRUE(p.Visible(kBtnCompile));
-  EXPECT_FALSE(p.Visible(kBtnStop));
-  EXPECT_FALSE(p.Visible(kGauge1));
+  EXPECT_TRUE(p.Visible(kCompileButton));
+  EXPECT_FALSE(p.Visible(kStopButton));
+  EXPECT_FALSE(p.Visible(kProgressGauge));
   EXPECT_EQ(p.StatusText(1), "如果在使用中有什么问题,请与我联系!");
   EXPECT_FALSE(p.StatusText(0).empty());
   // Tab order: the order of the children within each parent.
   auto order = [&](HWND parent) {
     std::vector<int> ids;
     for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-      if (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP || GetDlgCtrlID(c) == kGroupBox3) ids.push_back(GetDlgCtrlID(c));
+      if (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP || GetDlgCtrlID(c) == kMainFrame) ids.push_back(GetDlgCtrlID(c));
     return ids;
   };
-  EXPECT_EQ(order(p.Main()), (std::vector<int>{kEditPath, kGroupBox3, kPageControl1, kButton11, kButton5,
-                                               kButton6, kButton7, kBtnExit}));
-  EXPECT_EQ(order(p.Ctl(kGroupBox5)), (std::vector<int>{kDelphi6, kDelphi7, kDelphi8, kDelphi2005, kBDS2006,
-                                                        kRAD2007, kRAD2009}));
-  EXPECT_EQ(order(p.Ctl(kGroupBox2)), (std::vector<int>{kCheckListBox1, kBtnSelect, kBtnUnSelect}));
-  EXPECT_EQ(order(p.Ctl(kGroupBox4)), (std::vector<int>{kBtnCompile, kBtnStop, kButton4, kButton10, kButton8,
-                                                        kButton9, kCheckBox1}));
+  EXPECT_EQ(order(p.Main()), (std::vector<int>{kPathEdit, kMainFrame, kPanes, kClearCommandsButton, kClearLogButton,
+                                               kCopyCommandsButton, kRunCmdButton, kExitButton}));
+  EXPECT_EQ(order(p.Ctl(kReleaseGroup)), (std::vector<int>{kDelphi6, kDelphi7, kDelphi8, kBds2005, kBds2006,
+                                                        kRad2007, kRad2009}));
+  EXPECT_EQ(order(p.Ctl(kPackageGroup)), (std::vector<int>{kBuildList, kSelectAllButton, kClearAllButton}));
+  EXPECT_EQ(order(p.Ctl(kCommandGroup)), (std::vector<int>{kCompileButton, kStopButton, kVerifyButton, kCopyButton, kInstallButton,
+                                                        kUninstallButton, kDeleteBplCheck}));
   EXPECT_EQ(p.ListCount(), 171);
   EXPECT_TRUE(p.Ticked().empty());
   EXPECT_EQ(p.ListText(0), "dxTheme");
@@ -128,11 +128,11 @@ TEST(Window, SelectionAndTheChoiceOfARelease) {
   s.RegisterIde(4);
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(p.Click(kSelectAllButton));
   EXPECT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
-  ASSERT_TRUE(p.Click(kBtnUnSelect));
+  ASSERT_TRUE(p.Click(kClearAllButton));
   EXPECT_TRUE(WaitUntil([&] { return p.Ticked().empty(); }, 5000));
-  ASSERT_TRUE(p.Click(kBtnUnSelect));  // clears, never inverts
+  ASSERT_TRUE(p.Click(kClearAllButton));  // clears, never inverts
   Sleep(200);
   EXPECT_TRUE(p.Ticked().empty());
 
@@ -140,25 +140,25 @@ TEST(Window, SelectionAndTheChoiceOfARelease) {
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
   EXPECT_TRUE(p.Checked(kDelphi7));
   EXPECT_EQ(p.ListCount(), 171);
-  EXPECT_TRUE(p.Enabled(kButton4));
-  EXPECT_TRUE(p.Enabled(kButton9));
-  EXPECT_TRUE(p.Enabled(kCheckBox1));
-  EXPECT_FALSE(p.Enabled(kButton10));
-  EXPECT_FALSE(p.Enabled(kButton8));
-  ASSERT_TRUE(p.Click(kBtnSelect));
+  EXPECT_TRUE(p.Enabled(kVerifyButton));
+  EXPECT_TRUE(p.Enabled(kUninstallButton));
+  EXPECT_TRUE(p.Enabled(kDeleteBplCheck));
+  EXPECT_FALSE(p.Enabled(kCopyButton));
+  EXPECT_FALSE(p.Enabled(kInstallButton));
+  ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
-  ASSERT_TRUE(p.Click(kBDS2006));
+  ASSERT_TRUE(p.Click(kBds2006));
   ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131; }, 5000));
   EXPECT_TRUE(p.Ticked().empty());
   EXPECT_EQ(p.ListText(3), "cxLibrary");
-  EXPECT_TRUE(p.Checked(kBDS2006));
+  EXPECT_TRUE(p.Checked(kBds2006));
   EXPECT_FALSE(p.Checked(kDelphi7));
   // A disabled release cannot be chosen, whatever reaches its button.
   PostMessageW(p.Ctl(kDelphi6), BM_CLICK, 0, 0);
   Sleep(300);
   EXPECT_EQ(p.ListCount(), 131);
   EXPECT_FALSE(p.Checked(kDelphi6));
-  ASSERT_TRUE(p.Click(kBtnExit));
+  ASSERT_TRUE(p.Click(kExitButton));
   EXPECT_TRUE(p.WaitExit(10000));
 }
 
@@ -184,10 +184,10 @@ TEST(Window, FolderPickerAtStartAndARefusedFolder) {
   SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(s.library).c_str()));
   PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
   ASSERT_TRUE(p.FindMain(20000));
-  EXPECT_TRUE(WaitUntil([&] { return p.Text(kEditPath) == s.library; }, 10000)) << p.Text(kEditPath);
+  EXPECT_TRUE(WaitUntil([&] { return p.Text(kPathEdit) == s.library; }, 10000)) << p.Text(kPathEdit);
 
   // "..." with a folder that holds no marker: the notice, the folder stays.
-  ASSERT_TRUE(p.Click(kSelectDevDir));
+  ASSERT_TRUE(p.Click(kChooseFolderButton));
   ASSERT_TRUE(picker_shown(&picker));
   SendMessageW(GetDlgItem(picker, 1152), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(elsewhere).c_str()));
   PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
@@ -196,13 +196,13 @@ TEST(Window, FolderPickerAtStartAndARefusedFolder) {
   EXPECT_EQ(p.DialogText(box), "您选择的不是DEV的安装目录");
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
-  EXPECT_EQ(p.Text(kEditPath), s.library);
+  EXPECT_EQ(p.Text(kPathEdit), s.library);
   // Cancelled: nothing changes either.
-  ASSERT_TRUE(p.Click(kSelectDevDir));
+  ASSERT_TRUE(p.Click(kChooseFolderButton));
   ASSERT_TRUE(picker_shown(&picker));
   PostMessageW(GetDlgItem(picker, IDCANCEL), BM_CLICK, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(picker); }, 5000));
-  EXPECT_EQ(p.Text(kEditPath), s.library);
+  EXPECT_EQ(p.Text(kPathEdit), s.library);
   EXPECT_TRUE(p.Close(10000));
 }
 
@@ -227,7 +227,7 @@ TEST(Window, ForumLinkTurnsRedOnceTheMousePassesAndStaysRed) {
   Scenario s(kLib, {"D7"});
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  HWND label = p.Ctl(kLabel1);
+  HWND label = p.Ctl(kForumLink);
   RECT r;
   GetWindowRect(label, &r);
   SetCursorPos(r.left - 60, r.top + 60);  // away from the link
@@ -252,12 +252,12 @@ TEST(Window, SaveLogThroughTheRealDialog) {
   ASSERT_TRUE(p.Started());
   ASSERT_TRUE(p.Click(kDelphi7));
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
-  ASSERT_TRUE(p.Click(kButton4));  // verification writes a block with Chinese text
+  ASSERT_TRUE(p.Click(kVerifyButton));  // verification writes a block with Chinese text
   ASSERT_TRUE(p.WaitIdle(60000));
   const std::string folder = "C:\\kestrin-tests\\保存 日志\\";
   RemoveTree(folder.substr(0, folder.size() - 1));
   MakeDirs(folder);
-  PostMessageW(p.Main(), WM_COMMAND, kMenuSaveLog, 0);  // the log page's menu entry
+  PostMessageW(p.Main(), WM_COMMAND, kSaveLogMenu, 0);  // the log page's menu entry
   HWND dialog = nullptr;
   ASSERT_TRUE(WaitUntil(
       [&] {

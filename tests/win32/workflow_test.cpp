@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/controls.h"
-#include "build/compile.h"
+#include "targets/library_folder.h"
 #include "catalogue/catalogue.h"
 #include "platform/win32_platform.h"
 #include "tests/win32/scenario.h"
@@ -48,11 +48,11 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   ASSERT_TRUE(p.Started());
   ASSERT_TRUE(p.Click(kDelphi7));
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000)) << p.States();
-  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
 
   // Compile: every package through the stand-in compiler.
-  auto log = RunCommand(p, kBtnCompile, 900000);
+  auto log = RunCommand(p, kCompileButton, 900000);
   EXPECT_EQ(log.front(), "=================================================");
   EXPECT_EQ(log[1], "编译组件...");
   EXPECT_EQ(log[2], "编译：dxThemeD7.dpk");
@@ -63,10 +63,10 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_EQ(FilesIn(out, "*.bpl").size(), 171u);
   EXPECT_EQ(p.Caption(), "Kestrin");
   EXPECT_EQ(p.States(), "110011");
-  EXPECT_FALSE(p.Visible(kGauge1));
+  EXPECT_FALSE(p.Visible(kProgressGauge));
 
   // Verify: all there.
-  log = RunCommand(p, kButton4);
+  log = RunCommand(p, kVerifyButton);
   EXPECT_EQ(log, (std::vector<std::string>{"=================================================", "验证组件...", " ",
                                            "========================完成======================"}));
   EXPECT_TRUE(p.Ticked().empty());
@@ -75,14 +75,14 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   // Two packages gone: exactly those are ticked and named.
   ASSERT_TRUE(DeleteFileW(W(out + "\\dxCoreD7.bpl").c_str()));
   ASSERT_TRUE(DeleteFileW(W(out + "\\dclcxGridD7.bpl").c_str()));
-  log = RunCommand(p, kButton4);
+  log = RunCommand(p, kVerifyButton);
   EXPECT_EQ(p.Ticked(), (std::vector<int>{2, 75}));
   EXPECT_EQ(log.size(), 6u);
   EXPECT_TRUE(Has(log, "包:dxCoreD7.dpk  未编译."));
   EXPECT_TRUE(Has(log, "包:dclcxGridD7.dpk  未编译."));
 
   // Copy: every runtime package that exists goes into the system folder.
-  log = RunCommand(p, kButton10);
+  log = RunCommand(p, kCopyButton);
   EXPECT_EQ(log[1], "复制运行时包到System32目录");
   EXPECT_EQ(CountPrefix(log, "复制 "), 64);
   EXPECT_TRUE(Has(log, "复制 cxDataD7.bpl 到System32目录成功."));
@@ -97,7 +97,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_EQ(RegValueNames(base + "\\Known Packages").size(), 1u);
 
   // Install: search path and known packages, read back from the registry.
-  log = RunCommand(p, kButton8);
+  log = RunCommand(p, kInstallButton);
   kestrin::Win32FileSystem fs;
   const std::string out_short = fs.ShortPath(out);
   std::string expected = "$(DELPHI)\\Lib;$(DELPHI)\\Bin;" + out_short;
@@ -116,7 +116,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
   EXPECT_EQ(description, "ExpressSpellChecker by Developer Express Inc.");
   EXPECT_FALSE(RegRead(base + "\\Known Packages", out + "\\dclcxGridD7.bpl", nullptr));
   EXPECT_EQ(RegValueNames(base + "\\Known Packages").size(), 100u);  // 99 and the one by hand
-  log = RunCommand(p, kButton8);
+  log = RunCommand(p, kInstallButton);
   ASSERT_TRUE(RegRead(base + "\\Library", "Search Path", &search));
   EXPECT_EQ(search, expected);  // a second install adds nothing
   EXPECT_EQ(p.States(), "111111");
@@ -124,14 +124,14 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
 
   // Uninstall with the package files; one copy is held open elsewhere.
   RegSetSz(base + "\\Disabled Packages", out + "\\dcldxBarD7.bpl", "disabled");
-  ASSERT_TRUE(p.Click(kCheckBox1));
-  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kCheckBox1); }, 5000));
+  ASSERT_TRUE(p.Click(kDeleteBplCheck));
+  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kDeleteBplCheck); }, 5000));
   HANDLE held = CreateFileW(W(sys + "\\cxDataD7.bpl").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   WriteFileUtf8(out + "\\notes.txt", "not a package");
-  log = RunCommand(p, kButton9);
+  log = RunCommand(p, kUninstallButton);
   CloseHandle(held);
-  EXPECT_EQ(p.Text(kMemo1), "删除设计时包信息成功.\r\n");
+  EXPECT_EQ(p.Text(kCommandPane), "删除设计时包信息成功.\r\n");
   EXPECT_EQ(RegValueNames(base + "\\Known Packages"), (std::vector<std::string>{"C:\\Other\\dclcxGridD7.bpl"}));
   EXPECT_TRUE(RegValueNames(base + "\\Disabled Packages").empty());
   EXPECT_TRUE(RegRead(base + "\\Library", "Search Path", &search));
@@ -163,23 +163,23 @@ TEST(Workflow, Bds2006FromCompileToUninstall) {
   RemoveOurSystemFiles("D10");
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kBDS2006));
+  ASSERT_TRUE(p.Click(kBds2006));
   ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131 && p.States() == "110011"; }, 5000));
-  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 131; }, 5000));
-  auto log = RunCommand(p, kBtnCompile, 900000);
+  auto log = RunCommand(p, kCompileButton, 900000);
   EXPECT_EQ(CountPrefix(log, "编译："), 131);
   EXPECT_EQ(log[2], "编译：dxThemeD10.dpk");
   for (const auto& l : log) EXPECT_EQ(l.find("fatal"), std::string::npos) << l;
   EXPECT_EQ(FilesIn(out, "*.bpl").size(), 131u);
-  log = RunCommand(p, kButton4);
+  log = RunCommand(p, kVerifyButton);
   EXPECT_EQ(log.size(), 4u);
   EXPECT_TRUE(p.Ticked().empty());
-  log = RunCommand(p, kButton10);
+  log = RunCommand(p, kCopyButton);
   EXPECT_EQ(CountPrefix(log, "复制 "), 49);
   EXPECT_EQ(p.States(), "111111");
   EXPECT_TRUE(Exists(sys + "\\cxLibraryD10.bpl"));
-  log = RunCommand(p, kButton8);
+  log = RunCommand(p, kInstallButton);
   EXPECT_EQ(log[1], "安装到：BDS 2006");
   EXPECT_EQ(CountPrefix(log, "添加设计时包:"), 80);
   std::string d;
@@ -188,14 +188,14 @@ TEST(Workflow, Bds2006FromCompileToUninstall) {
   ASSERT_TRUE(RegRead(base + "\\Known Packages", out + "\\dclcxLibraryD10.bpl", &d));
   EXPECT_EQ(d, "Express Cross Platform Library (VCL Edition) by Developer Express Inc.");
   // Uninstall without the check box: registry only.
-  log = RunCommand(p, kButton9);
+  log = RunCommand(p, kUninstallButton);
   EXPECT_TRUE(RegValueNames(base + "\\Known Packages").empty());
   EXPECT_EQ(FilesIn(out, "*.bpl").size(), 131u);
   EXPECT_EQ(log[3], "从注册表中删除设计时包信息...");
   // And with it: every package file of both folders.
-  ASSERT_TRUE(p.Click(kCheckBox1));
-  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kCheckBox1); }, 5000));
-  log = RunCommand(p, kButton9);
+  ASSERT_TRUE(p.Click(kDeleteBplCheck));
+  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kDeleteBplCheck); }, 5000));
+  log = RunCommand(p, kUninstallButton);
   EXPECT_TRUE(FilesIn(out, "*.bpl").empty());
   EXPECT_TRUE(FilesIn(sys, "*D10.bpl").empty());
   EXPECT_EQ(CountPrefix(log, "删除："), 131 + 49);
@@ -210,12 +210,12 @@ TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
   SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", nullptr);
   ASSERT_TRUE(p.Started());
   ASSERT_TRUE(p.Click(kDelphi7));
-  ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kBtnCompile); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kCompileButton); }, 5000));
   // Tick the first three packages by hand.
-  ASSERT_TRUE(p.Click(kBtnSelect));
+  ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
-  ASSERT_TRUE(p.Click(kBtnCompile));
-  ASSERT_TRUE(WaitUntil([&] { return p.Visible(kBtnStop); }, 10000));
+  ASSERT_TRUE(p.Click(kCompileButton));
+  ASSERT_TRUE(WaitUntil([&] { return p.Visible(kStopButton); }, 10000));
   ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p.LogLines(), "编译：") == 1; }, 10000));
   ULONGLONG worst = 0;
   for (int i = 0; i < 10; ++i) {
@@ -225,11 +225,11 @@ TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
     Sleep(50);
   }
   EXPECT_LT(worst, 500u);
-  EXPECT_FALSE(p.Enabled(kButton4));  // nothing else starts meanwhile
+  EXPECT_FALSE(p.Enabled(kVerifyButton));  // nothing else starts meanwhile
   EXPECT_FALSE(p.Enabled(kDelphi7));
-  ASSERT_TRUE(p.Click(kBtnStop));
+  ASSERT_TRUE(p.Click(kStopButton));
   ASSERT_TRUE(WaitUntil([&] { return Has(p.LogLines(), "=====================编译中止====================="); }, 1500));
-  EXPECT_TRUE(p.Visible(kBtnCompile));
+  EXPECT_TRUE(p.Visible(kCompileButton));
   EXPECT_TRUE(p.WaitIdle(30000));
   auto log = p.LogLines();
   EXPECT_EQ(CountPrefix(log, "编译："), 1);

@@ -3,7 +3,6 @@
 #include <map>
 #include <set>
 
-#include "build/compile.h"
 #include "catalogue/catalogue.h"
 #include "platform/text.h"
 #include "targets/library_folder.h"

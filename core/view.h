@@ -23,12 +23,14 @@ class View {
   virtual void AppendCommandPane(std::string_view text) = 0;
   virtual void ClearCommandPane() = 0;
   virtual void CopyCommandPane() = 0;  // select all and copy to the clipboard
-  // Controls by id (app/controls.h).
+  // Controls by the window's control id.
   virtual void SetEnabled(int id, bool enabled) = 0;
   virtual void SetVisible(int id, bool visible) = 0;
-  virtual bool IsChecked(int id) = 0;           // check box and radio buttons
-  virtual void SetChecked(int id, bool on) = 0;  // radio buttons, after a user's click
-  virtual void SetGroupBox2Height(int height) = 0;
+  virtual bool IsChecked(int id) = 0;            // check boxes and release buttons
+  virtual void SetChecked(int id, bool on) = 0;
+  // The look of a compile run: the stop button in place of the compile
+  // button and the progress gauge in place of the select buttons; or back.
+  virtual void SetRunningLook(bool running) = 0;
   virtual void SetGauge(int position, int maximum) = 0;
   virtual void SetCaption(std::string_view caption) = 0;
   virtual std::string PathText() = 0;
@@ -45,5 +47,10 @@ class View {
   // A question with Yes and No, No the default; true for Yes.
   virtual bool AskYesNo(std::string_view text, std::string_view caption) = 0;
 };
+
+// Ticks or clears every row of the build list.
+inline void TickAll(View& view, bool ticked) {
+  for (int i = 0, n = view.BuildCount(); i < n; ++i) view.SetTicked(i, ticked);
+}
 
 }  // namespace kestrin

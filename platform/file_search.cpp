@@ -1,4 +1,4 @@
-#include "build/file_search.h"
+#include "platform/file_search.h"
 
 #include <set>
 #include <utility>
@@ -9,20 +9,6 @@
 namespace kestrin {
 
 bool IsDotEntry(std::string_view name) { return name == "." || name == ".."; }
-
-std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
-                                  std::string_view new_text) {
-  if (old_text.empty()) return text;
-  // A new text holding the old one would never end; it is replaced once.
-  const bool once = new_text.find(old_text) != std::string_view::npos;
-  std::size_t p = text.find(old_text);
-  while (p != std::string::npos) {
-    text.replace(p, old_text.size(), new_text);
-    if (once) break;
-    p = text.find(old_text);
-  }
-  return text;
-}
 
 static std::string WithBackslash(std::string_view folder) {
   std::string f(folder);
@@ -84,17 +70,19 @@ class FolderWalk {
 
 }  // namespace
 
-void FindFileRecursive(ToolContext& ctx, FileSystem& fs, std::string_view folder,
-                       std::string_view pattern, const std::function<void()>& pump) {
-  if (folder.empty()) return;  // never a path relative to the current folder
+std::optional<FoundFile> FindFileRecursive(FileSystem& fs, std::string_view folder,
+                                           std::string_view pattern,
+                                           const std::function<void()>& pump) {
+  if (folder.empty()) return std::nullopt;  // never a path relative to the current folder
+  std::optional<FoundFile> hit;
   bool found_in_place = false;
   FolderWalk walk(fs, pump, [&](const std::string& dir, const DirEntry& e, bool via_link) {
     if (!EqualsNoCase(e.name, pattern) || (via_link && found_in_place)) return;
     found_in_place = found_in_place || !via_link;
-    ctx.FoundFileName = e.name;
-    ctx.FoundFilePath = dir + e.name;
+    hit = FoundFile{e.name, dir + e.name};
   }, nullptr);
   walk.Run(WithBackslash(folder));
+  return hit;
 }
 
 void FileIndex::Build(FileSystem& fs, std::string_view folder, std::string_view extension,
@@ -107,17 +95,14 @@ void FileIndex::Build(FileSystem& fs, std::string_view folder, std::string_view 
     if (!EndsWithNoCase(e.name, extension_)) return;
     std::string key = ToLowerAscii(e.name);
     if (via_link && hits_.count(key)) return;
-    hits_[std::move(key)] = {e.name, dir + e.name};
+    hits_[std::move(key)] = FoundFile{e.name, dir + e.name};
   }, &failures_);
   walk.Run(WithBackslash(folder));
 }
 
-bool FileIndex::Find(ToolContext& ctx, std::string_view name) const {
+const FoundFile* FileIndex::Find(std::string_view name) const {
   auto it = hits_.find(ToLowerAscii(name));
-  if (it == hits_.end()) return false;
-  ctx.FoundFileName = it->second.first;
-  ctx.FoundFilePath = it->second.second;
-  return true;
+  return it == hits_.end() ? nullptr : &it->second;
 }
 
 }  // namespace kestrin

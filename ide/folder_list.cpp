@@ -1,0 +1,65 @@
+#include "ide/folder_list.h"
+
+#include "platform/text.h"
+
+namespace kestrin {
+
+std::string FolderListKey(std::string_view folder) {
+  std::string k = ToLowerAscii(Trim(folder));
+  while (!k.empty() && (k.back() == '\\' || k.back() == '/')) k.pop_back();
+  return k;
+}
+
+std::string MergeSearchPath(std::string_view old_value, const std::vector<std::string>& folders) {
+  std::vector<std::string> seen;
+  std::size_t start = 0;
+  while (start <= old_value.size()) {
+    std::size_t end = old_value.find(';', start);
+    if (end == std::string_view::npos) end = old_value.size();
+    seen.push_back(FolderListKey(old_value.substr(start, end - start)));
+    start = end + 1;
+  }
+  std::string result(old_value);
+  for (const std::string& f : folders) {
+    std::string key = FolderListKey(f);
+    if (key.empty()) continue;
+    bool present = false;
+    for (const auto& s : seen) present = present || s == key;
+    if (present) continue;
+    seen.push_back(key);
+    if (!result.empty() && result.back() != ';') result += ';';
+    result += f;
+  }
+  return result;
+}
+
+std::optional<std::string> AddPathEntry(std::string_view value, std::string_view folder) {
+  std::string merged = MergeSearchPath(value, {std::string(folder)});
+  if (merged == value) return std::nullopt;
+  return merged;
+}
+
+std::optional<std::string> RemovePathEntry(std::string_view value, std::string_view folder) {
+  const std::string key = FolderListKey(folder);
+  std::string out;
+  bool removed = false, first = true;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = value.find(';', start);
+    const std::string_view entry =
+        value.substr(start, end == std::string_view::npos ? end : end - start);
+    if (!key.empty() && FolderListKey(entry) == key) {
+      removed = true;
+    } else {
+      if (!first) out += ';';
+      out += entry;
+      first = false;
+    }
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  if (!removed) return std::nullopt;
+  return out;
+}
+
+}  // namespace kestrin

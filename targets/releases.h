@@ -1,0 +1,22 @@
+// Which IDE releases are installed for the current user, and choosing one.
+#pragma once
+
+#include <array>
+
+#include "catalogue/ide_profiles.h"
+#include "core/session.h"
+
+namespace kestrin {
+
+// The start-up probe: for each release in kIdeProfiles, whether it can be
+// chosen (App names an existing file and RootDir is there). A release whose
+// settings cannot be read is not offered.
+std::array<bool, kReleaseCount> ProbeReleases(Session& s);
+
+// Makes `ide` the release every command works on: its compiler folder and
+// suffixes, and its family's build list in the window (nothing ticked).
+// Everything that can fail comes first, so a failed choice changes nothing.
+// Asks for the library folder first when none is in the path box.
+StateEvent ChooseRelease(Session& s, const IdeProfile& ide);
+
+}  // namespace kestrin
