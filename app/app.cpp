@@ -54,6 +54,7 @@ void App::RefreshControls() {
   view.SetEnabled(ctl::kInstallButton, states.install && idle);
   view.SetEnabled(ctl::kUninstallButton, states.uninstall && idle);
   view.SetEnabled(ctl::kDeleteBplCheck, states.deleteBpl && idle);
+  view.SetEnabled(ctl::kParallelCheck, idle);
   // Last, so that a live folder button means every state above is in place.
   view.SetEnabled(ctl::kChooseFolderButton, idle);
 }
@@ -151,7 +152,9 @@ void App::OnCommand(int id) {
       case ctl::kCompileButton:
         // A run that fails part-way leaves the output folder as unknown as
         // a stopped one: copy and install wait for a verification.
-        if (states.compile) RunLong([&s] { return Compile(s); }, StateEvent::CompileEnded);
+        if (states.compile)
+          RunLong([&s] { return Compile(s, {.parallel = s.view.IsChecked(ctl::kParallelCheck)}); },
+                  StateEvent::CompileEnded);
         break;
       case ctl::kVerifyButton:
         if (states.verify) RunLong([&s] { return Verify(s); });

@@ -29,6 +29,7 @@ enum : int {
   kInstallButton = 135,
   kUninstallButton = 136,
   kDeleteBplCheck = 137,
+  kParallelCheck = 138,  // compile several packages at once
   kProgressGauge = 140,
   kPanes = 150,          // the tabs of the command pane and the log
   kCommandPane = 151,

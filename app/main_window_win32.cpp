@@ -140,6 +140,8 @@ void MainWindow::BuildControls() {
   Make(command_group, L"BUTTON", "安装(&S)", button, 8, 124, 97, 33, kInstallButton);
   Make(command_group, L"BUTTON", "卸载(&U)", button, 8, 160, 97, 33, kUninstallButton);
   Make(command_group, L"BUTTON", "是否删除BPL包", vis | tab | BS_AUTOCHECKBOX, 8, 200, 97, 17, kDeleteBplCheck);
+  // In the room left below: the command group ends at 233.
+  Make(command_group, L"BUTTON", "并行编译(&B)", vis | tab | BS_AUTOCHECKBOX, 8, 217, 97, 13, kParallelCheck);
   for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck})
     EnableWindow(Control(id), FALSE);
   Make(frame, L"STATIC", "", SS_OWNERDRAW | WS_BORDER, 170, 215, 237, 21, kProgressGauge);
@@ -265,7 +267,7 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
         if (code == STN_CLICKED) Dispatch(id);
         return 0;
       }
-      if (code == BN_CLICKED && id != ctl::kDeleteBplCheck) Dispatch(id);
+      if (code == BN_CLICKED && id != ctl::kDeleteBplCheck && id != ctl::kParallelCheck) Dispatch(id);
       return 0;
     }
     case WM_NOTIFY: {

@@ -6,49 +6,66 @@
 
 namespace kestrin {
 
+bool CapturedChild::Start(ProcessLauncher& launcher, std::string_view command_line) {
+  child_ = launcher.Start(command_line);
+  return child_ != nullptr;
+}
+
+std::size_t CapturedChild::Poll() {
+  if (!child_ || ended_) return 0;
+  std::size_t got = child_->ReadAvailable(&bytes);
+  if (child_->Wait(0)) {
+    ended_ = true;
+    exit_code_ = child_->ExitCode();
+    // An ended child has written everything into the pipe already.
+    while (std::size_t more = child_->ReadAvailable(&bytes)) got += more;
+  }
+  return got;
+}
+
+void CapturedChild::Terminate() {
+  if (child_ && !ended_) child_->Terminate();
+}
+
 CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_line,
                             const std::function<void()>& pump,
                             const std::function<bool()>& abort) {
   CaptureResult r;
-  auto child = launcher.Start(command_line);
-  if (!child) return r;
+  CapturedChild c;
+  if (!c.Start(launcher, command_line)) return r;
   r.started = true;
   for (;;) {
     // While output flows, read again at once; otherwise sleep until the
     // child ends, a message arrives or a short while has passed.
-    std::size_t got = child->ReadAvailable(&r.bytes);
-    bool ended = child->Wait(got ? 0 : 20);
+    const std::size_t got = c.Poll();
+    if (!c.ended() && !got) c.process()->Wait(20);
+    c.Poll();
     if (pump) pump();
-    if (ended) break;
+    if (c.ended()) break;
     if (abort && abort()) {
       r.aborted = true;
-      child->Terminate();
+      c.Terminate();
       // The window keeps answering while the child goes; a child that does
       // not go in time is left to the system (the launcher's clean-up ends
       // it with everything it started).
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndWaitMs);
-      r.ended = false;
-      while (!(r.ended = child->Wait(50)) && std::chrono::steady_clock::now() < deadline) {
-        child->ReadAvailable(&r.bytes);
+      while (!c.ended() && std::chrono::steady_clock::now() < deadline) {
+        c.process()->Wait(50);
+        c.Poll();
         if (pump) pump();
       }
       break;
     }
   }
-  // An ended child has written everything into the pipe already.
-  if (r.ended)
-    while (child->ReadAvailable(&r.bytes) > 0) {
-    }
+  r.ended = c.ended();
+  r.exitCode = c.exitCode();
+  r.bytes = std::move(c.bytes);
   return r;
 }
 
-std::string ConsoleRunner(ProcessLauncher& launcher, std::string_view command_line,
-                          const std::function<void()>& pump, const std::function<bool()>& abort,
-                          bool* aborted) {
-  CaptureResult r = CaptureOutput(launcher, command_line, pump, abort);
-  if (aborted) *aborted = r.aborted;
-  if (r.bytes.empty()) return std::string(kNoOutput);
-  return GbkToUtf8(r.bytes);
+std::string OutputText(std::string_view bytes) {
+  if (bytes.empty()) return std::string(kNoOutput);
+  return GbkToUtf8(bytes);
 }
 
 }  // namespace kestrin

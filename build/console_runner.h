@@ -1,7 +1,9 @@
-// Runs one command line as a hidden console child and collects its output.
+// Runs console children hidden, with their output captured through a pipe,
+// while the window keeps answering.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -9,18 +11,42 @@
 
 namespace kestrin {
 
-struct CaptureResult {
-  bool started = false;
-  bool aborted = false;  // the child was ended on request
-  bool ended = true;     // false: it was ended, yet had not gone in time
-  std::string bytes;     // every byte the child wrote, in arrival order
-};
-
 // What the log shows for a compiler that printed nothing.
 inline constexpr std::string_view kNoOutput = "没有输出!";
 
 // How long an ended child may take to go before the runner stops waiting.
 inline constexpr int kEndWaitMs = 5000;
+
+// One running child and everything it has written so far.
+class CapturedChild {
+ public:
+  // Starts the child; false (the launcher's LastError says why) when it
+  // cannot be started.
+  bool Start(ProcessLauncher& launcher, std::string_view command_line);
+  // Reads whatever is waiting and notes whether the child has ended; once it
+  // has, drains the pipe. Returns the number of bytes read.
+  std::size_t Poll();
+  // Ends the child (with everything it started).
+  void Terminate();
+  bool started() const { return child_ != nullptr; }
+  bool ended() const { return ended_; }
+  int exitCode() const { return exit_code_; }
+  ChildProcess* process() const { return child_.get(); }
+  std::string bytes;  // every byte the child wrote, in arrival order
+
+ private:
+  std::unique_ptr<ChildProcess> child_;
+  bool ended_ = false;
+  int exit_code_ = -1;
+};
+
+struct CaptureResult {
+  bool started = false;
+  bool aborted = false;  // the child was ended on request
+  bool ended = true;     // false: it was ended, yet had not gone in time
+  int exitCode = -1;
+  std::string bytes;     // every byte the child wrote, in arrival order
+};
 
 // Waits for the child while pumping window messages through `pump`; reads
 // whatever is waiting on every pass and drains the pipe after the child has
@@ -32,9 +58,6 @@ CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_
                             const std::function<bool()>& abort = {});
 
 // The output as log text: decoded from GBK, or "没有输出!" when there was none.
-// `aborted`, when given, tells whether the child was ended on request.
-std::string ConsoleRunner(ProcessLauncher& launcher, std::string_view command_line,
-                          const std::function<void()>& pump,
-                          const std::function<bool()>& abort = {}, bool* aborted = nullptr);
+std::string OutputText(std::string_view bytes);
 
 }  // namespace kestrin

@@ -20,6 +20,8 @@ StateEvent Verify(Session& s) {
   if (c.ideShortSuffix.empty()) c.ideShortSuffix = "D7";
   if (c.ideLongSuffix.empty()) c.ideLongSuffix = "Delphi7";
 
+  // Why the last compile run of this release failed a package, if it did.
+  const auto& failures = c.lastCompileFailures[c.ideLongSuffix];
   {
     FileIndex packages;
     packages.Build(s.fs, OutputFolder(c), ".bpl", [&s] { s.Pump(); });
@@ -35,6 +37,8 @@ StateEvent Verify(Session& s) {
       }
       v.SetTicked(i, true);
       s.Log("包:" + PackageFileName(package, c.ideShortSuffix, ".dpk") + "  未编译.");
+      if (auto why = failures.find(ToLowerAscii(package)); why != failures.end())
+        s.Log("    原因: " + why->second);
       s.Pump();
     }
   }

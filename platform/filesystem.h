@@ -97,5 +97,10 @@ std::string FolderPart(std::string_view path);
 std::string CommandLinePath(FileSystem& fs, std::string_view path);
 // Quotes a piece of a command line when it holds a blank.
 std::string QuoteIfBlank(std::string path);
+// Whether `path` names its place by itself: a drive and a backslash
+// ("C:\...") or a network share ("\\server\share"); on a POSIX build also a
+// path from "/". Neither a relative path nor one from the current drive's
+// root ("\dcc32.exe") is.
+bool IsAbsolutePath(std::string_view path);
 
 }  // namespace kestrin

@@ -38,6 +38,16 @@ std::string CommandLinePath(FileSystem& fs, std::string_view path) {
   return s.empty() ? s : QuoteIfBlank(std::move(s));
 }
 
+bool IsAbsolutePath(std::string_view p) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (p.size() >= 3 && letter(p[0]) && p[1] == ':' && (p[2] == '\\' || p[2] == '/')) return true;
+  if (p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\') return true;
+#ifndef _WIN32
+  if (!p.empty() && p[0] == '/') return true;
+#endif
+  return false;
+}
+
 bool MakeDirs(FileSystem& fs, std::string_view path) {
   std::string p(path);
   while (p.size() > 1 && (p.back() == '\\' || p.back() == '/')) p.pop_back();

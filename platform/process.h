@@ -19,7 +19,11 @@ class ChildProcess {
   // Sleeps up to `timeout_ms` or until the child ends, output arrives (where
   // the platform can tell) or a window message arrives. True once ended.
   virtual bool Wait(int timeout_ms) = 0;
+  // Ends the child and everything it started.
   virtual void Terminate() = 0;
+  // The child's exit code once it has ended (a POSIX child killed by a
+  // signal gives 128 + the signal), -1 before.
+  virtual int ExitCode() = 0;
 };
 
 class ProcessLauncher {
@@ -31,6 +35,12 @@ class ProcessLauncher {
   virtual std::unique_ptr<ChildProcess> Start(std::string_view command_line) = 0;
   // The system's reason for the last failure of this thread, as text.
   virtual std::string LastError() = 0;
+  // Sleeps up to `timeout_ms` or until one of `children` (all started by
+  // this launcher) ends, output arrives where the platform can tell, or a
+  // window message arrives.
+  virtual void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) = 0;
+  // How many logical processors the program may run on (its affinity).
+  virtual int UsableProcessors() = 0;
   // Whether a process runs whose program file is `image_path` (full paths,
   // letter case aside). A process that cannot be asked counts as another.
   virtual bool IsRunning(std::string_view image_path) = 0;

@@ -3,8 +3,10 @@
 #include <limits.h>
 #include <strings.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,13 +27,20 @@ thread_local int g_last_error = 0;
 
 class PosixChild : public ChildProcess {
  public:
-  PosixChild(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+  // A pidfd (Linux 5.3 and later) lets a poll wake when the child ends, not
+  // only when it writes or closes its output.
+  PosixChild(pid_t pid, int fd) : pid_(pid), fd_(fd) {
+#ifdef SYS_pidfd_open
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#endif
+  }
   ~PosixChild() override {
     if (!ended_) {
       kill(-pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
     close(fd_);
+    if (pidfd_ >= 0) close(pidfd_);
   }
   std::size_t ReadAvailable(std::string* out) override {
     std::size_t total = 0;
@@ -44,28 +53,53 @@ class PosixChild : public ChildProcess {
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
-      break;  // 0: every writer has closed; EAGAIN: nothing waiting now
+      if (r == 0) closed_ = true;  // every writer has closed
+      break;                       // or nothing is waiting now
     }
     return total;
   }
   bool Wait(int timeout_ms) override {
     if (ended_) return true;
-    pollfd p{fd_, POLLIN, 0};
-    poll(&p, 1, timeout_ms);
-    int status;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) ended_ = true;
-    return ended_;
+    std::vector<pollfd> fds;
+    PollSet(&fds);
+    PollFor(fds, timeout_ms);
+    return Reaped();
   }
   // The child leads a process group of its own: ending it ends everything
   // it started too.
   void Terminate() override {
     if (!ended_) kill(-pid_, SIGKILL);
   }
+  int ExitCode() override {
+    if (!ended_) return -1;
+    if (WIFEXITED(status_)) return WEXITSTATUS(status_);
+    if (WIFSIGNALED(status_)) return 128 + WTERMSIG(status_);
+    return -1;
+  }
+  // What a poll waits on for this child: its output while the pipe is open,
+  // and its end where the system can tell.
+  void PollSet(std::vector<pollfd>* fds) const {
+    if (!closed_) fds->push_back({fd_, POLLIN, 0});
+    if (pidfd_ >= 0) fds->push_back({pidfd_, POLLIN, 0});
+  }
+  // Polls `fds`; with nothing to wait on but the child's end and no pidfd,
+  // looks again shortly.
+  static void PollFor(std::vector<pollfd>& fds, int timeout_ms) {
+    poll(fds.data(), fds.size(), fds.empty() ? std::min(timeout_ms, 1) : timeout_ms);
+  }
+  // True once the child has ended (collected without waiting).
+  bool Reaped() {
+    if (!ended_ && waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+    return ended_;
+  }
 
  private:
   pid_t pid_;
   int fd_;
+  int pidfd_ = -1;
+  int status_ = 0;
   bool ended_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace
@@ -114,6 +148,23 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
 }
 
 std::string PosixProcessLauncher::LastError() { return std::strerror(g_last_error); }
+
+void PosixProcessLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {
+  std::vector<pollfd> fds;
+  for (ChildProcess* c : children) {
+    auto* child = static_cast<PosixChild*>(c);
+    if (child->Reaped()) return;
+    child->PollSet(&fds);
+  }
+  PosixChild::PollFor(fds, timeout_ms);
+}
+
+int PosixProcessLauncher::UsableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  const int n = CPU_COUNT(&set);
+  return n > 0 ? n : 1;
+}
 
 bool PosixProcessLauncher::IsRunning(std::string_view image_path) {
   char wanted[PATH_MAX];

@@ -47,6 +47,12 @@ class Win32Child : public ChildProcess {
     // The whole job: the compiler and anything it started.
     if (!job_ || !TerminateJobObject(job_, 1)) TerminateProcess(process_, 1);
   }
+  int ExitCode() override {
+    DWORD code = 0;
+    if (!ended_ || !GetExitCodeProcess(process_, &code)) return -1;
+    return static_cast<int>(code);
+  }
+  HANDLE process() const { return process_; }
 
  private:
   HANDLE process_, read_, job_;
@@ -157,6 +163,22 @@ bool Win32ProcessLauncher::IsRunning(std::string_view image_path) {
 }
 
 std::string Win32ProcessLauncher::LastError() { return SystemErrorText(g_last_error); }
+
+void Win32ProcessLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {
+  std::vector<HANDLE> handles;
+  for (ChildProcess* c : children) handles.push_back(static_cast<Win32Child*>(c)->process());
+  if (handles.size() >= MAXIMUM_WAIT_OBJECTS) handles.resize(MAXIMUM_WAIT_OBJECTS - 1);
+  MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(),
+                              static_cast<DWORD>(timeout_ms), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+int Win32ProcessLauncher::UsableProcessors() {
+  DWORD_PTR process_mask = 0, system_mask = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask)) return 1;
+  int n = 0;
+  for (; process_mask; process_mask &= process_mask - 1) ++n;
+  return n > 0 ? n : 1;
+}
 
 void Win32ProcessLauncher::TrimWorkingSet() {
   SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));

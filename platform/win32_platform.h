@@ -34,6 +34,8 @@ class Win32ProcessLauncher : public ProcessLauncher {
  public:
   std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
   std::string LastError() override;
+  void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) override;
+  int UsableProcessors() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
 };

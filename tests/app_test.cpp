@@ -65,6 +65,7 @@ TEST(CommandStates, FollowTheUsersProgress) {
   TempDir d;
   TestApp t;
   d.Write("lib/XP Theme Manager/x", "");
+  TestApp::PlaceCompiler(d);
   t.RegisterIde(1, d.Root() + "ide", d);
   t.RegisterIde(2, d.Root() + "ide", d);
   t.shell.folderAnswers.push_back(std::nullopt);

@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "app/controls.h"
 #include "build/compile.h"
+#include "build/compiler_messages.h"
+#include "build/package_requires.h"
 #include "targets/library_folder.h"
 #include "tests/harness.h"
 
@@ -98,18 +101,33 @@ TEST_F(CompileCommand, CommandLineIsBuiltPieceByPiece) {
 }
 
 TEST_F(CompileCommand, NothingTickedStillFramesTheLogAndMakesTheOutputFolder) {
-  dir.Write("lib/XP Theme Manager/x", "");
-  t.ctx().libraryRoot = dir.Root() + "lib\\";
-  t.ctx().ideLongSuffix = "Delphi7";
-  t.ctx().ideShortSuffix = "D7";
-  Compile(t.session());
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.app.OnCommand(ctl::kCompileButton);
   EXPECT_TRUE(t.processes.lines.empty());
   auto lines = t.LogLines();
-  EXPECT_EQ(lines, (std::vector<std::string>{"=================================================", "编译组件...", " ",
-                                             "========================完成======================"}));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2].rfind("编译结果: 共 0 个包, 成功 0 个, 失败 0 个, 未编译 0 个; 用时 0 分 ", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[4], "========================完成======================");
   EXPECT_EQ(t.view.caption, "Kestrin");
   EXPECT_EQ(t.view.gaugeMax, 170);
   EXPECT_TRUE(t.fs.DirExists(dir.Root() + "lib\\Library\\Delphi7"));
+}
+
+// Never a compiler named by a relative path or one that is not there: a
+// message, and nothing starts.
+TEST_F(CompileCommand, AMissingCompilerStartsNothing) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.view.SetTicked(0, true);
+  std::filesystem::remove(dir.Path() / "ide" / "bin" / "dcc32.exe");
+  t.app.OnCommand(ctl::kCompileButton);
+  t.ctx().ideBinDir = "bin";  // an empty RootDir
+  t.app.OnCommand(ctl::kCompileButton);
+  ASSERT_EQ(t.view.messages.size(), 2u);
+  EXPECT_EQ(t.view.messages[0].text, "找不到编译器: " + dir.Root() + "ide\\bin\\dcc32.exe");
+  EXPECT_EQ(t.view.messages[1].text, "找不到编译器: bin\\dcc32.exe");
+  EXPECT_TRUE(t.processes.lines.empty());
+  EXPECT_TRUE(t.view.log.empty());
+  EXPECT_FALSE(t.view.running);
 }
 
 TEST_F(CompileCommand, GaugeFollowsTheTickedItems) {
@@ -126,7 +144,7 @@ TEST_F(CompileCommand, GaugeFollowsTheTickedItems) {
   // No project anywhere: no folder part, the compiler says what is missing.
   auto lines = t.LogLines();
   EXPECT_EQ(Count(lines, "编译：pkg3D7.dpk"), 1);
-  EXPECT_EQ(Count(lines, "stand-in: fatal: cannot open package project pkg3D7.dpk"), 1);
+  EXPECT_EQ(Count(lines, "Fatal: File not found: 'pkg3D7.dpk'"), 1);
 }
 
 TEST_F(CompileCommand, StopDuringTheSecondOfFivePackages) {
@@ -194,9 +212,9 @@ TEST_F(CompileCommand, CompilerFaultsEndUpInTheLog) {
   const auto out = dir.Path() / "lib" / "Library" / "Delphi7";
   EXPECT_FALSE(std::filesystem::exists(out / "dxGDIPlusD7.bpl"));
   EXPECT_TRUE(std::filesystem::exists(out / "dxThemeD7.bpl"));
-  // cxLibraryVCL requires dxCore, which wrote nothing: a fatal error.
+  // cxLibraryVCL requires dxGDIPlus, which wrote nothing: a fatal error.
   bool fatal = false;
-  for (const auto& l : lines) fatal |= l.find("required package 'dxCoreD7' not found") != std::string::npos;
+  for (const auto& l : lines) fatal |= l.find("Fatal: Required package 'dxGDIPlusD7' not found") != std::string::npos;
   EXPECT_TRUE(fatal);
 }
 
@@ -256,6 +274,162 @@ TEST_F(CompileCommand, AnErrorPartWayRestoresTheIdleLook) {
   EXPECT_TRUE(t.view.enabled[ctl::kCompileButton]);
   EXPECT_TRUE(t.view.enabled[ctl::kVerifyButton]);
   EXPECT_FALSE(t.view.enabled[ctl::kCopyButton]);
+}
+
+}  // namespace
+}  // namespace kestrin
+
+namespace kestrin {
+namespace {
+using test::TempDir;
+using test::TestApp;
+
+// The log of a run with the time of its summary taken out, and without the
+// line that says how many compilers run at once.
+std::vector<std::string> Comparable(std::vector<std::string> lines) {
+  std::vector<std::string> out;
+  for (std::string& l : lines) {
+    if (l.rfind("并行编译: ", 0) == 0) continue;
+    if (l.rfind("编译结果: ", 0) == 0) l = l.substr(0, l.find("; 用时"));
+    out.push_back(l);
+  }
+  return out;
+}
+
+// Side by side, each package waits for the packages it requires (the
+// stand-in refuses a project whose required .dcp is missing, so a wrong
+// order fails), and the log holds the same blocks in the same order.
+TEST(ParallelCompile, LogsWhatOneAtATimeLogs) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.app.OnCommand(ctl::kSelectAllButton);
+  t.app.OnCommand(ctl::kCompileButton);
+  const auto one_at_a_time = t.LogLines();
+  ASSERT_EQ(t.processes.mostAlive, 1);
+  std::filesystem::remove_all(dir.Path() / "lib" / "Library");
+  t.view.ClearLog();
+  CompileReport report;
+  Compile(t.session(), {.parallel = true, .compilers = 4}, &report);
+  const auto parallel = t.LogLines();
+  EXPECT_EQ(parallel[2], "并行编译: 最多同时运行 4 个编译器");
+  EXPECT_EQ(report.Count(PackageOutcome::Compiled), 171);
+  EXPECT_GT(t.processes.mostAlive, 1);
+  EXPECT_LE(t.processes.mostAlive, 4);
+  EXPECT_EQ(Comparable(parallel), Comparable(one_at_a_time));
+  EXPECT_EQ(Count(parallel, "编译结果: 共 171 个包, 成功 171 个, 失败 0 个, 未编译 0 个; 用时 "), 1);
+}
+
+// After the stop no compiler starts; those running finish and are logged,
+// and the summary counts the rest as not started.
+TEST(ParallelCompile, StopStartsNothingMore) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.app.OnCommand(ctl::kSelectAllButton);
+  std::size_t started_at_stop = 0;
+  t.view.onPump = [&] {
+    if (!started_at_stop && Count(t.view.Lines(), "编译：") >= 6) {
+      t.app.OnCommand(ctl::kStopButton);
+      started_at_stop = t.processes.lines.size();
+    }
+  };
+  t.view.checked[ctl::kParallelCheck] = true;
+  t.app.OnCommand(ctl::kCompileButton);
+  ASSERT_GT(started_at_stop, 0u);
+  EXPECT_EQ(t.processes.lines.size(), started_at_stop);
+  auto lines = t.LogLines();
+  const int started = static_cast<int>(started_at_stop);
+  EXPECT_EQ(Count(lines, "编译："), started);
+  EXPECT_EQ(Count(lines, "Kestrin stand-in package compiler"), started);
+  const std::string rest = std::to_string(171 - started);
+  EXPECT_EQ(Count(lines, "编译结果: 共 171 个包, 成功 " + std::to_string(started) + " 个, 失败 0 个, 未编译 " +
+                             rest + " 个; 用时 "), 1);
+  EXPECT_EQ(Count(lines, "编译已中止: " + rest + " 个包没有开始编译."), 1);
+  EXPECT_EQ(lines.back(), "========================完成======================");
+}
+
+// The summary names every package that did not compile and why, and the
+// verification gives the same reason under the package it reports.
+TEST(CompileSummary, NamesWhyEachPackageFailed) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.view.LoadBuildList({"dxTheme", "dxGDIPlus", "dxCore", "nowhere"});
+  t.app.OnCommand(ctl::kSelectAllButton);
+  setenv("KESTRIN_DCC_FAIL", "dxGDIPlusD7", 1);
+  setenv("KESTRIN_DCC_CRASH", "dxCoreD7", 1);
+  t.app.OnCommand(ctl::kCompileButton);
+  unsetenv("KESTRIN_DCC_FAIL");
+  unsetenv("KESTRIN_DCC_CRASH");
+  auto lines = t.LogLines();
+  const std::string error = "dxGDIPlusReg.pas(7) Error: Undeclared identifier: 'KestrinFailure'";
+  const std::string crash = "编译器退出码 " + std::to_string(128 + SIGABRT) + ", 没有报告错误";
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 6, lines.end() - 2),
+            (std::vector<std::string>{lines[lines.size() - 6], "失败: dxGDIPlusD7.dpk — " + error,
+                                      "失败: dxCoreD7.dpk — " + crash, "失败: nowhereD7.dpk — 库目录中找不到这个包工程"}));
+  EXPECT_EQ(lines[lines.size() - 6].rfind("编译结果: 共 4 个包, 成功 1 个, 失败 3 个, 未编译 0 个; 用时 ", 0), 0u);
+
+  t.view.ClearLog();
+  t.app.OnCommand(ctl::kVerifyButton);
+  EXPECT_EQ(t.LogLines(), (std::vector<std::string>{
+                              "=================================================", "验证组件...",
+                              "包:dxGDIPlusD7.dpk  未编译.", "    原因: " + error,
+                              "包:dxCoreD7.dpk  未编译.", "    原因: " + crash,
+                              "包:nowhereD7.dpk  未编译.", "    原因: 库目录中找不到这个包工程", " ",
+                              "========================完成======================"}));
+}
+
+// A compiler that is there but cannot be started: the log says why, and the
+// package counts as failed with that reason.
+TEST(CompileSummary, ACompilerThatCannotStart) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  std::filesystem::permissions(dir.Path() / "ide" / "bin" / "dcc32.exe", std::filesystem::perms::owner_read);
+  t.view.SetTicked(0, true);
+  t.app.OnCommand(ctl::kCompileButton);
+  const std::string why = "无法启动编译器 " + dir.Root() + "ide\\bin\\dcc32.exe: Permission denied";
+  auto lines = t.LogLines();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[3], why);
+  EXPECT_EQ(lines[4].rfind("编译结果: 共 1 个包, 成功 0 个, 失败 1 个, 未编译 0 个; ", 0), 0u);
+  EXPECT_EQ(lines[5], "失败: dxThemeD7.dpk — " + why);
+}
+
+TEST(CompilerMessages, FirstErrorInEveryFormAndCounts) {
+  const std::string output =
+      "Kestrin stand-in package compiler 1.0\r\n"
+      "C:\\Program Files (x86)\\Lib\\A.pas(12) Hint: H2164 Variable 'I' is declared but never used\r\n"
+      "A.pas(40) Warning: Return value of function 'Count' might be undefined\n"
+      "[Warning] B.pas(3): W1000 Symbol 'X' is deprecated\n"
+      "Error messages follow: none of this line counts\n"
+      "C:\\Program Files (x86)\\Lib\\A.pas(12) Error: E2003 Undeclared identifier: 'X'\n"
+      "Pkg.dpk(3) Fatal: Required package 'Y' not found\n";
+  const CompilerMessages m = ScanCompilerOutput(output);
+  EXPECT_EQ(m.firstError, "C:\\Program Files (x86)\\Lib\\A.pas(12) Error: E2003 Undeclared identifier: 'X'");
+  EXPECT_EQ(m.warnings, 2);
+  EXPECT_EQ(m.hints, 1);
+  for (const char* line : {"Unit.pas(12) Error: Undeclared identifier: 'X'", "Unit.pas(12,5) Error: E2003 X",
+                           "Pkg.dpk(3) Fatal: Required package 'Y' not found", "Fatal: F1026 File not found: 'Pkg.dpk'",
+                           "[Error] Unit.pas(12): E2003 Undeclared identifier", "[Fatal Error] Pkg.dpk(3): F1026 x",
+                           "  [DCC Error] Unit.pas(1): E2003 x"})
+    EXPECT_EQ(CompilerMessageKind(line), MessageKind::Error) << line;
+  for (const char* line : {"", "3 lines, 0.01 seconds, 2 units.", "Unit.pas(12) Errors: 1", "Pkg(x) Fatal: no",
+                           "See Error: below", "[Errors] 2"})
+    EXPECT_EQ(CompilerMessageKind(line), MessageKind::None) << line;
+}
+
+TEST(PackageRequires, ReadAsTheCompilerReadsThem) {
+  EXPECT_EQ(ReadRequiredPackages("package P;\r\n{$R *.res}\r\nrequires\r\n  rtl, // runtime\r\n"
+                                 "  {$IFDEF VER150} vclx, {$ELSE} vcl, {$ENDIF}\r\n  (* core *) DXCORED7,\r\n"
+                                 "  { skins: } dxSkinsCoreD7;\r\ncontains A in 'A.pas';\r\nend."),
+            (std::vector<std::string>{"rtl", "vclx", "vcl", "DXCORED7", "dxSkinsCoreD7"}));
+  EXPECT_EQ(ReadRequiredPackages("package P; contains A in 'requires.pas'; end."), std::vector<std::string>{});
+  EXPECT_EQ(ReadRequiredPackages("package P; requires rtl, vcl"), std::nullopt);  // never ends
+  EXPECT_EQ(ReadRequiredPackages("{ package } unit U; requires rtl;"), std::nullopt);
+  EXPECT_EQ(ReadRequiredPackages("package P; { requires rtl; unclosed"), std::vector<std::string>{});
 }
 
 }  // namespace

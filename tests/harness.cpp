@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -187,6 +188,43 @@ std::unique_ptr<RegistryKey> TestRegistry::Open(std::string_view path, RegAccess
   return key;
 }
 
+namespace {
+
+// A child as the launcher gave it, counted while the caller holds it.
+class TrackedChild : public ChildProcess {
+ public:
+  TrackedChild(std::unique_ptr<ChildProcess> inner, int* alive) : inner_(std::move(inner)), alive_(alive) {
+    ++*alive_;
+  }
+  ~TrackedChild() override { --*alive_; }
+  std::size_t ReadAvailable(std::string* out) override { return inner_->ReadAvailable(out); }
+  bool Wait(int timeout_ms) override { return inner_->Wait(timeout_ms); }
+  void Terminate() override { inner_->Terminate(); }
+  int ExitCode() override { return inner_->ExitCode(); }
+  ChildProcess* inner() const { return inner_.get(); }
+
+ private:
+  std::unique_ptr<ChildProcess> inner_;
+  int* alive_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> RecordingLauncher::Start(std::string_view line) {
+  lines.emplace_back(line);
+  auto child = real.Start(line);
+  if (!child) return nullptr;
+  auto tracked = std::make_unique<TrackedChild>(std::move(child), &alive);
+  mostAlive = std::max(mostAlive, alive);
+  return tracked;
+}
+
+void RecordingLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {
+  std::vector<ChildProcess*> inner;
+  for (ChildProcess* c : children) inner.push_back(static_cast<TrackedChild*>(c)->inner());
+  real.WaitAny(inner, timeout_ms);
+}
+
 TestApp::TestApp() : app(Platform{registry, fs, processes, shell}, view) {
   app.clockMs = [] { return std::uint64_t(0); };
 }
@@ -199,15 +237,19 @@ void TestApp::RegisterIde(int index, const std::string& root_dir, const TempDir&
   registry.Set(base, "RootDir", RegType::Sz, root_dir);
 }
 
+void TestApp::PlaceCompiler(const TempDir& dir) {
+  std::filesystem::create_directories(dir.Path() / "ide" / "bin");
+  std::filesystem::copy_file(ToolsDir() + "/dcc32.exe", dir.Path() / "ide" / "bin" / "dcc32.exe",
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
 void TestApp::SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::string> suffixes) {
   SampleLibraryOptions o;
   o.root = dir.Root() + "lib";
   o.suffixes = std::move(suffixes);
   std::string error;
   if (!GenerateSampleLibrary(fs, o, nullptr, &error)) throw std::runtime_error(error);
-  std::filesystem::create_directories(dir.Path() / "ide" / "bin");
-  std::filesystem::copy_file(ToolsDir() + "/dcc32.exe", dir.Path() / "ide" / "bin" / "dcc32.exe",
-                             std::filesystem::copy_options::overwrite_existing);
+  PlaceCompiler(dir);
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
   Start();

@@ -176,19 +176,19 @@ class TestRegistry : public MemoryRegistry {
   std::vector<std::string> denied_, failing_;
 };
 
-// Runs children for real and remembers their command lines.
+// Runs children for real, remembers their command lines and counts how
+// many were alive at once.
 class RecordingLauncher : public ProcessLauncher {
  public:
-  std::unique_ptr<ChildProcess> Start(std::string_view line) override {
-    lines.emplace_back(line);
-    return real.Start(line);
-  }
+  std::unique_ptr<ChildProcess> Start(std::string_view line) override;
   std::string LastError() override { return real.LastError(); }
+  void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) override;
+  int UsableProcessors() override { return real.UsableProcessors(); }
   void TrimWorkingSet() override { ++trims; }
   bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
   PosixProcessLauncher real;
   std::vector<std::string> lines;
-  int trims = 0;
+  int trims = 0, alive = 0, mostAlive = 0;
 };
 
 struct TestApp {
@@ -201,6 +201,8 @@ struct TestApp {
   App app;
   Session& session() { return app.session; }
   ToolContext& ctx() { return app.session.ctx; }
+  // Puts the stand-in compiler into dir/ide/bin.
+  static void PlaceCompiler(const TempDir& dir);
   // Registers a release under its base key, with an App file that exists.
   void RegisterIde(int index, const std::string& root_dir, const TempDir& dir);
   // Selects release `index` as a click on its radio button would.

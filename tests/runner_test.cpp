@@ -20,9 +20,9 @@ TEST(ConsoleRunner, NoOutputForAMissingProgramAndForASilentChild) {
   PosixProcessLauncher p;
   int pumps = 0;
   auto pump = [&] { ++pumps; };
-  EXPECT_EQ(ConsoleRunner(p, "/no/such/dir\\dcc32.exe -LE x", pump), "没有输出!");
-  EXPECT_EQ(ConsoleRunner(p, "", pump), "没有输出!");
-  EXPECT_EQ(ConsoleRunner(p, Emit() + " 0", pump), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, "/no/such/dir\\dcc32.exe -LE x", pump).bytes), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, "", pump).bytes), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, Emit() + " 0", pump).bytes), "没有输出!");
 }
 
 TEST(ConsoleRunner, KeepsEveryByteOfALargeOutputWithZeroBytes) {
@@ -42,7 +42,7 @@ TEST(ConsoleRunner, OutputLeftInThePipeAfterTheEndIsCollected) {
   CaptureResult r = CaptureOutput(p, Emit() + " 200000 200000", nullptr);
   EXPECT_EQ(r.bytes.size(), 200000u);
   // A short message with a trailing line break keeps its last byte.
-  EXPECT_EQ(ConsoleRunner(p, "/bin/echo hello", nullptr), "hello\n");
+  EXPECT_EQ(OutputText(CaptureOutput(p, "/bin/echo hello", nullptr).bytes), "hello\n");
 }
 
 TEST(ConsoleRunner, PumpsWhileTheChildRunsAndChildHasNoInput) {
@@ -54,7 +54,7 @@ TEST(ConsoleRunner, PumpsWhileTheChildRunsAndChildHasNoInput) {
   EXPECT_EQ(r.bytes.size(), 10u);
   // Ten pauses of 50 ms: the pump ran many times in between, not once a second.
   EXPECT_GE(pumps, 10) << ms;
-  EXPECT_EQ(ConsoleRunner(p, Emit() + " --stdin", nullptr), "stdin: none\n");
+  EXPECT_EQ(OutputText(CaptureOutput(p, Emit() + " --stdin", nullptr).bytes), "stdin: none\n");
 }
 
 TEST(ConsoleRunner, AbortEndsAChildThatNeverEnds) {

@@ -71,15 +71,24 @@ struct Faults : ::testing::Test {
   }
 };
 
+// A release whose compiler is gone (a stale RootDir): a message names the
+// path, and nothing is started or logged.
 TEST_F(Faults, CompilerMissing) {
   Start();
-  DeleteFileW(W(s->ide_root + "Delphi7\\bin\\dcc32.exe").c_str());
+  const std::string compiler = s->ide_root + "Delphi7\\bin\\dcc32.exe";
+  DeleteFileW(W(compiler).c_str());
   Launch();
   Tick(3);
-  auto log = Compile();
-  EXPECT_EQ(CountPrefix(log, "编译："), 3);
-  EXPECT_EQ(CountPrefix(log, "没有输出!"), 3);
-  EXPECT_EQ(log.back(), "========================完成======================");
+  const auto before = p->LogLines();
+  ASSERT_TRUE(p->Click(kCompileButton));
+  HWND box = p->WaitDialog("Kestrin", 10000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(p->DialogText(box), "找不到编译器: " + compiler);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kCompileButton); }, 5000));
+  EXPECT_EQ(p->LogLines(), before);
+  EXPECT_EQ(CountProcesses(L"dcc32.exe"), 0);
 }
 
 TEST_F(Faults, CompilerCrashingPrintingJunkAndTenMegabytes) {
@@ -95,10 +104,16 @@ TEST_F(Faults, CompilerCrashingPrintingJunkAndTenMegabytes) {
   EXPECT_TRUE(Contains(log, "invalid GBK"));
   EXPECT_GT(p->Text(kLogPane).size(), 10000000u);  // the 10 MB of messages, all kept
   EXPECT_FALSE(Exists(s->Output("Delphi7") + "\\dxGDIPlusD7.bpl"));
-  // Verification names the crashed package.
+  // The summary and the verification name the crashed package, and why.
+  const std::string why = "编译器退出码 3, 没有报告错误";  // abort()'s exit code
+  EXPECT_TRUE(Has(log, "失败: dxGDIPlusD7.dpk — " + why));
   ASSERT_TRUE(p->Click(kVerifyButton));
   ASSERT_TRUE(p->WaitIdle(60000));
-  EXPECT_TRUE(Contains(p->LogLines(), "包:dxGDIPlusD7.dpk  未编译."));
+  const auto verified = p->LogLines();  // the last verification's report comes last
+  const auto reported = std::find(verified.rbegin(), verified.rend(), "包:dxGDIPlusD7.dpk  未编译.");
+  ASSERT_NE(reported, verified.rend());
+  ASSERT_NE(reported, verified.rbegin());
+  EXPECT_EQ(*(reported - 1), "    原因: " + why);
 }
 
 // The compiler is stuck mid-write, with a process of its own started: the
@@ -230,8 +245,8 @@ TEST_F(Faults, MissingProjectAndUncreatableOutputFolder) {
   Launch();
   Tick(2);
   auto log = Compile();
-  EXPECT_TRUE(Contains(log, "cannot open package project"));
-  EXPECT_TRUE(Contains(log, "dxGDIPlusD7.dpk"));
+  EXPECT_TRUE(Contains(log, "Fatal: File not found: '"));
+  EXPECT_TRUE(Has(log, "失败: dxGDIPlusD7.dpk — 库目录中找不到这个包工程"));
   // "Library" is a file: no output folder can be made.
   p->Close(10000);
   RemoveTree(s->library + "Library");

@@ -140,9 +140,9 @@ TEST(Win32Processes, EveryByteThroughThePipeAndNoInput) {
   ASSERT_TRUE(r.started);
   EXPECT_EQ(r.bytes.size(), 5000000u);
   EXPECT_TRUE(r.bytes == Pattern(5000000));
-  EXPECT_EQ(ConsoleRunner(p, "C:\\no\\such\\dcc32.exe -Q", nullptr), "没有输出!");
-  EXPECT_EQ(ConsoleRunner(p, emit + " 0", nullptr), "没有输出!");
-  EXPECT_EQ(ConsoleRunner(p, emit + " --stdin", nullptr), "stdin: none\n");
+  EXPECT_EQ(OutputText(CaptureOutput(p, "C:\\no\\such\\dcc32.exe -Q", nullptr).bytes), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, emit + " 0", nullptr).bytes), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, emit + " --stdin", nullptr).bytes), "stdin: none\n");
 }
 
 TEST(Win32Processes, WindowMessagesAreHandledWhileTheChildRuns) {

@@ -10,6 +10,13 @@ using namespace kestrin::ctl;
 
 const std::string kLib = "C:\\kestrin-tests\\窗口 测试\\DevExpress VCL\\";
 
+BOOL CALLBACK CountAcceleratorB(HWND control, LPARAM count) {
+  wchar_t text[256] = {};
+  GetWindowTextW(control, text, 256);
+  *reinterpret_cast<int*>(count) += wcsstr(text, L"&B") || wcsstr(text, L"&b");
+  return TRUE;
+}
+
 struct Expect {
   int id;
   int x, y, w, h;
@@ -57,6 +64,7 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
       {kInstallButton, 432, 164, 97, 33, "安装(&S)"},
       {kUninstallButton, 432, 200, 97, 33, "卸载(&U)"},
       {kDeleteBplCheck, 432, 240, 97, 17, "是否删除BPL包"},
+      {kParallelCheck, 432, 257, 97, 13, "并行编译(&B)"},
       {kProgressGauge, 178, 247, 237, 21, nullptr},
       {kPanes, 8, 288, 452, 161, nullptr},
       {kForumLink, 482, 288, 43, 13, "DEV论坛"},
@@ -94,8 +102,14 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
   for (int i = 0; i < 7; ++i) EXPECT_EQ(p.Enabled(kDelphi6 + i), i == 1 || i == 4) << i;
   for (int i = 0; i < 7; ++i) EXPECT_FALSE(p.Checked(kDelphi6 + i));
   for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck}) EXPECT_FALSE(p.Enabled(id)) << id;
-  for (int id : {kChooseFolderButton, kSelectAllButton, kClearAllButton, kClearCommandsButton, kClearLogButton, kCopyCommandsButton, kRunCmdButton, kExitButton})
+  for (int id : {kChooseFolderButton, kSelectAllButton, kClearAllButton, kParallelCheck, kClearCommandsButton, kClearLogButton,
+                 kCopyCommandsButton, kRunCmdButton, kExitButton})
     EXPECT_TRUE(p.Enabled(id)) << id;
+  EXPECT_FALSE(p.Checked(kParallelCheck));
+  // The parallel box's accelerator is its own.
+  int with_b = 0;
+  EnumChildWindows(p.Main(), CountAcceleratorB, reinterpret_cast<LPARAM>(&with_b));
+  EXPECT_EQ(with_b, 1);
   EXPECT_TRUE(p.Visible(kCompileButton));
   EXPECT_FALSE(p.Visible(kStopButton));
   EXPECT_FALSE(p.Visible(kProgressGauge));
@@ -114,7 +128,7 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
                                                         kRad2007, kRad2009}));
   EXPECT_EQ(order(p.Ctl(kPackageGroup)), (std::vector<int>{kBuildList, kSelectAllButton, kClearAllButton}));
   EXPECT_EQ(order(p.Ctl(kCommandGroup)), (std::vector<int>{kCompileButton, kStopButton, kVerifyButton, kCopyButton, kInstallButton,
-                                                        kUninstallButton, kDeleteBplCheck}));
+                                                        kUninstallButton, kDeleteBplCheck, kParallelCheck}));
   EXPECT_EQ(p.ListCount(), 171);
   EXPECT_TRUE(p.Ticked().empty());
   EXPECT_EQ(p.ListText(0), "dxTheme");

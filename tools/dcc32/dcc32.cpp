@@ -75,6 +75,31 @@ void Out(const std::string& s) {
   std::fwrite(s.data(), 1, s.size(), stdout);
 }
 
+// Delphi 8 and later number their messages; the release shows in the
+// project's suffix (dxCoreD7, dxCoreD12).
+bool NumberedMessages(const std::string& project) {
+  std::size_t i = project.size();
+  while (i > 0 && std::isdigit(static_cast<unsigned char>(project[i - 1]))) --i;
+  if (i == 0 || i == project.size() || (project[i - 1] != 'D' && project[i - 1] != 'd')) return true;
+  const int release = std::atoi(project.c_str() + i);
+  return release >= 8;
+}
+
+// The line of `text` on which `word` first stands (1 when it does not).
+int LineOf(const std::string& text, const std::string& word) {
+  const std::size_t p = Lower(text).find(Lower(word));
+  if (p == std::string::npos) return 1;
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(p), '\n'));
+}
+
+// Keeps a processor busy for `ms` milliseconds, as a real compile does.
+void Busy(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  volatile unsigned long long x = 1;
+  while (std::chrono::steady_clock::now() < end)
+    for (int i = 0; i < 10000; ++i) x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+}
+
 std::vector<std::string> Args(int argc, char** argv) {
   std::vector<std::string> a;
 #ifdef _WIN32
@@ -100,6 +125,34 @@ std::vector<std::string> SplitPaths(const std::string& s) {
   while (std::getline(ss, item, ';'))
     if (!item.empty()) r.push_back(item);
   return r;
+}
+
+// The text without comments and compiler directives ({ }, (* *), //), which
+// may stand anywhere in a clause; quoted strings stay.
+std::string WithoutComments(const std::string& t) {
+  std::string out;
+  for (std::size_t i = 0; i < t.size();) {
+    if (t[i] == '\'') {
+      std::size_t end = t.find('\'', i + 1);
+      end = end == std::string::npos ? t.size() : end + 1;
+      out += t.substr(i, end - i);
+      i = end;
+    } else if (t[i] == '{') {
+      std::size_t end = t.find('}', i);
+      i = end == std::string::npos ? t.size() : end + 1;
+      out += ' ';
+    } else if (t.compare(i, 2, "(*") == 0) {
+      std::size_t end = t.find("*)", i + 2);
+      i = end == std::string::npos ? t.size() : end + 2;
+      out += ' ';
+    } else if (t.compare(i, 2, "//") == 0) {
+      std::size_t end = t.find('\n', i);
+      i = end == std::string::npos ? t.size() : end;
+    } else {
+      out += t[i++];
+    }
+  }
+  return out;
 }
 
 // The names of a clause ("requires a, b;" or "contains u in 'u.pas', v;").
@@ -192,25 +245,29 @@ int main(int argc, char** argv) {
   const std::string project = U8(P(project_arg).stem());
   const bool junk = Selected("KESTRIN_DCC_JUNK", project);
   const bool silent = Selected("KESTRIN_DCC_SILENT", project);
+  const bool numbered = NumberedMessages(project);
+  auto code = [&](const char* number) { return numbered ? std::string(number) + " " : std::string(); };
 
   if (const char* ms = std::getenv("KESTRIN_DCC_SLEEP_MS"))
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms)));
+  if (const char* ms = std::getenv("KESTRIN_DCC_BUSY_MS")) Busy(std::atoi(ms));
   if (Selected("KESTRIN_DCC_HANG", project)) Forever();
   if (silent) return 0;
 
   std::string out = "Kestrin stand-in package compiler 1.0 (test double, compiles nothing)\n";
   if (project_arg.empty()) {
-    Out(out + "stand-in: error: no package project given\n");
+    Out(out + "Fatal: " + code("F1026") + "File not found: '.dpk'\n");
     return 1;
   }
   std::ifstream in(P(project_arg), std::ios::binary);
   if (!in) {
-    Out(out + "stand-in: fatal: cannot open package project " + project_arg + "\n");
+    Out(out + "Fatal: " + code("F1026") + "File not found: '" + project_arg + "'\n");
     return 1;
   }
   std::stringstream buf;
   buf << in.rdbuf();
-  const std::string text = buf.str();
+  const std::string source = buf.str();
+  const std::string text = WithoutComments(source);
   std::string package = project;
   {
     std::vector<std::string> head = Clause(text, "package");
@@ -237,21 +294,24 @@ int main(int argc, char** argv) {
     bool found = !ln.empty() && FindFileNoCase(P(ln), r + ".dcp");
     for (const std::string& dir : units_path) found = found || FindFileNoCase(P(dir), r + ".dcp");
     if (!found) {
-      Out(out + project_arg + "(3) stand-in: fatal: required package '" + r + "' not found\n");
+      Out(out + project_arg + "(" + std::to_string(LineOf(source, r)) + ") Fatal: " + code("E2202") +
+          "Required package '" + r + "' not found\n");
       return 1;
     }
   }
   if (Selected("KESTRIN_DCC_FAIL", project)) {
-    Out(out + project_arg + "(7) stand-in: error: unit " + (contains.empty() ? package : contains[0]) +
-        " has a syntax error (requested by KESTRIN_DCC_FAIL)\n");
+    const std::string unit = (contains.empty() ? package : contains[0]) + ".pas";
+    Out(out + unit + "(7) Error: " + code("E2003") + "Undeclared identifier: 'KestrinFailure'\n" +
+        project_arg + "(" + std::to_string(LineOf(source, "contains") + 1) + ") Fatal: " +
+        code("F2063") + "Could not compile used unit '" + unit + "'\n");
     return 1;
   }
 
   std::size_t lines = 0;
-  for (char c : text) lines += c == '\n';
+  for (char c : source) lines += c == '\n';
   for (const std::string& u : contains) {
-    out += u + ".pas(12) stand-in hint: variable 'I' is declared but never used in 'Init'\n";
-    out += u + ".pas(40) stand-in warning: return value of function 'Count' might be undefined\n";
+    out += u + ".pas(12) Hint: " + code("H2164") + "Variable 'I' is declared but never used in 'Init'\n";
+    out += u + ".pas(40) Warning: " + code("W1035") + "Return value of function 'Count' might be undefined\n";
     lines += 60;
   }
   if (junk) {
@@ -278,7 +338,7 @@ int main(int argc, char** argv) {
   if (!n.empty())
     for (const std::string& u : contains) ok &= WriteFile(P(n) / P(u + ".dcu"), stamp);
   if (!ok) {
-    Out(out + "stand-in: fatal: could not write the output files\n");
+    Out(out + "Fatal: " + code("F2039") + "Could not create output file '" + package + ".bpl'\n");
     return 1;
   }
   out += std::to_string(lines) + " lines, 0.01 seconds, " + std::to_string(contains.size()) + " units.\n";

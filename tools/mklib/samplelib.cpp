@@ -14,15 +14,45 @@ bool Contains(const std::string& s, const char* part) {
   return ToLowerAscii(s).find(ToLowerAscii(part)) != std::string::npos;
 }
 
-bool IsDesign(const std::string& p) {
-  return ToLowerAscii(p).rfind("dcl", 0) == 0;
-}
-
 std::string Family(const std::string& suffix) {
   return suffix == "D6" || suffix == "D7" ? "Delphi" : "Bds";
 }
 
 }  // namespace
+
+std::vector<PackageRequires> SamplePackageGraph(IdeFamily family) {
+  std::set<std::string> design;
+  for (std::string_view d : DesignNames(family)) design.insert(ToLowerAscii(d));
+  std::vector<PackageRequires> graph;
+  std::vector<std::string> cores;
+  std::map<std::string, std::string> runtime_by_name;      // lower-case name -> name
+  std::map<std::string, std::string> last_runtime_of_product;
+  for (std::string_view entry : BuildOrder(family)) {
+    PackageRequires p{std::string(entry), design.count(ToLowerAscii(entry)) > 0, {}};
+    const std::string product = ProductFolderFor(p.package);
+    const std::string lower = ToLowerAscii(p.package);
+    if (p.design) {
+      // Its runtime package: dclX's X, or the runtime package its product
+      // built last, or the last core package.
+      auto own = runtime_by_name.find(lower.rfind("dcl", 0) == 0 ? lower.substr(3) : lower);
+      if (own != runtime_by_name.end()) p.required.push_back(own->second);
+      else if (last_runtime_of_product.count(product)) p.required.push_back(last_runtime_of_product[product]);
+      else if (!cores.empty()) p.required.push_back(cores.back());
+    } else {
+      p.required = cores;
+      if (cores.size() < kSampleCorePackages) {
+        cores.push_back(p.package);
+      } else if (auto previous = last_runtime_of_product.find(product);
+                 previous != last_runtime_of_product.end()) {
+        p.required.push_back(previous->second);
+      }
+      runtime_by_name[lower] = p.package;
+      last_runtime_of_product[product] = p.package;
+    }
+    graph.push_back(std::move(p));
+  }
+  return graph;
+}
 
 std::string ProductFolderFor(const std::string& p) {
   struct Rule { const char* part; const char* folder; };
@@ -84,29 +114,22 @@ bool GenerateSampleLibrary(FileSystem& fs, const SampleLibraryOptions& o,
 
   for (const std::string& suffix : o.suffixes) {
     const IdeFamily family = Family(suffix) == "Delphi" ? IdeFamily::Delphi : IdeFamily::Bds;
-    FixedList order = BuildOrder(family);
-    std::map<std::string, std::string> seen_runtime;  // lower-case name -> name
-    std::string previous_runtime;
-    for (std::string_view entry : order) {
-      const std::string name(entry);
+    for (const PackageRequires& entry : SamplePackageGraph(family)) {
+      const std::string& name = entry.package;
       std::vector<std::string> required = {"rtl", "vcl"};
-      if (IsDesign(name)) {
-        required.push_back("designide");
-        // A design-time package requires its runtime package.
-        std::string runtime = ToLowerAscii(name.substr(3));
-        if (seen_runtime.count(runtime)) required.push_back(seen_runtime[runtime] + suffix);
-        else if (!previous_runtime.empty()) required.push_back(previous_runtime + suffix);
-      } else {
-        if (!previous_runtime.empty()) required.push_back(previous_runtime + suffix);
-        seen_runtime[ToLowerAscii(name)] = name;
-        previous_runtime = name;
-      }
+      if (entry.design) required.push_back("designide");
+      for (const std::string& r : entry.required) required.push_back(r + suffix);
       // One package spells its name differently inside its project.
       std::string package = name == "dxPscxTLLnk" ? "dxPSCxTLLnk" : name;
+      // Written as real projects are: the clause over many lines, with a
+      // comment and a directive inside.
       std::string text = "package " + package + suffix + ";\r\n\r\n{$R *.res}\r\n" +
-                         "{$DESCRIPTION 'Sample package " + name + "'}\r\n\r\nrequires\r\n";
-      for (std::size_t i = 0; i < required.size(); ++i)
+                         "{$DESCRIPTION 'Sample package " + name + "'}\r\n\r\nrequires\r\n" +
+                         "  { packages of Delphi itself }\r\n";
+      for (std::size_t i = 0; i < required.size(); ++i) {
+        if (i == 2) text += "  {$IFDEF VER150} vclx, {$ENDIF} // the library's own\r\n";
         text += "  " + required[i] + (i + 1 < required.size() ? ",\r\n" : ";\r\n");
+      }
       const std::string folder = root + ProductFolderFor(name) + "\\Sources\\";
       text += "\r\ncontains\r\n  " + name + "Reg in '" + name + "Reg.pas',\r\n  " + name +
               "Main in '" + name + "Main.pas';\r\n\r\nend.\r\n";

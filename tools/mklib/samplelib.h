@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "platform/filesystem.h"
 
 namespace kestrin {
@@ -27,5 +28,18 @@ bool GenerateSampleLibrary(FileSystem& fs, const SampleLibraryOptions& options,
 
 // The product folder a package's project is placed in.
 std::string ProductFolderFor(const std::string& package);
+
+// What each package of a family's build list requires, as the sample
+// projects say (without the suffix; rtl, vcl and designide aside): a runtime
+// package requires the core packages (the first runtime packages of the
+// list) and the runtime package its own product built before it; a
+// design-time package requires its runtime package.
+struct PackageRequires {
+  std::string package;
+  bool design = false;
+  std::vector<std::string> required;
+};
+inline constexpr std::size_t kSampleCorePackages = 4;
+std::vector<PackageRequires> SamplePackageGraph(IdeFamily family);
 
 }  // namespace kestrin
