@@ -7,7 +7,7 @@
 namespace kestrin {
 
 void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
-  if (!ide.usesEnvOptionsFile) return;
+  if (ide.envOptionsFile.empty()) return;
   const std::string globals = GlobalsKey(ide);
   auto key = s.registry.Open(globals, RegAccess::ReadWrite);
   if (!key->IsOpen()) {
