@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,13 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
+
+// Joins texts (GCC 12 warns falsely about a literal + std::string here).
+std::string Cat(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view p : parts) out += p;
+  return out;
+}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -223,7 +231,7 @@ class Scanner {
     }
     if (tag->name.empty() || i == text.size() || text[i] != '>' ||
         (closing && !AllBlank(text.substr(name_end, i - name_end))))
-      return Fail("标签 " + std::string(text.substr(begin, name_end - begin)) + " 不完整"), Node::Broken;
+      return Fail(Cat({"标签 ", text.substr(begin, name_end - begin), " 不完整"})), Node::Broken;
     tag->begin = begin;
     tag->end = pos = i + 1;
     tag->empty = !closing && text[i - 1] == '/';
@@ -245,7 +253,7 @@ class Scanner {
           if (tag.name != open.back()) return Unpaired(tag.name, open.back());
           open.pop_back();
           break;
-        case Node::End: return Fail("<" + std::string(open.back()) + "> 没有结束标签");
+        case Node::End: return Fail(Cat({"<", open.back(), "> 没有结束标签"}));
         case Node::Broken: return false;
         default: break;
       }
@@ -254,7 +262,7 @@ class Scanner {
   }
 
   bool Unpaired(std::string_view end, std::string_view start) {
-    return Fail("结束标签 </" + std::string(end) + "> 与 <" + std::string(start) + "> 不配对");
+    return Fail(Cat({"结束标签 </", end, "> 与 <", start, "> 不配对"}));
   }
   bool Fail(std::string reason) {
     if (why.empty()) why = std::move(reason);
@@ -269,7 +277,7 @@ class Scanner {
   bool At(std::string_view s) const { return text.compare(pos, s.size(), s) == 0; }
   bool SkipPast(std::size_t opener, std::string_view end, std::string_view what) {
     const std::size_t e = text.find(end, pos + opener);
-    if (e == std::string_view::npos) return Fail(std::string(what) + "没有结束");
+    if (e == std::string_view::npos) return Fail(Cat({what, "没有结束"}));
     pos = e + end.size();
     return true;
   }
@@ -278,12 +286,11 @@ class Scanner {
 // The value of the property whose start tag is `tag`, and the end of it.
 bool ReadValue(Scanner& s, const Tag& tag, PropertySpot* spot) {
   spot->present = true;
-  const std::string name(tag.name);
   if (tag.empty) {  // <name/> becomes <name>...</name>
     spot->at = tag.end - 2;
     spot->removed = 2;
-    spot->before = ">";
-    spot->after = "</" + name + ">";
+    spot->before.assign(1, '>');
+    spot->after = Cat({"</", tag.name, ">"});
     return true;
   }
   const std::size_t begin = tag.end;
@@ -291,11 +298,11 @@ bool ReadValue(Scanner& s, const Tag& tag, PropertySpot* spot) {
   Tag end_tag;
   std::string_view chars;
   if (s.Next(&end_tag, &chars) != Node::EndTag || end_tag.name != tag.name)
-    return s.Fail(name + " 的值中有注释、CDATA 或子元素, 或没有结束标签");
+    return s.Fail(Cat({tag.name, " 的值中有注释、CDATA 或子元素, 或没有结束标签"}));
   std::size_t end = end_tag.begin;
   while (end > begin && IsBlank(s.text[end - 1])) --end;
   auto value = UnescapeXmlText(s.text.substr(begin, end - begin));
-  if (!value) return s.Fail(name + " 的值中有无法识别的实体或字符引用");
+  if (!value) return s.Fail(Cat({tag.name, " 的值中有无法识别的实体或字符引用"}));
   spot->value = std::move(*value);
   spot->at = end;
   return true;
@@ -307,12 +314,12 @@ bool ScanGroup(Scanner& s, const Tag& group, std::string_view name, PropertySpot
   const std::string eol = LineEnd(s.text);
   const std::string outer = IndentAt(s.text, group.begin).value_or("");
   const std::string inner = outer + (outer.empty() ? "  " : outer);  // a guess, when no child shows it
-  const std::string open_tag = "<" + std::string(name) + ">", close_tag = "</" + std::string(name) + ">";
+  const std::string open_tag = Cat({"<", name, ">"}), close_tag = Cat({"</", name, ">"});
   if (group.empty) {  // <PropertyGroup/>
     spot->at = group.end - 2;
     spot->removed = 2;
-    spot->before = ">" + eol + inner + open_tag;
-    spot->after = close_tag + eol + outer + "</PropertyGroup>";
+    spot->before = Cat({">", eol, inner, open_tag});
+    spot->after = Cat({close_tag, eol, outer, "</PropertyGroup>"});
     return true;
   }
   std::optional<std::string> child_indent;
@@ -330,7 +337,7 @@ bool ScanGroup(Scanner& s, const Tag& group, std::string_view name, PropertySpot
       case Node::StartTag:
         if (!child_indent) child_indent = IndentAt(s.text, tag.begin);
         if (EqualsNoCase(tag.name, name)) {
-          if (spot->present) return s.Fail("PropertyGroup 中有两个 " + std::string(name));
+          if (spot->present) return s.Fail(Cat({"PropertyGroup 中有两个 ", name}));
           if (!ReadValue(s, tag, spot)) return false;
         } else if (!s.SkipElement(tag)) {
           return false;
@@ -419,7 +426,7 @@ std::optional<PropertySpot> FindFirstGroupProperty(std::string_view text, std::s
       default: return fail("没有 Project 根元素");
     }
   }
-  if (tag.name != "Project") return fail("根元素是 " + std::string(tag.name) + ", 不是 Project");
+  if (tag.name != "Project") return fail(Cat({"根元素是 ", tag.name, ", 不是 Project"}));
   std::optional<PropertySpot> spot;
   for (bool closed = tag.empty; !closed;) {
     switch (s.Next(&tag, &chars)) {
