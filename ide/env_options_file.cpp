@@ -209,7 +209,7 @@ class Scanner {
       return Node::Text;
     }
     if (At("<!--")) return SkipPast(4, "-->", "注释") ? Node::Comment : Node::Broken;
-    if (At("<![CDATA[")) return SkipPast(9, "]]>", "CDATA") ? Node::CData : Node::Broken;
+    if (At("<![CDATA[")) return SkipPast(9, "]]>", "CDATA ") ? Node::CData : Node::Broken;
     if (At("<?")) return SkipPast(2, "?>", "处理指令") ? Node::Instruction : Node::Broken;
     if (At("<!")) return Fail("含有 DOCTYPE 等声明"), Node::Broken;
     const bool closing = At("</");
