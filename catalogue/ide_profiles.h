@@ -24,9 +24,11 @@ struct IdeProfile {
   std::string_view longSuffix;   // names the output folder: Library\Delphi7
   IdeFamily family;              // which package lists the release builds
   UninstallTexts uninstall;
-  // The release builds from the command line with EnvOptions.proj, which the
-  // IDE rewrites from the registry when Globals\ForceEnvOptionsUpdate is "1".
-  bool usesEnvOptionsFile;
+  // The user's EnvOptions.proj, below the roaming application data folder
+  // (%APPDATA%); empty for the releases without one. Command-line builds of
+  // the release read their paths from it; the IDE rewrites it from the
+  // registry when Globals\ForceEnvOptionsUpdate is "1".
+  std::string_view envOptionsFile;
 };
 
 inline constexpr std::size_t kReleaseCount = 7;

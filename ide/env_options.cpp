@@ -1,13 +1,17 @@
 #include "ide/env_options.h"
 
+#include <optional>
 #include <string>
 
+#include "ide/env_options_file.h"
+#include "ide/folder_list.h"
 #include "targets/ide_registry.h"
+#include "targets/library_folder.h"
 
 namespace kestrin {
 
 void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
-  if (!ide.usesEnvOptionsFile) return;
+  if (ide.envOptionsFile.empty()) return;
   const std::string globals = GlobalsKey(ide);
   auto key = s.registry.Open(globals, RegAccess::ReadWrite);
   if (!key->IsOpen()) {
@@ -23,6 +27,60 @@ void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
   }
   s.Log("已设置 " + globals + "ForceEnvOptionsUpdate = 1, " + std::string(ide.caption) +
         " 下次启动时将据此更新 EnvOptions.proj.");
+}
+
+namespace {
+
+// Writes `data` beside `path` and puts it in the file's place in one step:
+// the reason when that fails, with nothing left behind.
+std::optional<std::string> ReplaceFileContent(FileSystem& fs, const std::string& path,
+                                              std::string_view data) {
+  const std::string temp = path + ".kestrin-tmp";
+  std::optional<std::string> error;
+  if (!WriteWholeFile(fs, temp, data) || !fs.ReplaceWith(temp, path)) error = fs.LastError();
+  if (error) fs.RemoveFile(temp);
+  return error;
+}
+
+}  // namespace
+
+void AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
+                                const std::vector<std::string>& folders) {
+  if (ide.envOptionsFile.empty()) return;
+  const std::string appdata = s.shell.RoamingAppDataFolder();
+  if (appdata.empty()) {
+    s.Log("未更新 EnvOptions.proj: 无法取得当前用户的应用程序数据目录: " + s.shell.LastError());
+    return;
+  }
+  const std::string file = JoinPath(appdata, ide.envOptionsFile);
+  auto left_alone = [&](const std::string& why) { s.Log("未更新 " + file + ": " + why); };
+  switch (s.fs.Probe(file)) {
+    case PathKind::File: break;
+    case PathKind::Missing: return left_alone("文件不存在.");
+    case PathKind::Directory: return left_alone("这是一个文件夹.");
+    case PathKind::Error: return left_alone("无法读取文件: " + s.fs.LastError());
+  }
+  std::string bytes, why;
+  if (!ReadWholeFile(s.fs, file, &bytes)) return left_alone("无法读取文件: " + s.fs.LastError());
+  const auto decoded = DecodeProjectFile(bytes, &why);
+  std::optional<PropertySpot> spot;
+  if (decoded) spot = FindFirstGroupProperty(decoded->text, "Win32LibraryPath", &why);
+  if (!spot) return left_alone("无法识别文件内容 (" + why + ").");
+  const std::string merged = MergeSearchPath(spot->value, folders);
+  if (merged == spot->value) {
+    s.Log("未更改 " + file + ": Win32LibraryPath 已包含库的全部目录.");
+    return;
+  }
+  const std::string addition = merged.substr(spot->value.size());
+  std::string out;
+  if (!EncodeProjectFile(AddToProperty(decoded->text, *spot, addition), decoded->encoding, &out))
+    return left_alone("写入失败: 新内容无法转换为文件的编码.");
+  if (auto error = ReplaceFileContent(s.fs, file, out)) return left_alone("写入失败: " + *error);
+  if (spot->present)
+    s.Log("已更新 " + file + ": Win32LibraryPath 中添加了 " +
+          (addition[0] == ';' ? addition.substr(1) : addition) + ".");
+  else
+    s.Log("已更新 " + file + ": 添加了 Win32LibraryPath = " + merged + ".");
 }
 
 }  // namespace kestrin

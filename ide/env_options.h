@@ -2,6 +2,9 @@
 // EnvOptions.proj, which the IDE writes from its registry settings.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "core/session.h"
 
 namespace kestrin {
@@ -11,5 +14,16 @@ namespace kestrin {
 // registry at its next start, and logs one line saying which it was. Other
 // releases are left alone.
 void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide);
+
+// For a release that uses EnvOptions.proj, when the user's file exists and
+// is understood: adds the folders it does not hold yet to Win32LibraryPath of
+// its first PropertyGroup (as the install merges Search Path), or adds that
+// property where the group lacks it, so that a command-line build sees them
+// before the IDE has ever been started. Nothing else of the file changes,
+// its encoding and line ends included; the new file is written beside it and
+// put in its place in one step. The file is never created. Logs one line
+// saying which it was, naming the file. Other releases are left alone.
+void AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
+                                const std::vector<std::string>& folders);
 
 }  // namespace kestrin

@@ -52,6 +52,7 @@ void Install(Session& s) {
     }
     s.Pump();
   }
+  AddFoldersToEnvOptionsFile(s, ide, folders);
   ForceEnvOptionsUpdate(s, ide);
   s.LogDone();
   s.TrimWorkingSetAndPump();

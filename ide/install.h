@@ -8,6 +8,8 @@ namespace kestrin {
 // Adds the output folder and the products' Sources to the IDE's search path
 // (only those not yet there), and registers every design-time package whose
 // .bpl is in the output folder under Known Packages, with its description.
+// RAD Studio 2007 and 2009 also get those folders in the user's
+// EnvOptions.proj, when it exists.
 // A registry error stops it with a RegistryError.
 void Install(Session& s);
 

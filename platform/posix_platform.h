@@ -63,6 +63,10 @@ class PosixShell : public Shell {
   void OpenUrl(std::string_view url) override;
   void StartCommandPrompt() override;
   void AnnounceEnvironmentChange() override {}
+  // $APPDATA, as a Windows program started from this environment would
+  // see it; empty when it is not set.
+  std::string RoamingAppDataFolder() override;
+  std::string LastError() override { return "APPDATA is not set"; }
 };
 
 }  // namespace kestrin

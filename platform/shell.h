@@ -1,4 +1,6 @@
-// Shell services: dialogs, the browser, a command prompt.
+// Shell services: dialogs, the browser, a command prompt, the user's folders.
+// Failures are reported as everywhere in the platform layer: the call's
+// result says that it failed, and LastError() says why.
 #pragma once
 
 #include <optional>
@@ -21,6 +23,11 @@ class Shell {
   virtual void StartCommandPrompt() = 0;
   // Tells running programs that the user's environment settings changed.
   virtual void AnnounceEnvironmentChange() = 0;
+  // The current user's roaming application data folder (%APPDATA%), without
+  // a trailing backslash; empty when it cannot be had.
+  virtual std::string RoamingAppDataFolder() = 0;
+  // The reason for the last failure of this service, as text.
+  virtual std::string LastError() = 0;
 };
 
 }  // namespace kestrin

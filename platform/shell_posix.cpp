@@ -1,6 +1,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/posix_platform.h"
@@ -21,5 +22,12 @@ void Detach(std::vector<std::string> args) {
 
 void PosixShell::OpenUrl(std::string_view url) { Detach({"xdg-open", std::string(url)}); }
 void PosixShell::StartCommandPrompt() { Detach({"x-terminal-emulator"}); }
+
+std::string PosixShell::RoamingAppDataFolder() {
+  const char* folder = std::getenv("APPDATA");
+  std::string result = folder ? folder : "";
+  while (!result.empty() && (result.back() == '\\' || result.back() == '/')) result.pop_back();
+  return result;
+}
 
 }  // namespace kestrin

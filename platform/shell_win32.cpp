@@ -118,4 +118,18 @@ void Win32Shell::AnnounceEnvironmentChange() {
                       reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG, 5000, &result);
 }
 
+std::string Win32Shell::RoamingAppDataFolder() {
+  wchar_t* path = nullptr;
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &path);
+  std::string folder = SUCCEEDED(hr) && path ? Narrow(path) : std::string();
+  CoTaskMemFree(path);  // also after a failure
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  if (folder.empty()) last_error_ = FAILED(hr) ? hr : HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  return folder;
+}
+
+// A failed HRESULT of the Win32 facility carries the system's error code,
+// which FormatMessage turns into the same text.
+std::string Win32Shell::LastError() { return SystemErrorText(static_cast<DWORD>(last_error_)); }
+
 }  // namespace kestrin

@@ -49,9 +49,12 @@ class Win32Shell : public Shell {
   void OpenUrl(std::string_view url) override;
   void StartCommandPrompt() override;
   void AnnounceEnvironmentChange() override;
+  std::string RoamingAppDataFolder() override;
+  std::string LastError() override;
 
  private:
   HWND owner_ = nullptr;
+  HRESULT last_error_ = S_OK;
 };
 
 // Every Win32 service the program uses, in one place.

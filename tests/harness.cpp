@@ -263,6 +263,7 @@ void TestApp::StartWithRelease(const TempDir& dir, int ide_index) {
   dir.Write("lib/XP Theme Manager/x", "");
   std::filesystem::create_directories(dir.Path() / "sys");
   fs.SetSystemFolder(dir.Root() + "sys");
+  shell.appDataFolder = dir.Root() + "appdata";
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
   Start();

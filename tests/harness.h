@@ -98,7 +98,10 @@ class FakeShell : public Shell {
   void OpenUrl(std::string_view url) override { urls.emplace_back(url); }
   void StartCommandPrompt() override { ++prompts; }
   void AnnounceEnvironmentChange() override { ++environmentAnnouncements; }
+  std::string RoamingAppDataFolder() override { return appDataFolder; }
+  std::string LastError() override { return "no application data folder in this test"; }
 
+  std::string appDataFolder;  // set by TestApp::StartWithRelease
   std::deque<std::optional<std::string>> folderAnswers, saveAnswers;
   std::vector<std::string> folderTitles, saveFilters, saveFolders, urls;
   int prompts = 0, environmentAnnouncements = 0;
@@ -216,7 +219,7 @@ struct TestApp {
   std::vector<std::string> LogLines() { return view.Lines(); }
   // dir/lib as the library folder (marker only), release `ide_index`
   // registered, the program started and the release chosen; the system
-  // folder is dir/sys.
+  // folder is dir/sys, the roaming application data folder dir/appdata.
   void StartWithRelease(const TempDir& dir, int ide_index);
 };
 

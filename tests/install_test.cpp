@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/controls.h"
+#include "ide/env_options_file.h"
 #include "ide/folder_list.h"
 #include "targets/library_folder.h"
 #include "platform/text.h"
@@ -150,6 +154,116 @@ TEST_F(InstallCommand, AnUnreadableSearchPathStopsBeforeAnyWrite) {
   EXPECT_EQ(t.view.messages[0].text, "Failed to get data for 'Search Path': Access is denied.");
   EXPECT_EQ(t.registry.DumpText(), before);
   EXPECT_TRUE(t.view.log.empty());
+}
+
+// RAD Studio 2009's EnvOptions.proj in the test's application data folder,
+// before and after the install.
+struct EnvOptionsInstall : InstallCommand {
+  const std::string rel = "appdata/CodeGear/BDS/6.0/EnvOptions.proj";
+  void SetUp() override {
+    Prepare(6);
+    t.registry.CreateKey(base + "Library");
+    t.registry.CreateKey(base + "Known Packages");
+  }
+  std::string Install(const std::string& content) {
+    if (!content.empty()) dir.Write(rel, content);
+    t.app.OnCommand(ctl::kInstallButton);
+    return dir.Exists(rel) ? dir.Read(rel) : "<absent>";
+  }
+  std::string File() { return dir.Root() + "appdata\\CodeGear\\BDS\\6.0\\EnvOptions.proj"; }
+  // The products' Sources (no output folder exists), from product `first` on.
+  std::string Sources(std::size_t first) {
+    std::string list;
+    for (std::size_t i = first; i < kProductSourceFolders.size(); ++i)
+      list += (list.empty() ? "" : ";") + dir.Root() + "lib\\" + std::string(kProductSourceFolders[i]) + "\\Sources";
+    return list;
+  }
+  std::string EnvOptionsLine() {
+    for (const std::string& l : t.view.Lines())
+      if (l.find(File()) != std::string::npos) return l;
+    return "<none>";
+  }
+};
+
+TEST_F(EnvOptionsInstall, MergesIntoThePropertyKeepingEveryOtherByte) {
+  const std::string head = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                           "<Project xmlns=\"http://schemas.microsoft.com/developer/msbuild/2003\">\r\n"
+                           "  <!-- <PropertyGroup> -->\r\n  <PropertyGroup>\r\n"
+                           "    <BrowsingPath>$(BDS)\\source</BrowsingPath>\r\n    <Win32LibraryPath>C:\\R&amp;D;";
+  const std::string tail = "\r\n    </Win32LibraryPath>\r\n  </PropertyGroup>\r\n  <PropertyGroup>"
+                           "<Win32LibraryPath>x</Win32LibraryPath></PropertyGroup>\r\n</Project>\r\n";
+  const std::string first = dir.Root() + "lib\\" + std::string(kProductSourceFolders[0]) + "\\SOURCES\\";
+  EXPECT_EQ(Install(head + first + tail), head + first + ";" + Sources(1) + tail);
+  EXPECT_EQ(EnvOptionsLine(), "已更新 " + File() + ": Win32LibraryPath 中添加了 " + Sources(1) + ".");
+  EXPECT_FALSE(dir.Exists(rel + ".kestrin-tmp"));
+  t.view.log.clear();
+  t.app.OnCommand(ctl::kInstallButton);  // all there now
+  EXPECT_EQ(dir.Read(rel), head + first + ";" + Sources(1) + tail);
+  EXPECT_EQ(EnvOptionsLine(), "未更改 " + File() + ": Win32LibraryPath 已包含库的全部目录.");
+  t.app.OnCommand(ctl::kUninstallButton);  // leaves the file as it leaves Search Path
+  EXPECT_EQ(dir.Read(rel), head + first + ";" + Sources(1) + tail);
+}
+
+TEST_F(EnvOptionsInstall, AddsThePropertyToTheFirstGroupWithItsIndentAndLineEnds) {
+  const std::string head = "<Project>\n<PropertyGroup Condition=\"'$(A)'==''\">\n\t<A>1</A>";
+  const std::string tail = "\n</PropertyGroup>\n</Project>";
+  EXPECT_EQ(Install(head + tail), head + "\n\t<Win32LibraryPath>" + Sources(0) + "</Win32LibraryPath>" + tail);
+  EXPECT_EQ(EnvOptionsLine(), "已更新 " + File() + ": 添加了 Win32LibraryPath = " + Sources(0) + ".");
+}
+
+TEST_F(EnvOptionsInstall, AMissingFileIsNotCreated) {
+  EXPECT_EQ(Install(""), "<absent>");
+  EXPECT_EQ(EnvOptionsLine(), "未更新 " + File() + ": 文件不存在.");
+}
+
+TEST_F(EnvOptionsInstall, AFailedWriteLeavesTheFileWhole) {
+  t.fs.InjectError(File() + ".kestrin-tmp", EACCES);
+  const std::string text = "<Project><PropertyGroup></PropertyGroup></Project>";
+  EXPECT_EQ(Install(text), text);
+  EXPECT_EQ(EnvOptionsLine(), "未更新 " + File() + ": 写入失败: " + std::strerror(EACCES));
+}
+
+TEST_F(EnvOptionsInstall, AFileNotUnderstoodIsLeftAlone) {
+  const std::pair<std::string, std::string> broken[] = {
+      {"<Projekt><PropertyGroup/></Projekt>", "根元素是 Projekt, 不是 Project"},
+      {"<Project><ItemGroup/></Project>", "Project 下没有 PropertyGroup"},
+      {"<Project><PropertyGroup><Win32LibraryPath>a</Win32LibraryPath></Project>",
+       "结束标签 </Project> 与 <PropertyGroup> 不配对"},
+      {"<Project><PropertyGroup><Win32LibraryPath>a<!-- b -->c</Win32LibraryPath></PropertyGroup></Project>",
+       "Win32LibraryPath 的值中有注释、CDATA 或子元素, 或没有结束标签"},
+      {"<Project><PropertyGroup><Win32LibraryPath>&nbsp;</Win32LibraryPath></PropertyGroup></Project>",
+       "Win32LibraryPath 的值中有无法识别的实体或字符引用"},
+      {"<Project><PropertyGroup><Win32LibraryPath/><WIN32LIBRARYPATH/></PropertyGroup></Project>",
+       "PropertyGroup 中有两个 Win32LibraryPath"},
+      {"<Project><PropertyGroup><![CDATA[<Win32LibraryPath/>]]></PropertyGroup></Project>",
+       "PropertyGroup 中有 CDATA"},
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><Project><PropertyGroup/></Project>",
+       "声明的编码 windows-1252 与文件的编码不符"},
+      {"<Project><PropertyGroup/></Project>\xFF", "不是有效的 UTF-8 文本"},
+  };
+  for (const auto& [text, why] : broken) {
+    t.view.log.clear();
+    EXPECT_EQ(Install(text), text);
+    EXPECT_EQ(EnvOptionsLine(), "未更新 " + File() + ": 无法识别文件内容 (" + why + ").");
+  }
+}
+
+TEST(EnvOptionsText, Utf16TextIsEditedAndWrittenBackAsUtf16) {
+  std::string bytes, why, expected;
+  ASSERT_TRUE(EncodeProjectFile("<Project>\r\n  <PropertyGroup>\r\n    <Win32LibraryPath>库\xF0\x9F\x98\x80</Win32LibraryPath>"
+                                "\r\n  </PropertyGroup>\r\n</Project>", TextEncoding::Utf16LeWithBom, &bytes));
+  EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFE<\0", 4));
+  auto decoded = DecodeProjectFile(bytes, &why);
+  ASSERT_TRUE(decoded) << why;
+  auto spot = FindFirstGroupProperty(decoded->text, "Win32LibraryPath", &why);
+  ASSERT_TRUE(spot) << why;
+  EXPECT_EQ(spot->value, "库\xF0\x9F\x98\x80");
+  std::string after;
+  ASSERT_TRUE(EncodeProjectFile(AddToProperty(decoded->text, *spot, ";<a&b>"), decoded->encoding, &after));
+  ASSERT_TRUE(EncodeProjectFile("<Project>\r\n  <PropertyGroup>\r\n    <Win32LibraryPath>库\xF0\x9F\x98\x80;&lt;a&amp;b&gt;"
+                                "</Win32LibraryPath>\r\n  </PropertyGroup>\r\n</Project>", TextEncoding::Utf16LeWithBom, &expected));
+  EXPECT_EQ(after, expected);
+  EXPECT_FALSE(DecodeProjectFile(bytes.substr(0, bytes.size() - 1), &why));  // cut mid-character
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // the tool did not write changed.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -513,18 +515,42 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   RegCloseKey(k);
 }
 
+// The user's roaming application data folder, as the system tells it.
+std::string RoamingAppData() {
+  wchar_t* path = nullptr;
+  std::string folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &path))) folder = U(path);
+  CoTaskMemFree(path);
+  return folder;
+}
+
 // RAD Studio 2009: install and uninstall ask the IDE to rebuild its
-// EnvOptions.proj, without ever creating the Globals key.
+// EnvOptions.proj, without ever creating the Globals key; the install also
+// adds the library's folders to the file where it exists and is understood,
+// and the uninstall leaves it as it is.
 TEST_F(Faults, RadStudio2009ForcesTheEnvironmentFileUpdate) {
   Start(6);
   Launch(kRad2009);
   VerifyAll();
   const std::string globals = BaseKey(6) + "\\Globals";
+  const std::string appdata = RoamingAppData();
+  ASSERT_FALSE(appdata.empty());
+  const std::string env = appdata + "\\CodeGear\\BDS\\6.0\\EnvOptions.proj";
+  DeleteFileW(W(env).c_str());
   ASSERT_TRUE(p->Click(kInstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   EXPECT_TRUE(Contains(p->LogLines(), "未设置 ForceEnvOptionsUpdate: 注册表键 Software\\CodeGear\\BDS\\6.0\\Globals\\ 不存在"));
+  EXPECT_TRUE(Has(p->LogLines(), "未更新 " + env + ": 文件不存在."));
+  EXPECT_FALSE(Exists(env));
   HKEY k;
   EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, W(globals).c_str(), 0, KEY_READ, &k), ERROR_SUCCESS);
+  // What the install added to the search path goes into the file as well.
+  std::string search_path;
+  ASSERT_TRUE(RegRead(BaseKey(6) + "\\Library", "Search Path", &search_path));
+  const std::string ours = search_path.substr(std::string("$(DELPHI)\\Lib;$(DELPHI)\\Bin;").size());
+  ASSERT_TRUE(MakeDirs(appdata + "\\CodeGear\\BDS\\6.0"));
+  const std::string broken = "<Project>\r\n  <PropertyGroup>\r\n    <Win32LibraryPath>$(BDS)\\lib</Win32LibraryPath>\r\n</Project>\r\n";
+  ASSERT_TRUE(WriteFileUtf8(env, broken));
   RegCreate(globals);
   ASSERT_TRUE(p->Click(kInstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
@@ -534,11 +560,42 @@ TEST_F(Faults, RadStudio2009ForcesTheEnvironmentFileUpdate) {
   EXPECT_EQ(v, "1");
   EXPECT_EQ(type, DWORD(REG_SZ));
   EXPECT_TRUE(Has(p->LogLines(), "已设置 Software\\CodeGear\\BDS\\6.0\\Globals\\ForceEnvOptionsUpdate = 1, RAD Studio 2009 下次启动时将据此更新 EnvOptions.proj."));
+  EXPECT_TRUE(Has(p->LogLines(), "未更新 " + env + ": 无法识别文件内容 (结束标签 </Project> 与 <PropertyGroup> 不配对)."));
+  ASSERT_TRUE(ReadFileUtf8(env, &v));
+  EXPECT_EQ(v, broken);
+  // The property there, in UTF-8 with a byte-order mark, one of our folders in it.
+  const std::string head = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Project xmlns=\"http://schemas.microsoft.com/developer/msbuild/2003\">\r\n"
+                           "  <PropertyGroup>\r\n    <Win32LibraryPath>$(BDS)\\lib;";
+  const std::string tail = "</Win32LibraryPath>\r\n  </PropertyGroup>\r\n</Project>\r\n";
+  ASSERT_TRUE(WriteFileUtf8(env, head + ours.substr(0, ours.find(';')) + tail));
+  ASSERT_TRUE(p->Click(kInstallButton));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(Has(p->LogLines(), "已更新 " + env + ": Win32LibraryPath 中添加了 " + ours.substr(ours.find(';') + 1) + "."));
+  ASSERT_TRUE(ReadFileUtf8(env, &v));
+  EXPECT_EQ(v, head + ours + tail);
+  // The property missing, in UTF-16LE.
+  auto utf16 = [](const std::string& text) {
+    const std::wstring w = W(text);
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(w.data()), w.size() * 2);
+  };
+  const std::string group = "<Project>\r\n  <PropertyGroup>\r\n    <BrowsingPath>$(BDS)\\source</BrowsingPath>";
+  const std::string end = "\r\n  </PropertyGroup>\r\n</Project>\r\n";
+  ASSERT_TRUE(WriteFileUtf8(env, utf16(group + end)));
+  ASSERT_TRUE(p->Click(kInstallButton));
+  ASSERT_TRUE(p->WaitIdle(60000));
+  EXPECT_TRUE(Has(p->LogLines(), "已更新 " + env + ": 添加了 Win32LibraryPath = " + ours + "."));
+  ASSERT_TRUE(ReadFileUtf8(env, &v));
+  EXPECT_EQ(v, utf16(group + "\r\n    <Win32LibraryPath>" + ours + "</Win32LibraryPath>" + end));
+  EXPECT_FALSE(Exists(env + ".kestrin-tmp"));
   RegSetSz(globals, "ForceEnvOptionsUpdate", "0");
   ASSERT_TRUE(p->Click(kUninstallButton));
   ASSERT_TRUE(p->WaitIdle(60000));
   ASSERT_TRUE(RegRead(globals, "ForceEnvOptionsUpdate", &v));
   EXPECT_EQ(v, "1");
+  std::string after;
+  ASSERT_TRUE(ReadFileUtf8(env, &after));
+  EXPECT_EQ(after, utf16(group + "\r\n    <Win32LibraryPath>" + ours + "</Win32LibraryPath>" + end));
+  DeleteFileW(W(env).c_str());
 }
 
 }  // namespace

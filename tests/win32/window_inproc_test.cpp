@@ -27,6 +27,8 @@ struct StubShell : kestrin::Shell {
   void OpenUrl(std::string_view) override {}
   void StartCommandPrompt() override {}
   void AnnounceEnvironmentChange() override {}
+  std::string RoamingAppDataFolder() override { return {}; }
+  std::string LastError() override { return {}; }
   std::deque<std::optional<std::string>> answers;
 };
 
