@@ -187,6 +187,11 @@ std::unique_ptr<RegistryKey> TestRegistry::Open(std::string_view path, RegAccess
   return key;
 }
 
+std::unique_ptr<RegistryKey> TestRegistry::Create(std::string_view path) {
+  if (Under(denied_, path)) return std::make_unique<RefusedKey>();
+  return MemoryRegistry::Create(path);
+}
+
 TestApp::TestApp() : app(Platform{registry, fs, processes, shell}, view) {
   app.clockMs = [] { return std::uint64_t(0); };
 }

@@ -171,6 +171,7 @@ class TestRegistry : public MemoryRegistry {
   void DenyWrites(std::string_view path);
   void FailValueAccess(std::string_view path);
   std::unique_ptr<RegistryKey> Open(std::string_view path, RegAccess access) override;
+  std::unique_ptr<RegistryKey> Create(std::string_view path) override;
 
  private:
   std::vector<std::string> denied_, failing_;
