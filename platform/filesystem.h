@@ -46,6 +46,8 @@ class File {
   virtual long long Read(char* buf, std::size_t n) = 0;  // -1 on error, 0 at the end
   virtual bool Write(std::string_view data) = 0;
   virtual long long Size() = 0;  // -1 on error
+  // Writes what the system still holds of the file through to the disk.
+  virtual bool Flush() = 0;
   virtual bool Close() = 0;      // also done by the destructor
 };
 
@@ -62,6 +64,12 @@ class FileSystem {
   // The form of `path` that a command line can carry without quoting rules
   // of its own: the 8.3 short name on Windows. Empty when the path is missing.
   virtual std::string ShortPath(std::string_view path) = 0;
+  // The long form of an existing path: every part under its full name, none
+  // in its 8.3 short form. Empty when the path is missing.
+  virtual std::string LongPath(std::string_view path) = 0;
+  // Whether `path` names one place whatever the current folder and drive:
+  // on Windows a drive letter path (X:\...) or a UNC path (\\server\share\...).
+  virtual bool IsFullyQualified(std::string_view path) = 0;
   // Every entry of a folder except "." and "..", sorted by name.
   virtual bool ListDir(std::string_view folder, std::vector<DirEntry>* out) = 0;
   virtual bool GetAttributes(std::string_view path, std::uint32_t* attrs) = 0;
@@ -97,5 +105,9 @@ std::string FolderPart(std::string_view path);
 std::string CommandLinePath(FileSystem& fs, std::string_view path);
 // Quotes a piece of a command line when it holds a blank.
 std::string QuoteIfBlank(std::string path);
+// The Windows rule of FileSystem::IsFullyQualified: "X:\" followed by
+// anything, or "\\server\share" (neither part empty, not the "\\?\" or
+// "\\.\" device forms) with nothing or a backslash after it.
+bool IsFullyQualifiedWindowsPath(std::string_view path);
 
 }  // namespace kestrin

@@ -60,6 +60,7 @@ class PosixFile : public File {
     if (fstat(fd_, &st) != 0) return Fail(errno), -1;
     return st.st_size;
   }
+  bool Flush() override { return ::fsync(fd_) == 0 || Fail(errno); }
   bool Close() override {
     if (fd_ < 0) return true;
     int r = ::close(fd_);  // also releases the lock
@@ -159,6 +160,17 @@ std::string PosixFileSystem::ShortPath(std::string_view path) {
   std::string p(path);
   std::replace(p.begin(), p.end(), '\\', '/');
   return p;
+}
+
+std::string PosixFileSystem::LongPath(std::string_view path) {
+  struct stat st;
+  std::string resolved = Checked(path);
+  if (resolved.empty() || stat(resolved.c_str(), &st) != 0) return {};
+  return std::string(path);
+}
+
+bool PosixFileSystem::IsFullyQualified(std::string_view path) {
+  return !path.empty() && (path[0] == '/' || path[0] == '\\');
 }
 
 bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {

@@ -37,6 +37,7 @@ class Win32File : public File {
     if (!GetFileSizeEx(h_, &s)) return Fail(), -1;
     return s.QuadPart;
   }
+  bool Flush() override { return FlushFileBuffers(h_) || Fail(); }
   bool Close() override {
     if (h_ == INVALID_HANDLE_VALUE) return true;
     BOOL ok = CloseHandle(h_);
@@ -141,6 +142,25 @@ std::string Win32FileSystem::ShortPath(std::string_view path) {
   if (n == 0) return {};
   s.resize(n);
   return Narrow(PlainW(s));
+}
+
+std::string Win32FileSystem::LongPath(std::string_view path) {
+  if (path.empty()) {
+    g_last_error = ERROR_PATH_NOT_FOUND;
+    return {};
+  }
+  std::wstring w = PathW(path);
+  DWORD n = GetLongPathNameW(w.c_str(), nullptr, 0);
+  if (n == 0) return Fail(), std::string();
+  std::wstring l(n, L'\0');
+  n = GetLongPathNameW(w.c_str(), l.data(), n);
+  if (n == 0) return Fail(), std::string();
+  if (n >= l.size()) {  // renamed between the two calls
+    g_last_error = ERROR_INSUFFICIENT_BUFFER;
+    return {};
+  }
+  l.resize(n);
+  return Narrow(PlainW(l));
 }
 
 bool Win32FileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {

@@ -18,6 +18,8 @@ class Win32FileSystem : public FileSystem {
   bool DirExists(std::string_view path) override;
   bool MakeDir(std::string_view path) override;
   std::string ShortPath(std::string_view path) override;
+  std::string LongPath(std::string_view path) override;
+  bool IsFullyQualified(std::string_view path) override { return IsFullyQualifiedWindowsPath(path); }
   bool ListDir(std::string_view folder, std::vector<DirEntry>* out) override;
   bool GetAttributes(std::string_view path, std::uint32_t* attrs) override;
   bool SetAttributes(std::string_view path, std::uint32_t attrs) override;

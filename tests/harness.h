@@ -137,6 +137,7 @@ class TestFileSystem : public PosixFileSystem {
   bool DirExists(std::string_view p) override { return !Fails(p) && PosixFileSystem::DirExists(p); }
   bool MakeDir(std::string_view p) override { return !Fails(p) && PosixFileSystem::MakeDir(p); }
   std::string ShortPath(std::string_view p) override { return Fails(p) ? "" : PosixFileSystem::ShortPath(p); }
+  std::string LongPath(std::string_view p) override { return Fails(p) ? "" : PosixFileSystem::LongPath(p); }
   bool ListDir(std::string_view p, std::vector<DirEntry>* out) override;
   bool GetAttributes(std::string_view p, std::uint32_t* a) override {
     return !Fails(p) && PosixFileSystem::GetAttributes(p, a);
