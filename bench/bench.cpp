@@ -51,6 +51,7 @@ class TimingLauncher : public ProcessLauncher {
   std::string LastError() override { return real.LastError(); }
   void TrimWorkingSet() override {}
   bool IsRunning(std::string_view) override { return false; }
+  std::uint32_t CurrentProcessId() override { return real.CurrentProcessId(); }
   PosixProcessLauncher real;
   double childSeconds = 0;
   int children = 0;

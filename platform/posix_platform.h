@@ -55,6 +55,7 @@ class PosixProcessLauncher : public ProcessLauncher {
   std::string LastError() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override {}
+  std::uint32_t CurrentProcessId() override;
 };
 
 class PosixShell : public Shell {

@@ -113,6 +113,10 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
   return std::make_unique<PosixChild>(pid, fds[0]);
 }
 
+std::uint32_t PosixProcessLauncher::CurrentProcessId() {
+  return static_cast<std::uint32_t>(getpid());
+}
+
 std::string PosixProcessLauncher::LastError() { return std::strerror(g_last_error); }
 
 bool PosixProcessLauncher::IsRunning(std::string_view image_path) {

@@ -38,6 +38,7 @@ class Win32ProcessLauncher : public ProcessLauncher {
   std::string LastError() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
+  std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
 };
 
 class Win32Shell : public Shell {

@@ -188,6 +188,7 @@ class RecordingLauncher : public ProcessLauncher {
   std::string LastError() override { return real.LastError(); }
   void TrimWorkingSet() override { ++trims; }
   bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
+  std::uint32_t CurrentProcessId() override { return real.CurrentProcessId(); }
   PosixProcessLauncher real;
   std::vector<std::string> lines;
   int trims = 0;
