@@ -4,6 +4,7 @@
 // and LastError() says why.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,9 +26,18 @@ enum : std::uint32_t {
 // network path that is gone, a name too long, ...); LastError says why.
 enum class PathKind { Missing, File, Directory, Error };
 
+// What the system tells a file or folder apart by: its volume and a 128-bit
+// file id (`high` stays 0 where the system has only a 64-bit file index).
+// Some volumes give none: every id is 0 there.
+struct FileId {
+  std::uint64_t volume = 0, high = 0, low = 0;
+  bool Known() const { return high != 0 || low != 0; }
+  auto operator<=>(const FileId&) const = default;
+};
+
 // One file or folder as the system identifies it.
 struct FileInfo {
-  std::uint64_t volume = 0, index = 0;  // identity of what the path leads to
+  FileId id;                            // identity of what the path leads to
   std::uint32_t links = 1;              // names the file has (hard links)
   bool reparse = false;                 // the name itself is a link
   long long size = 0;

@@ -133,8 +133,7 @@ bool PosixFileSystem::Inspect(std::string_view path, FileInfo* info) {
   if (p.empty()) return false;
   struct stat link, st;
   if (lstat(p.c_str(), &link) != 0 || stat(p.c_str(), &st) != 0) return Fail(errno);
-  info->volume = static_cast<std::uint64_t>(st.st_dev);
-  info->index = static_cast<std::uint64_t>(st.st_ino);
+  info->id = FileId{static_cast<std::uint64_t>(st.st_dev), 0, static_cast<std::uint64_t>(st.st_ino)};
   info->links = static_cast<std::uint32_t>(st.st_nlink);
   info->reparse = S_ISLNK(link.st_mode);
   info->size = st.st_size;

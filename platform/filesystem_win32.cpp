@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "platform/text.h"
 #include "platform/win32_platform.h"
@@ -67,6 +68,30 @@ std::wstring PlainW(std::wstring w) {
   return w;
 }
 
+// FILE_ID_INFO and its class, which the headers declare only for programs
+// built for Windows 8 and later; earlier systems refuse the class.
+struct FileIdInformation {
+  ULONGLONG volumeSerialNumber;
+  BYTE fileId[16];
+};
+constexpr auto kFileIdInfoClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// The 128-bit file id where the system offers it (ReFS's 64-bit index is
+// not unique), else the 64-bit index; a volume without file ids gives 0,
+// and all ones is the system's "no id" (FILE_INVALID_FILE_ID): both unknown.
+FileId IdentityOf(HANDLE h, const BY_HANDLE_FILE_INFORMATION& bh) {
+  FileIdInformation fid;
+  if (GetFileInformationByHandleEx(h, kFileIdInfoClass, &fid, sizeof fid)) {
+    FileId id{fid.volumeSerialNumber, 0, 0};
+    std::memcpy(&id.low, fid.fileId, 8);
+    std::memcpy(&id.high, fid.fileId + 8, 8);
+    return id;
+  }
+  const std::uint64_t index =
+      (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+  return FileId{bh.dwVolumeSerialNumber, 0, index == ~std::uint64_t{0} ? 0 : index};
+}
+
 long long FileTimeValue(const FILETIME& t) {
   return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
                                 t.dwLowDateTime);
@@ -111,10 +136,9 @@ bool Win32FileSystem::Inspect(std::string_view path, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION bh;
   const bool ok = GetFileInformationByHandle(h, &bh) != FALSE;
   if (!ok) Fail();
+  if (ok) info->id = IdentityOf(h, bh);
   CloseHandle(h);
   if (!ok) return false;
-  info->volume = bh.dwVolumeSerialNumber;
-  info->index = (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
   info->links = bh.nNumberOfLinks;
   info->reparse = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info->size = static_cast<long long>((static_cast<std::uint64_t>(bh.nFileSizeHigh) << 32) |
