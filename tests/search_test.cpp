@@ -116,16 +116,12 @@ TEST(FileIndex, WithoutFileIdentityLinksAreNotFollowedAndTheWalkEnds) {
     }
   } fs;
   TempDir d;
-  d.Write("lib/A/pkg.dpk", "");
   d.Write("lib/A/B/sub.dpk", "");
   std::filesystem::create_directory_symlink(d.Path() / "lib", d.Path() / "lib/A/0up");
   FileIndex index;
   int pumps = 0;
-  index.Build(fs, d.Root() + "lib", ".dpk", [&] {
-    if (++pumps > 100) throw std::runtime_error("the walk does not end");
-  });
-  EXPECT_EQ(index.size(), 2u);
-  ASSERT_TRUE(index.Find("sub.dpk"));
+  index.Build(fs, d.Root() + "lib", ".dpk", [&] { if (++pumps > 100) throw std::runtime_error("endless"); });
+  ASSERT_EQ(index.size(), 1u);
   EXPECT_EQ(index.Find("sub.dpk")->path, d.Root() + "lib\\A\\B\\sub.dpk");
   test::TestApp t;
   t.session().LogWalkFailures(index);
