@@ -399,7 +399,7 @@ StateEvent Compile(Session& s, const CompileOptions& options, CompileReport* rep
   // Never a compiler named by a relative or drive-rooted path: Windows would
   // look for it in the current folder or the drive's root.
   const std::string compiler = JoinPath(s.ctx.ideBinDir, "dcc32.exe");
-  if (!IsAbsolutePath(s.ctx.ideBinDir) || !s.fs.FileExists(compiler)) {
+  if (!s.fs.IsFullyQualified(s.ctx.ideBinDir) || !s.fs.FileExists(compiler)) {
     s.view.ShowMessage("找不到编译器: " + compiler, kAppTitle, MessageIcon::Error);
     return StateEvent::None;
   }

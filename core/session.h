@@ -61,7 +61,8 @@ class Session {
     processes.TrimWorkingSet();
     view.PumpMessages();
   }
-  // One log line for each folder that a search could not read.
+  // One log line for each folder that a search could not read and each
+  // folder link it did not follow.
   void LogWalkFailures(const FileIndex& index);
   // The closing lines of a command's block.
   void LogDone() {

@@ -1,6 +1,9 @@
 #include "ide/deploy.h"
 
+#include <atomic>
 #include <chrono>
+#include <unordered_map>
+#include <vector>
 
 #include "ide/user_path.h"
 #include "platform/file_search.h"
@@ -11,13 +14,17 @@
 namespace kestrin {
 
 std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view source,
-                                            std::string_view destination) {
+                                            std::string_view destination,
+                                            std::uint32_t process_id) {
   auto in = fs.OpenRead(source, true);
   if (!in) return fs.LastError();
   // The copy is written beside the destination and then put in its place in
   // one step: a copy that fails or is cut short leaves the earlier package
-  // whole, and never a part of one under the package's name.
-  const std::string temp = std::string(destination) + ".kestrin-tmp";
+  // whole, and never a part of one under the package's name. The name is
+  // this run's and this copy's own, so no other run writes into it.
+  static std::atomic<unsigned> copies{0};
+  const std::string temp = std::string(destination) + "." + std::to_string(process_id) + "-" +
+                           std::to_string(++copies) + std::string(kTemporaryEnding);
   auto out = fs.CreateWrite(temp);
   if (!out) return fs.LastError();
   std::optional<std::string> error;
@@ -34,11 +41,29 @@ std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view sou
       break;
     }
   }
+  // On the disk before the move: a crash after it must not leave a package
+  // whose content was never written.
+  if (!error && !out->Flush()) error = fs.LastError();
   in->Close();
   if (!out->Close() && !error) error = fs.LastError();
   if (!error && !fs.ReplaceWith(temp, destination)) error = fs.LastError();
   if (error) fs.RemoveFile(temp);
   return error;
+}
+
+void RemoveTemporaryLeftovers(Session& s, const std::string& folder) {
+  std::vector<DirEntry> entries;
+  if (!s.fs.ListDir(folder, &entries)) {
+    const std::string reason = s.fs.LastError();
+    if (s.fs.Probe(folder) != PathKind::Missing) s.Log("无法读取文件夹 " + folder + ": " + reason);
+    return;
+  }
+  for (const DirEntry& e : entries) {
+    if (e.IsDir() || !EndsWithNoCase(e.name, kTemporaryEnding)) continue;
+    const std::string path = JoinPath(folder, e.name);
+    if (s.fs.RemoveFile(path)) s.Log("已删除遗留的临时文件: " + path);
+    else s.Log("无法删除遗留的临时文件 " + path + ": " + s.fs.LastError());
+  }
 }
 
 namespace {
@@ -49,7 +74,8 @@ std::optional<std::string> SystemFolderRefusesWrites(Session& s, const std::stri
   // new one.
   const std::string probe =
       folder + "\\kestrin-write-test-" +
-      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".tmp";
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+      std::string(kTemporaryEnding);
   auto file = s.fs.CreateWrite(probe);
   if (!file) return s.fs.LastError();
   file->Close();
@@ -69,7 +95,8 @@ void CopyFoundPackages(Session& s, const std::string& system_folder) {
     const FoundFile* hit = packages.Find(PackageFileName(Trim(row), c.ideShortSuffix, ".BPL"));
     if (!hit) continue;
     const std::string destination = JoinPath(system_folder, hit->name);
-    if (auto error = CopyFileByStream(s.fs, hit->path, destination)) {
+    if (auto error =
+            CopyFileByStream(s.fs, hit->path, destination, s.processes.CurrentProcessId())) {
       s.Log("复制 " + hit->name + " 到System32目录失败: " + *error);
       continue;
     }
@@ -77,6 +104,29 @@ void CopyFoundPackages(Session& s, const std::string& system_folder) {
     s.view.RepaintLog();
     s.TrimWorkingSetAndPump();
   }
+}
+
+// Runtime packages of the release that an earlier run as administrator left
+// in the system folder: Windows finds them there before it searches PATH.
+void NameOldCopies(Session& s, const std::string& system_folder) {
+  std::vector<DirEntry> entries;
+  if (!s.fs.ListDir(system_folder, &entries)) {
+    s.Log("无法读取文件夹 " + system_folder + ": " + s.fs.LastError());
+    return;
+  }
+  std::unordered_map<std::string, std::string> on_disk;  // lower case -> the name as on disk
+  for (const DirEntry& e : entries)
+    if (!e.IsDir()) on_disk.emplace(ToLowerAscii(e.name), e.name);
+  std::string names;
+  for (std::string_view row : RuntimePackages(s.ctx.release->family)) {
+    auto it = on_disk.find(ToLowerAscii(PackageFileName(Trim(row), s.ctx.ideShortSuffix, ".bpl")));
+    if (it == on_disk.end()) continue;
+    names += (names.empty() ? "" : ", ") + it->second;
+  }
+  if (names.empty()) return;
+  s.Log("系统目录中已有同名的运行时包, Windows 会先加载它们: " + names);
+  s.Log("如需删除这些旧包, 请以管理员身份运行本工具, 勾选 \"是否删除BPL包\" 后执行卸载 "
+        "(输出目录中的包也会一并删除, 之后需重新编译).");
 }
 
 }  // namespace
@@ -102,9 +152,11 @@ StateEvent CopyRuntimePackages(Session& s) {
   s.Log("复制运行时包到System32目录");
   StateEvent event = StateEvent::CopyEnded;
   if (!refused) {
+    RemoveTemporaryLeftovers(s, system_folder);
     CopyFoundPackages(s, system_folder);
   } else if (use_path) {
     AddOutputFolderToUserPath(s);
+    NameOldCopies(s, system_folder);
   } else {
     s.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
     event = StateEvent::None;

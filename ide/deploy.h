@@ -2,6 +2,7 @@
 // 32-bit programs load DLLs from.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +19,21 @@ namespace kestrin {
 // offer refused).
 StateEvent CopyRuntimePackages(Session& s);
 
+// The ending of every temporary file the program makes.
+inline constexpr std::string_view kTemporaryEnding = ".kestrin-tmp";
+
 // Copies every byte of `source` (opened without sharing) into `destination`,
-// written beside it first and put in its place in one step. Both files are
-// closed on every path. Returns the system's reason on failure.
+// written beside it first under a name of its own
+// ("<destination>.<process_id>-<n>.kestrin-tmp"), flushed to the disk and
+// put in its place in one step. Both files are closed on every path.
+// Returns the system's reason on failure.
 std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view source,
-                                            std::string_view destination);
+                                            std::string_view destination,
+                                            std::uint32_t process_id);
+
+// Removes the files in `folder` whose names end in kTemporaryEnding, left
+// there by a run that ended before it could remove them; one log line for
+// each (a file another run still writes stays, held open).
+void RemoveTemporaryLeftovers(Session& s, const std::string& folder);
 
 }  // namespace kestrin

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ide/deploy.h"
 #include "ide/env_options.h"
 #include "ide/user_path.h"
 #include "platform/text.h"
@@ -147,9 +148,11 @@ void Uninstall(Session& s, bool delete_package_files) {
         std::vector<std::string> build;
         for (int i = 0, n = s.view.BuildCount(); i < n; ++i) build.push_back(s.view.BuildItem(i));
         DeleteFiles(s, build, OutputFolder(s.ctx), "删除：");
+        RemoveTemporaryLeftovers(s, OutputFolder(s.ctx));
       }
       s.Log(kLogOpen);
       s.Log(ide.uninstall.systemHeader);
+      RemoveTemporaryLeftovers(s, system_folder);
       DeleteFiles(s, RuntimePackages(ide.family), system_folder, ide.uninstall.systemPrefix);
     }
   }

@@ -11,7 +11,8 @@ namespace kestrin {
 // Removes every design-time package entry the install writes from Known
 // Packages and Disabled Packages, the user PATH entry a copy may have made,
 // and, with `delete_package_files`, every package file of the build list
-// from the output folder and every runtime package from the system folder.
+// from the output folder and every runtime package from the system folder,
+// and the program's temporary files left in both.
 void Uninstall(Session& s, bool delete_package_files);
 
 enum class DeleteResult { Deleted, Failed, Missing };

@@ -2,14 +2,25 @@
 // the copy puts the output folder when the system folder takes no new file.
 #pragma once
 
+#include <string_view>
+
 #include "core/session.h"
 
 namespace kestrin {
 
-// Adds or removes the output folder, logs what was done and tells running
-// programs. The value keeps its type (a new one is REG_EXPAND_SZ, as Windows
-// makes it). Adding throws RegistryError on failure; removing logs it.
+// Where the program records each PATH entry it added: one REG_SZ value per
+// folder, named by the folder. An entry without a record is the user's own.
+inline constexpr std::string_view kUserPathRecordKey = "Software\\Kestrin\\UserPath\\";
+
+// Adds the output folder, in its long form, records that the program added
+// it, logs what was done and tells running programs. A folder that holds ';'
+// or '%' or is not fully qualified is refused with a log line. The value
+// keeps its type (a new one is REG_EXPAND_SZ, as Windows makes it). Throws
+// RegistryError when the value or the record cannot be read or written.
 void AddOutputFolderToUserPath(Session& s);
+// Removes the output folder's entry when the record says the program added
+// it, then the record; an entry the user made stays. Logs what was done,
+// kept or could not be done.
 void RemoveOutputFolderFromUserPath(Session& s);
 
 }  // namespace kestrin

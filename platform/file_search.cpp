@@ -32,19 +32,27 @@ class FolderWalk {
       : fs_(fs), pump_(pump), files_(std::move(files)), failures_(failures) {}
 
   void Run(const std::string& root) {
-    Visit(root, false);
+    Visit(root, false, false);
     // Links last: what they lead to may already have been walked in place.
-    for (std::size_t i = 0; i < links_.size(); ++i) Visit(links_[i], true);
+    for (std::size_t i = 0; i < links_.size(); ++i) Visit(links_[i], true, true);
   }
 
  private:
-  void Visit(const std::string& dir, bool via_link) {
+  void Visit(const std::string& dir, bool via_link, bool is_link) {
     // Some network file systems give every file the index 0: no identity
-    // then, and such a folder is walked by its path alone.
+    // then, and a real folder is walked by its path alone (the real tree
+    // has no loops). A link without one may lead back up the tree, again
+    // on every pass: it is not followed.
     FileInfo info;
-    if (fs_.Inspect(dir, &info) && info.index != 0 &&
-        !seen_.insert({info.volume, info.index}).second)
+    const bool inspected = fs_.Inspect(dir, &info);
+    if (inspected && info.id.Known()) {
+      if (!seen_.insert(info.id).second) return;
+    } else if (is_link) {
+      if (failures_)
+        failures_->push_back(
+            {dir, inspected ? std::string() : fs_.LastError(), WalkFailure::Kind::LinkNotFollowed});
       return;
+    }
     std::vector<DirEntry> entries;
     if (!fs_.ListDir(dir, &entries)) {
       std::string reason = fs_.LastError();
@@ -55,7 +63,7 @@ class FolderWalk {
     for (const DirEntry& e : entries) {
       if (!Enterable(e)) continue;
       if (e.attributes & kAttrReparsePoint) links_.push_back(dir + e.name + "\\");
-      else Visit(dir + e.name + "\\", via_link);
+      else Visit(dir + e.name + "\\", via_link, false);
     }
     if (pump_) pump_();
   }
@@ -64,7 +72,7 @@ class FolderWalk {
   const std::function<void()>& pump_;
   FileVisitor files_;
   std::vector<WalkFailure>* failures_;
-  std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
+  std::set<FileId> seen_;
   std::vector<std::string> links_;
 };
 

@@ -22,9 +22,13 @@ struct FoundFile {
   std::string path;
 };
 
-// A folder that a walk could not read, and why.
+// A folder that a walk could not read, or a folder link it did not follow
+// because the identity of what the link leads to is unknown (the system's
+// reason when asking for it failed; empty when the volume gives none).
 struct WalkFailure {
+  enum class Kind { Unreadable, LinkNotFollowed };
   std::string folder, reason;
+  Kind kind = Kind::Unreadable;
 };
 
 // Walks `folder` pre-order, depth first: a folder's matching files (hidden
@@ -37,6 +41,8 @@ struct WalkFailure {
 // identity, not by path), so a link that leads back up the tree ends the
 // walk there. Folders that are links are walked last, after the real tree,
 // and a file found through one counts only when no real folder holds it.
+// Where a volume gives no identity, its real folders are walked by path
+// and its links are not followed: nothing would tell a loop.
 std::optional<FoundFile> FindFileRecursive(FileSystem& fs, std::string_view folder,
                                            std::string_view pattern,
                                            const std::function<void()>& pump);
@@ -51,7 +57,8 @@ class FileIndex {
   // The hit for `name`, or null.
   const FoundFile* Find(std::string_view name) const;
   std::size_t size() const { return hits_.size(); }
-  // Folders below the start that exist but could not be read.
+  // Folders below the start that exist but could not be read, and links
+  // not followed, each once.
   const std::vector<WalkFailure>& failures() const { return failures_; }
 
  private:

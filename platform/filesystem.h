@@ -4,6 +4,7 @@
 // and LastError() says why.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,9 +26,18 @@ enum : std::uint32_t {
 // network path that is gone, a name too long, ...); LastError says why.
 enum class PathKind { Missing, File, Directory, Error };
 
+// What the system tells a file or folder apart by: its volume and a 128-bit
+// file id (`high` stays 0 where the system has only a 64-bit file index).
+// Some volumes give none: every id is 0 there.
+struct FileId {
+  std::uint64_t volume = 0, high = 0, low = 0;
+  bool Known() const { return high != 0 || low != 0; }
+  auto operator<=>(const FileId&) const = default;
+};
+
 // One file or folder as the system identifies it.
 struct FileInfo {
-  std::uint64_t volume = 0, index = 0;  // identity of what the path leads to
+  FileId id;                            // identity of what the path leads to
   std::uint32_t links = 1;              // names the file has (hard links)
   bool reparse = false;                 // the name itself is a link
   long long size = 0;
@@ -46,6 +56,8 @@ class File {
   virtual long long Read(char* buf, std::size_t n) = 0;  // -1 on error, 0 at the end
   virtual bool Write(std::string_view data) = 0;
   virtual long long Size() = 0;  // -1 on error
+  // Writes what the system still holds of the file through to the disk.
+  virtual bool Flush() = 0;
   virtual bool Close() = 0;      // also done by the destructor
 };
 
@@ -62,6 +74,12 @@ class FileSystem {
   // The form of `path` that a command line can carry without quoting rules
   // of its own: the 8.3 short name on Windows. Empty when the path is missing.
   virtual std::string ShortPath(std::string_view path) = 0;
+  // The long form of an existing path: every part under its full name, none
+  // in its 8.3 short form. Empty when the path is missing.
+  virtual std::string LongPath(std::string_view path) = 0;
+  // Whether `path` names one place whatever the current folder and drive:
+  // on Windows a drive letter path (X:\...) or a UNC path (\\server\share\...).
+  virtual bool IsFullyQualified(std::string_view path) = 0;
   // Every entry of a folder except "." and "..", sorted by name.
   virtual bool ListDir(std::string_view folder, std::vector<DirEntry>* out) = 0;
   virtual bool GetAttributes(std::string_view path, std::uint32_t* attrs) = 0;
@@ -97,10 +115,9 @@ std::string FolderPart(std::string_view path);
 std::string CommandLinePath(FileSystem& fs, std::string_view path);
 // Quotes a piece of a command line when it holds a blank.
 std::string QuoteIfBlank(std::string path);
-// Whether `path` names its place by itself: a drive and a backslash
-// ("C:\...") or a network share ("\\server\share"); on a POSIX build also a
-// path from "/". Neither a relative path nor one from the current drive's
-// root ("\dcc32.exe") is.
-bool IsAbsolutePath(std::string_view path);
+// The Windows rule of FileSystem::IsFullyQualified: "X:\" followed by
+// anything, or "\\server\share" (neither part empty, not the "\\?\" or
+// "\\.\" device forms) with nothing or a backslash after it.
+bool IsFullyQualifiedWindowsPath(std::string_view path);
 
 }  // namespace kestrin

@@ -38,14 +38,16 @@ std::string CommandLinePath(FileSystem& fs, std::string_view path) {
   return s.empty() ? s : QuoteIfBlank(std::move(s));
 }
 
-bool IsAbsolutePath(std::string_view p) {
-  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (p.size() >= 3 && letter(p[0]) && p[1] == ':' && (p[2] == '\\' || p[2] == '/')) return true;
-  if (p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\') return true;
-#ifndef _WIN32
-  if (!p.empty() && p[0] == '/') return true;
-#endif
-  return false;
+bool IsFullyQualifiedWindowsPath(std::string_view path) {
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (path.size() >= 3 && letter(path[0]) && path[1] == ':' && path[2] == '\\') return true;
+  if (path.substr(0, 2) != "\\\\") return false;
+  const std::size_t server_end = path.find('\\', 2);
+  if (server_end == std::string_view::npos || server_end == 2) return false;
+  const std::string_view server = path.substr(2, server_end - 2);
+  if (server == "?" || server == ".") return false;
+  const std::size_t share_end = path.find('\\', server_end + 1);
+  return (share_end == std::string_view::npos ? path.size() : share_end) > server_end + 1;
 }
 
 bool MakeDirs(FileSystem& fs, std::string_view path) {

@@ -60,6 +60,7 @@ class PosixFile : public File {
     if (fstat(fd_, &st) != 0) return Fail(errno), -1;
     return st.st_size;
   }
+  bool Flush() override { return ::fsync(fd_) == 0 || Fail(errno); }
   bool Close() override {
     if (fd_ < 0) return true;
     int r = ::close(fd_);  // also releases the lock
@@ -132,8 +133,7 @@ bool PosixFileSystem::Inspect(std::string_view path, FileInfo* info) {
   if (p.empty()) return false;
   struct stat link, st;
   if (lstat(p.c_str(), &link) != 0 || stat(p.c_str(), &st) != 0) return Fail(errno);
-  info->volume = static_cast<std::uint64_t>(st.st_dev);
-  info->index = static_cast<std::uint64_t>(st.st_ino);
+  info->id = FileId{static_cast<std::uint64_t>(st.st_dev), 0, static_cast<std::uint64_t>(st.st_ino)};
   info->links = static_cast<std::uint32_t>(st.st_nlink);
   info->reparse = S_ISLNK(link.st_mode);
   info->size = st.st_size;
@@ -159,6 +159,17 @@ std::string PosixFileSystem::ShortPath(std::string_view path) {
   std::string p(path);
   std::replace(p.begin(), p.end(), '\\', '/');
   return p;
+}
+
+std::string PosixFileSystem::LongPath(std::string_view path) {
+  struct stat st;
+  std::string resolved = Checked(path);
+  if (resolved.empty() || stat(resolved.c_str(), &st) != 0) return {};
+  return std::string(path);
+}
+
+bool PosixFileSystem::IsFullyQualified(std::string_view path) {
+  return !path.empty() && (path[0] == '/' || path[0] == '\\');
 }
 
 bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {

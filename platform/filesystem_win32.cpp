@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "platform/text.h"
 #include "platform/win32_platform.h"
@@ -37,6 +38,7 @@ class Win32File : public File {
     if (!GetFileSizeEx(h_, &s)) return Fail(), -1;
     return s.QuadPart;
   }
+  bool Flush() override { return FlushFileBuffers(h_) || Fail(); }
   bool Close() override {
     if (h_ == INVALID_HANDLE_VALUE) return true;
     BOOL ok = CloseHandle(h_);
@@ -64,6 +66,30 @@ std::wstring PlainW(std::wstring w) {
   if (w.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + w.substr(8);
   if (w.rfind(L"\\\\?\\", 0) == 0) return w.substr(4);
   return w;
+}
+
+// FILE_ID_INFO and its class, which the headers declare only for programs
+// built for Windows 8 and later; earlier systems refuse the class.
+struct FileIdInformation {
+  ULONGLONG volumeSerialNumber;
+  BYTE fileId[16];
+};
+constexpr auto kFileIdInfoClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// The 128-bit file id where the system offers it (ReFS's 64-bit index is
+// not unique), else the 64-bit index; a volume without file ids gives 0,
+// and all ones is the system's "no id" (FILE_INVALID_FILE_ID): both unknown.
+FileId IdentityOf(HANDLE h, const BY_HANDLE_FILE_INFORMATION& bh) {
+  FileIdInformation fid;
+  if (GetFileInformationByHandleEx(h, kFileIdInfoClass, &fid, sizeof fid)) {
+    FileId id{fid.volumeSerialNumber, 0, 0};
+    std::memcpy(&id.low, fid.fileId, 8);
+    std::memcpy(&id.high, fid.fileId + 8, 8);
+    return id;
+  }
+  const std::uint64_t index =
+      (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+  return FileId{bh.dwVolumeSerialNumber, 0, index == ~std::uint64_t{0} ? 0 : index};
 }
 
 long long FileTimeValue(const FILETIME& t) {
@@ -110,10 +136,9 @@ bool Win32FileSystem::Inspect(std::string_view path, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION bh;
   const bool ok = GetFileInformationByHandle(h, &bh) != FALSE;
   if (!ok) Fail();
+  if (ok) info->id = IdentityOf(h, bh);
   CloseHandle(h);
   if (!ok) return false;
-  info->volume = bh.dwVolumeSerialNumber;
-  info->index = (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
   info->links = bh.nNumberOfLinks;
   info->reparse = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info->size = static_cast<long long>((static_cast<std::uint64_t>(bh.nFileSizeHigh) << 32) |
@@ -141,6 +166,25 @@ std::string Win32FileSystem::ShortPath(std::string_view path) {
   if (n == 0) return {};
   s.resize(n);
   return Narrow(PlainW(s));
+}
+
+std::string Win32FileSystem::LongPath(std::string_view path) {
+  if (path.empty()) {
+    g_last_error = ERROR_PATH_NOT_FOUND;
+    return {};
+  }
+  std::wstring w = PathW(path);
+  DWORD n = GetLongPathNameW(w.c_str(), nullptr, 0);
+  if (n == 0) return Fail(), std::string();
+  std::wstring l(n, L'\0');
+  n = GetLongPathNameW(w.c_str(), l.data(), n);
+  if (n == 0) return Fail(), std::string();
+  if (n >= l.size()) {  // renamed between the two calls
+    g_last_error = ERROR_INSUFFICIENT_BUFFER;
+    return {};
+  }
+  l.resize(n);
+  return Narrow(PlainW(l));
 }
 
 bool Win32FileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* out) {

@@ -68,6 +68,11 @@ std::unique_ptr<RegistryKey> MemoryRegistry::Open(std::string_view path, RegAcce
   return std::make_unique<MemoryRegistryKey>(k, access == RegAccess::ReadWrite);
 }
 
+std::unique_ptr<RegistryKey> MemoryRegistry::Create(std::string_view path) {
+  CreateKey(path);
+  return Open(path, RegAccess::ReadWrite);
+}
+
 void MemoryRegistry::CreateKey(std::string_view path) {
   // Parents exist implicitly in this store; only the named key is recorded.
   std::string c = Canon(path);

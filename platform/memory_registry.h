@@ -27,6 +27,7 @@ struct RegValue {
 class MemoryRegistry : public Registry {
  public:
   std::unique_ptr<RegistryKey> Open(std::string_view path, RegAccess access) override;
+  std::unique_ptr<RegistryKey> Create(std::string_view path) override;
 
   // Direct access for set-up and checks.
   void CreateKey(std::string_view path);

@@ -24,6 +24,11 @@ class PosixFileSystem : public FileSystem {
   // There are no short names: an existing path comes back as given, as on a
   // Windows volume with 8.3 names switched off.
   std::string ShortPath(std::string_view path) override;
+  // Without short names an existing path is already in its long form.
+  std::string LongPath(std::string_view path) override;
+  // A path from the root of the file system ("/...", or "\..." before the
+  // backslashes turn into slashes).
+  bool IsFullyQualified(std::string_view path) override;
   bool ListDir(std::string_view folder, std::vector<DirEntry>* out) override;
   bool GetAttributes(std::string_view path, std::uint32_t* attrs) override;
   bool SetAttributes(std::string_view path, std::uint32_t attrs) override;
@@ -52,6 +57,7 @@ class PosixProcessLauncher : public ProcessLauncher {
   int UsableProcessors() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override {}
+  std::uint32_t CurrentProcessId() override;
 };
 
 class PosixShell : public Shell {

@@ -3,6 +3,7 @@
 // result says that it failed, and the launcher's LastError() says why.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,6 +47,8 @@ class ProcessLauncher {
   virtual bool IsRunning(std::string_view image_path) = 0;
   // Gives the program's unused memory pages back to the system.
   virtual void TrimWorkingSet() = 0;
+  // The id of the running program's own process.
+  virtual std::uint32_t CurrentProcessId() = 0;
 };
 
 // Splits a command line by the rules Windows programs use for their argv

@@ -147,6 +147,10 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
   return std::make_unique<PosixChild>(pid, fds[0]);
 }
 
+std::uint32_t PosixProcessLauncher::CurrentProcessId() {
+  return static_cast<std::uint32_t>(getpid());
+}
+
 std::string PosixProcessLauncher::LastError() { return std::strerror(g_last_error); }
 
 void PosixProcessLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {

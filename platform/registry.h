@@ -1,5 +1,6 @@
 // The current user's registry (HKEY_CURRENT_USER only). Keys are opened as
-// the caller writes them and are never created by the program.
+// the caller writes them; the program creates only its own record of the
+// PATH entries it added (Create), never a key of the IDE or of Windows.
 //
 // Failures are reported as everywhere in the platform layer: the call's
 // result says that it failed, and LastError() (here: of the key) says why.
@@ -45,6 +46,10 @@ class Registry {
   // `path` is below HKEY_CURRENT_USER, e.g. "Software\Borland\Delphi\7.0\".
   // Never fails outright: a missing key gives a key object that is not open.
   virtual std::unique_ptr<RegistryKey> Open(std::string_view path, RegAccess access) = 0;
+  // Opens `path` for reading and writing, creating it (and its missing
+  // parents) first when it does not exist. A key object that is not open
+  // when that fails.
+  virtual std::unique_ptr<RegistryKey> Create(std::string_view path) = 0;
 };
 
 }  // namespace kestrin

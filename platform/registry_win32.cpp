@@ -82,15 +82,28 @@ class Win32Key : public RegistryKey {
 
 }  // namespace
 
-std::unique_ptr<RegistryKey> Win32Registry::Open(std::string_view path, RegAccess access) {
-  // The key is written with its closing backslash; the API wants it without.
+// The key is written with its closing backslash; the API wants it without.
+static std::wstring KeyPathW(std::string_view path) {
   std::string p(path);
   while (!p.empty() && p.back() == '\\') p.pop_back();
+  return Widen(p);
+}
+
+std::unique_ptr<RegistryKey> Win32Registry::Open(std::string_view path, RegAccess access) {
   HKEY key = nullptr;
   REGSAM sam = access == RegAccess::Read ? KEY_READ : (KEY_READ | KEY_SET_VALUE);
-  LONG r = RegOpenKeyExW(HKEY_CURRENT_USER, Widen(p).c_str(), 0, sam, &key);
+  LONG r = RegOpenKeyExW(HKEY_CURRENT_USER, KeyPathW(path).c_str(), 0, sam, &key);
   if (r != ERROR_SUCCESS) key = nullptr;
   return std::make_unique<Win32Key>(key, access == RegAccess::ReadWrite, r);
+}
+
+std::unique_ptr<RegistryKey> Win32Registry::Create(std::string_view path) {
+  HKEY key = nullptr;
+  LONG r = RegCreateKeyExW(HKEY_CURRENT_USER, KeyPathW(path).c_str(), 0, nullptr,
+                           REG_OPTION_NON_VOLATILE, KEY_READ | KEY_SET_VALUE, nullptr, &key,
+                           nullptr);
+  if (r != ERROR_SUCCESS) key = nullptr;
+  return std::make_unique<Win32Key>(key, true, r);
 }
 
 }  // namespace kestrin

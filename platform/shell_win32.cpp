@@ -99,14 +99,23 @@ void Win32Shell::OpenUrl(std::string_view url) {
 }
 
 void Win32Shell::StartCommandPrompt() {
+  // By its full path in the system folder: a bare name would be looked for
+  // in the program's own folder first, the library folder, where anyone who
+  // can write there could have put a cmd.exe of their own.
+  wchar_t folder[MAX_PATH + 1];
+  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n > MAX_PATH) return;
+  std::wstring program(folder, n);
+  if (program.back() != L'\\') program += L'\\';
+  program += L"cmd.exe";
+  std::wstring line = L"\"" + program + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_SHOW;
-  wchar_t line[] = L"cmd.exe";
   PROCESS_INFORMATION pi{};
-  if (CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
-                     &si, &pi)) {
+  if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                     nullptr, nullptr, &si, &pi)) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }

@@ -18,6 +18,8 @@ class Win32FileSystem : public FileSystem {
   bool DirExists(std::string_view path) override;
   bool MakeDir(std::string_view path) override;
   std::string ShortPath(std::string_view path) override;
+  std::string LongPath(std::string_view path) override;
+  bool IsFullyQualified(std::string_view path) override { return IsFullyQualifiedWindowsPath(path); }
   bool ListDir(std::string_view folder, std::vector<DirEntry>* out) override;
   bool GetAttributes(std::string_view path, std::uint32_t* attrs) override;
   bool SetAttributes(std::string_view path, std::uint32_t attrs) override;
@@ -38,6 +40,7 @@ class Win32ProcessLauncher : public ProcessLauncher {
   int UsableProcessors() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
+  std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
 };
 
 class Win32Shell : public Shell {

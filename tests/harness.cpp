@@ -225,6 +225,11 @@ void RecordingLauncher::WaitAny(const std::vector<ChildProcess*>& children, int 
   real.WaitAny(inner, timeout_ms);
 }
 
+std::unique_ptr<RegistryKey> TestRegistry::Create(std::string_view path) {
+  if (Under(denied_, path)) return std::make_unique<RefusedKey>();
+  return MemoryRegistry::Create(path);
+}
+
 TestApp::TestApp() : app(Platform{registry, fs, processes, shell}, view) {
   app.clockMs = [] { return std::uint64_t(0); };
 }

@@ -140,6 +140,7 @@ class TestFileSystem : public PosixFileSystem {
   bool DirExists(std::string_view p) override { return !Fails(p) && PosixFileSystem::DirExists(p); }
   bool MakeDir(std::string_view p) override { return !Fails(p) && PosixFileSystem::MakeDir(p); }
   std::string ShortPath(std::string_view p) override { return Fails(p) ? "" : PosixFileSystem::ShortPath(p); }
+  std::string LongPath(std::string_view p) override { return Fails(p) ? "" : PosixFileSystem::LongPath(p); }
   bool ListDir(std::string_view p, std::vector<DirEntry>* out) override;
   bool GetAttributes(std::string_view p, std::uint32_t* a) override {
     return !Fails(p) && PosixFileSystem::GetAttributes(p, a);
@@ -174,6 +175,7 @@ class TestRegistry : public MemoryRegistry {
   void DenyWrites(std::string_view path);
   void FailValueAccess(std::string_view path);
   std::unique_ptr<RegistryKey> Open(std::string_view path, RegAccess access) override;
+  std::unique_ptr<RegistryKey> Create(std::string_view path) override;
 
  private:
   std::vector<std::string> denied_, failing_;
@@ -189,6 +191,7 @@ class RecordingLauncher : public ProcessLauncher {
   int UsableProcessors() override { return real.UsableProcessors(); }
   void TrimWorkingSet() override { ++trims; }
   bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
+  std::uint32_t CurrentProcessId() override { return real.CurrentProcessId(); }
   PosixProcessLauncher real;
   std::vector<std::string> lines;
   int trims = 0, alive = 0, mostAlive = 0;

@@ -105,5 +105,30 @@ TEST(FileIndex, LinkLoopsEndAndRealPlacesWin) {
   EXPECT_EQ(slow->path, d.Root() + "lib\\A\\Sources\\pkg.dpk");
 }
 
+// A volume that gives no file identity (as some network shares): a link back
+// to the start is not followed, so the walk ends, and the log says so once.
+TEST(FileIndex, WithoutFileIdentityLinksAreNotFollowedAndTheWalkEnds) {
+  struct NoIdentity : PosixFileSystem {
+    bool Inspect(std::string_view path, FileInfo* info) override {
+      if (!PosixFileSystem::Inspect(path, info)) return false;
+      info->id = FileId{};
+      return true;
+    }
+  } fs;
+  TempDir d;
+  d.Write("lib/A/B/sub.dpk", "");
+  std::filesystem::create_directory_symlink(d.Path() / "lib", d.Path() / "lib/A/0up");
+  FileIndex index;
+  int pumps = 0;
+  index.Build(fs, d.Root() + "lib", ".dpk", [&] { if (++pumps > 100) throw std::runtime_error("endless"); });
+  ASSERT_EQ(index.size(), 1u);
+  EXPECT_EQ(index.Find("sub.dpk")->path, d.Root() + "lib\\A\\B\\sub.dpk");
+  test::TestApp t;
+  t.session().LogWalkFailures(index);
+  EXPECT_EQ(t.view.Lines(), std::vector<std::string>{
+      "未进入文件夹链接 " + d.Root() + "lib\\A\\0up\\: 它所指文件夹所在的文件系统不提供文件标识, "
+      "无法判断它是否指回已搜索过的文件夹."});
+}
+
 }  // namespace
 }  // namespace kestrin

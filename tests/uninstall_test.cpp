@@ -33,6 +33,7 @@ TEST(OverwriteAndDeleteFile, RewritesKeepingTheLengthThenDeletes) {
           return inner->Write(s);
         }
         long long Size() override { return inner->Size(); }
+        bool Flush() override { return inner->Flush(); }
         bool Close() override { return inner->Close(); }
       };
       auto f = std::make_unique<F>();

@@ -209,10 +209,12 @@ TEST_F(Faults, CopyCutShortLeavesTheEarlierCopyWhole) {
   VerifyAll();
   ASSERT_TRUE(p->Click(kCopyButton));
   WIN32_FILE_ATTRIBUTE_DATA a{};
-  const std::wstring temp = W(sys + "\\cxDataD7.bpl.kestrin-tmp");
+  std::string temp;  // named after the program's process and copy
   bool seen = false;
   for (int i = 0; i < 20000 && !seen; ++i) {
-    seen = GetFileAttributesExW(temp.c_str(), GetFileExInfoStandard, &a) && a.nFileSizeLow > (1u << 20);
+    if (temp.empty()) for (const auto& f : FilesIn(sys, "cxDataD7.bpl.*.kestrin-tmp")) temp = sys + "\\" + f;
+    seen = !temp.empty() && GetFileAttributesExW(W(temp).c_str(), GetFileExInfoStandard, &a) &&
+           a.nFileSizeLow > (1u << 20);
     if (!seen) Sleep(1);
   }
   TerminateProcess(p->Process(), 1);
@@ -221,7 +223,7 @@ TEST_F(Faults, CopyCutShortLeavesTheEarlierCopyWhole) {
   std::string kept;
   ASSERT_TRUE(ReadFileUtf8(sys + "\\cxDataD7.bpl", &kept));
   EXPECT_EQ(kept, "the earlier copy");
-  DeleteFileW(temp.c_str());
+  DeleteFileW(W(temp).c_str());
   DeleteFileW(W(sys + "\\cxDataD7.bpl").c_str());
   DeleteFileW(W(out + "\\cxDataD7.bpl").c_str());
 }
@@ -441,7 +443,8 @@ TEST_F(Faults, InstallWhileTheIdeRuns) {
 
 // The system folder takes no new file (made immutable on the Linux side,
 // which even root cannot write into): the copy asks; No copies nothing, Yes
-// puts the output folder on the user's PATH, and the uninstall takes it off.
+// puts the output folder on the user's PATH and records that it did, and the
+// uninstall takes the entry and its record off.
 TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   Start();
   Launch();
@@ -497,6 +500,8 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   ASSERT_TRUE(RegRead(env, "Path", &path, &type));
   EXPECT_EQ(path, U(mine) + ";" + out);
   EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+  const std::string record = "Software\\Kestrin\\UserPath";
+  EXPECT_TRUE(RegRead(record, out, nullptr));
   EXPECT_FALSE(Exists(sys + "\\cxDataD7.bpl"));
   EXPECT_EQ(p->States(), "111111");
 
@@ -506,6 +511,7 @@ TEST_F(Faults, CopyIntoASystemFolderThatRefusesWrites) {
   ASSERT_TRUE(RegRead(env, "Path", &path, &type));
   EXPECT_EQ(path, U(mine));
   EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+  EXPECT_FALSE(RegRead(record, out, nullptr));
   if (had_path) {
     std::wstring w = W(saved);
     RegSetValueExW(k, L"Path", 0, saved_type, reinterpret_cast<const BYTE*>(w.c_str()), DWORD((w.size() + 1) * 2));

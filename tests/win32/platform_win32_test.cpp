@@ -84,14 +84,14 @@ TEST(Win32FileSystem, ShortNamesListingsAndSharing) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_EQ(fs.OpenRead(root + "b.bpl", true), nullptr);
   EXPECT_EQ(OverwriteAndDeleteFile(fs, root + "b.bpl"), DeleteResult::Failed);
-  auto error = CopyFileByStream(fs, root + "a.bpl", root + "b.bpl");
+  auto error = CopyFileByStream(fs, root + "a.bpl", root + "b.bpl", GetCurrentProcessId());
   ASSERT_TRUE(error.has_value());
   EXPECT_FALSE(error->empty());
   CloseHandle(held);
   std::string bytes;
   ReadFileUtf8(root + "b.bpl", &bytes);
   EXPECT_EQ(bytes, "b");
-  EXPECT_FALSE(CopyFileByStream(fs, root + "a.bpl", root + "b.bpl").has_value());
+  EXPECT_FALSE(CopyFileByStream(fs, root + "a.bpl", root + "b.bpl", GetCurrentProcessId()).has_value());
   ReadFileUtf8(root + "b.bpl", &bytes);
   EXPECT_EQ(bytes, "a");
 
