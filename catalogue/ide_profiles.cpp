@@ -18,14 +18,14 @@ constexpr UninstallTexts kBdsTexts = {"从注册表中删除设计时包信息..
 }  // namespace
 
 const std::array<IdeProfile, kReleaseCount> kIdeProfiles = {{
-    {"Delphi6", "Software\\Borland\\Delphi\\6.0\\", "D6", "Delphi6", IdeFamily::Delphi, kDelphi6Texts, ""},
-    {"Delphi7", "Software\\Borland\\Delphi\\7.0\\", "D7", "Delphi7", IdeFamily::Delphi, kDelphi78Texts, ""},
-    {"Delphi8", "Software\\Borland\\BDS\\2.0\\", "D8", "Delphi8", IdeFamily::Bds, kDelphi78Texts, ""},
-    {"BDS 2005", "Software\\Borland\\BDS\\3.0\\", "D9", "Delphi9", IdeFamily::Bds, kBds2005Texts, ""},
-    {"BDS 2006", "Software\\Borland\\BDS\\4.0\\", "D10", "Delphi10", IdeFamily::Bds, kBdsTexts, ""},
-    {"RAD Studio 2007", "Software\\Borland\\BDS\\5.0\\", "D11", "Delphi11", IdeFamily::Bds, kBdsTexts,
+    {"Delphi6", "Delphi6", "Software\\Borland\\Delphi\\6.0\\", "D6", "Delphi6", IdeFamily::Delphi, kDelphi6Texts, ""},
+    {"Delphi7", "Delphi7", "Software\\Borland\\Delphi\\7.0\\", "D7", "Delphi7", IdeFamily::Delphi, kDelphi78Texts, ""},
+    {"Delphi8", "Delphi8", "Software\\Borland\\BDS\\2.0\\", "D8", "Delphi8", IdeFamily::Bds, kDelphi78Texts, ""},
+    {"BDS2005", "BDS 2005", "Software\\Borland\\BDS\\3.0\\", "D9", "Delphi9", IdeFamily::Bds, kBds2005Texts, ""},
+    {"BDS2006", "BDS 2006", "Software\\Borland\\BDS\\4.0\\", "D10", "Delphi10", IdeFamily::Bds, kBdsTexts, ""},
+    {"RAD2007", "RAD Studio 2007", "Software\\Borland\\BDS\\5.0\\", "D11", "Delphi11", IdeFamily::Bds, kBdsTexts,
      "Borland\\BDS\\5.0\\EnvOptions.proj"},
-    {"RAD Studio 2009", "Software\\CodeGear\\BDS\\6.0\\", "D12", "Delphi12", IdeFamily::Bds, kBdsTexts,
+    {"RAD2009", "RAD Studio 2009", "Software\\CodeGear\\BDS\\6.0\\", "D12", "Delphi12", IdeFamily::Bds, kBdsTexts,
      "CodeGear\\BDS\\6.0\\EnvOptions.proj"},
 }};
 

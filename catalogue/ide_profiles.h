@@ -18,6 +18,7 @@ struct UninstallTexts {
 };
 
 struct IdeProfile {
+  std::string_view name;         // for the command line: Delphi7, BDS2005, RAD2009
   std::string_view caption;      // the release button's caption, also used in the log
   std::string_view baseKey;      // below HKEY_CURRENT_USER, with the closing backslash
   std::string_view shortSuffix;  // of package file names: cxGridD7.dpk

@@ -83,9 +83,11 @@ std::optional<std::string> SystemFolderRefusesWrites(Session& s, const std::stri
   return std::nullopt;
 }
 
-// Copies every runtime package found under the output folder.
-void CopyFoundPackages(Session& s, const std::string& system_folder) {
+// Copies every runtime package found under the output folder; returns how
+// many could not be copied.
+int CopyFoundPackages(Session& s, const std::string& system_folder) {
   const ToolContext& c = s.ctx;
+  int failed = 0;
   FileIndex packages;
   packages.Build(s.fs, OutputFolder(c), ".bpl", [&s] { s.Pump(); });
   s.LogWalkFailures(packages);
@@ -98,12 +100,14 @@ void CopyFoundPackages(Session& s, const std::string& system_folder) {
     if (auto error =
             CopyFileByStream(s.fs, hit->path, destination, s.processes.CurrentProcessId())) {
       s.Log("复制 " + hit->name + " 到System32目录失败: " + *error);
+      ++failed;
       continue;
     }
     s.Log("复制 " + hit->name + " 到System32目录成功.");
     s.view.RepaintLog();
     s.TrimWorkingSetAndPump();
   }
+  return failed;
 }
 
 // Runtime packages of the release that an earlier run as administrator left
@@ -131,7 +135,8 @@ void NameOldCopies(Session& s, const std::string& system_folder) {
 
 }  // namespace
 
-StateEvent CopyRuntimePackages(Session& s) {
+StateEvent CopyRuntimePackages(Session& s, int* failed) {
+  if (failed) *failed = 0;
   if (!RequireLibraryFolder(s) || !ConfirmIdeClosed(s) || !s.ctx.release) return StateEvent::None;
   // Without it every destination would be taken relative to the current drive.
   const std::string system_folder = s.fs.SystemFolder();
@@ -151,17 +156,19 @@ StateEvent CopyRuntimePackages(Session& s) {
   s.Log(kLogOpen);
   s.Log("复制运行时包到System32目录");
   StateEvent event = StateEvent::CopyEnded;
+  int not_done = 0;
   if (!refused) {
     RemoveTemporaryLeftovers(s, system_folder);
-    CopyFoundPackages(s, system_folder);
+    not_done = CopyFoundPackages(s, system_folder);
   } else if (use_path) {
-    AddOutputFolderToUserPath(s);
+    if (!AddOutputFolderToUserPath(s)) not_done = 1;
     NameOldCopies(s, system_folder);
   } else {
     s.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
     event = StateEvent::None;
   }
   s.LogDone();
+  if (failed) *failed = not_done;
   return event;
 }
 

@@ -16,8 +16,9 @@ namespace kestrin {
 // system folder takes no new file, the user is offered the output folder on
 // the user's PATH instead. Returns CopyEnded, or None when nothing was done
 // (no library folder, a running IDE the user would not go on with, or the
-// offer refused).
-StateEvent CopyRuntimePackages(Session& s);
+// offer refused). `failed`, when given, receives how many copies failed (a
+// PATH entry that could not be made counts as one).
+StateEvent CopyRuntimePackages(Session& s, int* failed = nullptr);
 
 // The ending of every temporary file the program makes.
 inline constexpr std::string_view kTemporaryEnding = ".kestrin-tmp";

@@ -100,9 +100,11 @@ int RegistryPass(Session& s, const IdeProfile& ide, const std::string& key_path,
   return failures;
 }
 
+// Returns how many files could not be deleted.
 template <class Names>
-void DeleteFiles(Session& s, const Names& names, const std::string& folder,
-                 std::string_view success_prefix) {
+int DeleteFiles(Session& s, const Names& names, const std::string& folder,
+                std::string_view success_prefix) {
+  int failures = 0;
   for (const auto& name : names) {
     const std::string path = PackageFile(folder, Trim(name), s.ctx.ideShortSuffix, ".BPL");
     std::string reason;
@@ -114,16 +116,19 @@ void DeleteFiles(Session& s, const Names& names, const std::string& folder,
         break;
       case DeleteResult::Failed:
         s.Log("删除：" + path + " 失败." + (reason.empty() ? "" : " " + reason));
+        ++failures;
         break;
       case DeleteResult::Missing:
         break;
     }
   }
+  return failures;
 }
 
 }  // namespace
 
-void Uninstall(Session& s, bool delete_package_files) {
+void Uninstall(Session& s, bool delete_package_files, int* failed) {
+  if (failed) *failed = 0;
   if (!ConfirmIdeClosed(s)) return;
   s.view.ShowLogPage();
   if (const IdeProfile* release = s.ctx.release) {
@@ -147,14 +152,15 @@ void Uninstall(Session& s, bool delete_package_files) {
       if (!s.ctx.libraryRoot.empty()) {
         std::vector<std::string> build;
         for (int i = 0, n = s.view.BuildCount(); i < n; ++i) build.push_back(s.view.BuildItem(i));
-        DeleteFiles(s, build, OutputFolder(s.ctx), "删除：");
+        failures += DeleteFiles(s, build, OutputFolder(s.ctx), "删除：");
         RemoveTemporaryLeftovers(s, OutputFolder(s.ctx));
       }
       s.Log(kLogOpen);
       s.Log(ide.uninstall.systemHeader);
       RemoveTemporaryLeftovers(s, system_folder);
-      DeleteFiles(s, RuntimePackages(ide.family), system_folder, ide.uninstall.systemPrefix);
+      failures += DeleteFiles(s, RuntimePackages(ide.family), system_folder, ide.uninstall.systemPrefix);
     }
+    if (failed) *failed = failures;
   }
   s.LogDone();
   s.TrimWorkingSetAndPump();

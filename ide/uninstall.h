@@ -13,7 +13,9 @@ namespace kestrin {
 // and, with `delete_package_files`, every package file of the build list
 // from the output folder and every runtime package from the system folder,
 // and the program's temporary files left in both.
-void Uninstall(Session& s, bool delete_package_files);
+// `failed`, when given, receives how many registry entries and files could
+// not be removed.
+void Uninstall(Session& s, bool delete_package_files, int* failed = nullptr);
 
 enum class DeleteResult { Deleted, Failed, Missing };
 // Rewrites a file as "X" characters and CR LF (keeping its length), then

@@ -23,9 +23,10 @@ std::optional<std::string> UnfitForPath(FileSystem& fs, std::string_view folder)
   return std::nullopt;
 }
 
-void LogRefusal(Session& s, std::string_view folder, std::string_view why) {
+bool LogRefusal(Session& s, std::string_view folder, std::string_view why) {
   s.Log("无法把输出目录加入当前用户的 PATH 环境变量 (未作任何修改): " + std::string(folder) + " " +
         std::string(why));
+  return false;
 }
 
 // The output folder as the add writes it into PATH: its long form, or the
@@ -39,7 +40,7 @@ std::string OutputFolderAsAdded(Session& s) {
 
 }  // namespace
 
-void AddOutputFolderToUserPath(Session& s) {
+bool AddOutputFolderToUserPath(Session& s) {
   const std::string given = OutputFolder(s.ctx);
   if (auto why = UnfitForPath(s.fs, given)) return LogRefusal(s, given, *why);
   // An 8.3 form would not be found again once the program is started by
@@ -54,7 +55,7 @@ void AddOutputFolderToUserPath(Session& s) {
   auto merged = AddPathEntry(value, folder);
   if (!merged) {
     s.Log("输出目录已在当前用户的 PATH 环境变量中: " + folder);
-    return;
+    return true;
   }
   // The record comes first: an entry without one would be taken for the
   // user's own and kept by the uninstall.
@@ -69,6 +70,7 @@ void AddOutputFolderToUserPath(Session& s) {
   s.shell.AnnounceEnvironmentChange();
   s.Log("已将输出目录加入当前用户的 PATH 环境变量: " + folder);
   s.Log("之后启动的 IDE 和程序会在这里找到运行时包; 卸载时会删除这一项.");
+  return true;
 }
 
 void RemoveOutputFolderFromUserPath(Session& s) {

@@ -17,7 +17,8 @@ inline constexpr std::string_view kUserPathRecordKey = "Software\\Kestrin\\UserP
 // or '%' or is not fully qualified is refused with a log line. The value
 // keeps its type (a new one is REG_EXPAND_SZ, as Windows makes it). Throws
 // RegistryError when the value or the record cannot be read or written.
-void AddOutputFolderToUserPath(Session& s);
+// Adding returns whether the folder is on PATH now.
+bool AddOutputFolderToUserPath(Session& s);
 // Removes the output folder's entry when the record says the program added
 // it, then the record; an entry the user made stays. Logs what was done,
 // kept or could not be done.

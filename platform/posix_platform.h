@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/console.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -58,6 +59,20 @@ class PosixProcessLauncher : public ProcessLauncher {
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override {}
   std::uint32_t CurrentProcessId() override;
+};
+
+class PosixConsole : public Console {
+ public:
+  PosixConsole();
+  bool WriteOut(std::string_view line) override;
+  bool WriteErr(std::string_view line) override;
+  bool Broken() override;
+  void CatchInterrupts() override;
+  bool Interrupted() override;
+
+ private:
+  bool Write(int fd, std::string_view line);
+  bool broken_ = false;
 };
 
 class PosixShell : public Shell {

@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -60,6 +64,23 @@ class Win32Shell : public Shell {
   HRESULT last_error_ = S_OK;
 };
 
+class Win32Console : public Console {
+ public:
+  // `attach_parent`: a window program without redirected handles writes to
+  // the console of the program that started it, if there is one.
+  explicit Win32Console(bool attach_parent = false);
+  bool WriteOut(std::string_view line) override;
+  bool WriteErr(std::string_view line) override;
+  bool Broken() override;
+  void CatchInterrupts() override;
+  bool Interrupted() override;
+
+ private:
+  bool Write(HANDLE h, std::string_view line);
+  HANDLE out_ = nullptr, err_ = nullptr;
+  bool broken_ = false;
+};
+
 // Every Win32 service the program uses, in one place.
 struct Win32Services {
   Win32Registry registry;
@@ -67,6 +88,9 @@ struct Win32Services {
   Win32ProcessLauncher processes;
   Win32Shell shell;
 };
+
+// The program's arguments (without its own name), in UTF-8.
+std::vector<std::string> Win32Arguments();
 
 // The system's text for an error code, in UTF-8, without the line break.
 std::string SystemErrorText(DWORD code);

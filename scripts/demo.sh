@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds kestrin.exe and starts it under Wine in a demo environment of its
-# own: a generated sample library holding the program, and two registered
+# Builds kestrin.exe (and kestrin.com) and starts the window under Wine in a
+# demo environment of its own: a generated sample library holding the program, and two registered
 # IDE releases (Delphi 7 and BDS 2006) whose bin folders hold the stand-in
 # compiler. It builds the 32-bit release where Wine runs 32-bit programs,
 # the 64-bit build where it cannot (build-demo/win32 or build-demo/win64,
@@ -17,7 +17,7 @@ arch=i686; [ "$bits" = 64 ] && arch=x86_64
 tree="build-demo/win$bits"
 cmake -S . -B "$tree" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
       -DKESTRIN_TESTS=OFF >/dev/null
-cmake --build "$tree" -j"$(nproc)" --target kestrin dcc32 mklib
+cmake --build "$tree" -j"$(nproc)" --target kestrin kestrin_console dcc32 mklib
 
 bin="$PWD/$tree/bin"
 export KESTRIN_PREFIX="$PWD/build-demo/prefix$bits"
@@ -34,7 +34,7 @@ lib="$drive/Kestrin Demo/DevExpress VCL"
 if [ ! -f "$lib/kestrin.exe" ]; then
   wine "$bin/mklib.exe" 'C:\Kestrin Demo\DevExpress VCL' --suffix D7 --suffix D10 --files 2000
 fi
-cp "$bin/kestrin.exe" "$lib/"
+cp "$bin/kestrin.exe" "$bin/kestrin.com" "$lib/"
 for ide in "Delphi7/Bin/delphi32.exe" "BDS/4.0/Bin/bds.exe"; do
   dir="$drive/Program Files/Borland/$(dirname "$ide")"
   mkdir -p "$dir"

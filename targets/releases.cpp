@@ -16,16 +16,29 @@ static bool IsInstalled(Session& s, RegistryKey& key) {
   return s.fs.FileExists(exe) && key.HasValue("RootDir");
 }
 
-std::array<bool, kReleaseCount> ProbeReleases(Session& s) {
-  std::array<bool, kReleaseCount> installed{};
-  for (std::size_t i = 0; i < kReleaseCount; ++i) {
-    auto key = s.registry.Open(kIdeProfiles[i].baseKey, RegAccess::Read);
-    try {
-      installed[i] = IsInstalled(s, *key);
-    } catch (const RegistryError&) {
-      installed[i] = false;  // unreadable settings: not offered, and the probe goes on
-    }
+std::optional<std::string> WhyNotUsable(Session& s, const IdeProfile& ide) {
+  const std::string where = "HKEY_CURRENT_USER\\" + std::string(ide.baseKey);
+  auto key = s.registry.Open(ide.baseKey, RegAccess::Read);
+  if (!key->IsOpen())
+    return key->Missing() ? "没有为当前用户注册 (" + where + " 不存在)"
+                          : "无法打开 " + where + ": " + key->LastError();
+  if (!key->HasValue("App")) return where + " 中没有 App 值";
+  std::string exe;
+  try {
+    exe = ReadStringValue(*key, "App");
+  } catch (const RegistryError& e) {
+    return std::string(e.what());
   }
+  if (!s.fs.FileExists(exe)) return "App 指向的文件不存在: " + exe;
+  if (!key->HasValue("RootDir")) return where + " 中没有 RootDir 值";
+  return std::nullopt;
+}
+
+std::array<bool, kReleaseCount> ProbeReleases(Session& s) {
+  // A release whose settings cannot be read is not offered, and the probe
+  // goes on.
+  std::array<bool, kReleaseCount> installed{};
+  for (std::size_t i = 0; i < kReleaseCount; ++i) installed[i] = !WhyNotUsable(s, kIdeProfiles[i]);
   return installed;
 }
 

@@ -2,15 +2,21 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include "catalogue/ide_profiles.h"
 #include "core/session.h"
 
 namespace kestrin {
 
+// Why `ide` cannot be chosen (it is not registered for the current user,
+// App names no existing file, RootDir is missing, its settings cannot be
+// read), or nothing when it can.
+std::optional<std::string> WhyNotUsable(Session& s, const IdeProfile& ide);
+
 // The start-up probe: for each release in kIdeProfiles, whether it can be
-// chosen (App names an existing file and RootDir is there). A release whose
-// settings cannot be read is not offered.
+// chosen.
 std::array<bool, kReleaseCount> ProbeReleases(Session& s);
 
 // Makes `ide` the release every command works on: its compiler folder and

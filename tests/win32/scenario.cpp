@@ -41,6 +41,7 @@ Scenario::Scenario(const std::string& lib, std::vector<std::string> suffixes) {
   std::string error;
   if (!kestrin::GenerateSampleLibrary(fs, o, nullptr, &error)) throw std::runtime_error(error);
   CopyFileUtf8(TestFolder() + "kestrin.exe", Exe());
+  CopyFileUtf8(TestFolder() + "kestrin.com", library + "kestrin.com");
   ide_root = "C:\\kestrin-tests\\Borland IDE\\";
 }
 

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/unattended.h"
+#include "tests/harness.h"
+
+namespace kestrin {
+namespace {
+using test::TempDir;
+using test::TestApp;
+
+ParsedArguments Parse(std::vector<std::string> args) { return ParseArguments(args); }
+
+TEST(UnattendedArguments, FormsOrderAndCase) {
+  const ParsedArguments p =
+      Parse({"-INSTALL", "/Compile", "/release:rad studio 2009", "/packages: dxCore , CXLIBRARY", "/yes",
+             "/log:C:\\b d\\x.log", "-library:C:\\a b\\DevExpress VCL\\", "/parallel", "/verify", "/copy"});
+  ASSERT_EQ(p.error, "");
+  const UnattendedOptions& o = p.options;
+  EXPECT_EQ(o.release, &kIdeProfiles[6]);
+  EXPECT_TRUE(o.compile && o.verify && o.copy && o.install && o.parallel && o.yes);
+  EXPECT_FALSE(o.uninstall || o.deleteBpl || o.list || o.help);
+  EXPECT_EQ(o.packages, (std::vector<std::string>{"dxCore", "cxLibrary"}));  // as the list names them
+  EXPECT_EQ(o.library, "C:\\a b\\DevExpress VCL\\");
+  EXPECT_EQ(o.logFile, "C:\\b d\\x.log");
+  EXPECT_EQ(Parse({"/release:BDS2005", "/uninstall", "/deletebpl"}).error, "");
+  EXPECT_EQ(Parse({"/list"}).error, "");
+  EXPECT_EQ(Parse({"/?", "/whatever"}).error, "未知的开关: /whatever");
+  EXPECT_TRUE(Parse({"/?"}).options.help);
+}
+
+TEST(UnattendedArguments, BadOnesSayWhy) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"/release:Delphi7", "/compile", "/frobnicate"}, "未知的开关: /frobnicate"},
+      {{"/release:Delphi7", "compile"}, "无法识别的参数: compile (开关以 / 或 - 开头)"},
+      {{"/release", "/compile"}, "缺少值: 应写作 /release:<值>"},
+      {{"/release:", "/compile"}, "缺少值: 应写作 /release:<值>"},
+      {{"/release:Delphi7", "/compile:yes"}, "开关 /compile 不带值: /compile:yes"},
+      {{"/release:Delphi7", "/release:BDS2006", "/compile"}, "只能指定一个 IDE 版本: /release:BDS2006"},
+      {{"/release:Delphi9", "/compile"}, "未知的 IDE 版本: Delphi9"},
+      {{"/release:Delphi7", "/compile", "/deletebpl"}, "/deletebpl 只能与 /uninstall 一起使用"},
+      {{"/release:Delphi7", "/uninstall", "/install"}, "/uninstall 只能单独使用, 不能与 /compile /verify /copy /install 一起"},
+      {{"/release:Delphi7", "/verify", "/parallel"}, "/parallel 只能与 /compile 一起使用"},
+      {{"/release:Delphi7"}, "没有指定要做的步骤 (/compile /verify /copy /install 或 /uninstall)"},
+      {{"/compile"}, "缺少 /release:<版本>"},
+      {{"/list", "/release:Delphi7"}, "/list 只能单独使用"},
+      {{"/release:BDS2006", "/compile", "/packages:dxCore,cxLibraryVCL"}, "未知的包: cxLibraryVCL (BDS 2006 的包列表中没有)"},
+  };
+  for (const auto& [args, why] : cases) EXPECT_EQ(Parse(args).error, why) << args[0];
+}
+
+// A console that takes `lines` lines and then is gone, as a pipe whose
+// reader went away.
+struct ClosingConsole : Console {
+  int lines = 0;
+  std::vector<std::string> out, err;
+  bool WriteOut(std::string_view line) override { return Write(&out, line); }
+  bool WriteErr(std::string_view line) override { return Write(&err, line); }
+  bool Write(std::vector<std::string>* to, std::string_view line) {
+    if (lines-- <= 0) return !(broken = true);
+    to->emplace_back(line);
+    return true;
+  }
+  bool Broken() override { return broken; }
+  void CatchInterrupts() override {}
+  bool Interrupted() override { return false; }
+  bool broken = false;
+};
+
+// A closed output stops the run as Ctrl+C does: no compiler starts after it,
+// and the run ends with 1 instead of writing on.
+TEST(Unattended, AClosedOutputStopsTheRun) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  ClosingConsole console;
+  console.lines = 6;
+  std::uint64_t now = 0;
+  const int code = RunUnattended(Platform{t.registry, t.fs, t.processes, t.shell}, console,
+                                 {"/release:Delphi7", "/library:" + dir.Root() + "lib", "/compile", "/verify"},
+                                 [&] { return now += 100; });
+  EXPECT_EQ(code, kExitIncomplete);
+  EXPECT_TRUE(console.broken);
+  EXPECT_LE(t.processes.lines.size(), 3u);
+  EXPECT_EQ(console.out.size(), 6u);
+}
+
+// The README shows the example scripts as they are in scripts/examples,
+// where the Win32 suite runs them.
+TEST(Unattended, ReadmeShowsTheExampleScripts) {
+  auto read = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    std::string text = s.str();
+    std::erase(text, '\r');
+    return text;
+  };
+  const std::string readme = read(KESTRIN_SOURCE_DIR "/README.md");
+  for (const char* name : {"install-build-machine.bat", "uninstall.bat"}) {
+    const std::string script = read(std::string(KESTRIN_SOURCE_DIR "/scripts/examples/") + name);
+    ASSERT_FALSE(script.empty()) << name;
+    EXPECT_NE(readme.find(script), std::string::npos) << name;
+  }
+}
+
+}  // namespace
+}  // namespace kestrin

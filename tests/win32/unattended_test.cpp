@@ -1,0 +1,242 @@
+// Runs without the window, started as a script starts them: through cmd.exe,
+// with standard output and error captured through pipes and the exit code
+// read at the end; then the registry and the files are checked.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "tests/win32/scenario.h"
+
+namespace kt {
+namespace {
+
+const std::string kLib = "C:\\kestrin-tests\\无人值守 测试\\DevExpress VCL\\";
+
+struct Script {
+  DWORD code = 0xFFFFFFFF;
+  std::string out, err;
+  std::vector<std::string> OutLines() const { return Lines(out); }
+  std::vector<std::string> ErrLines() const { return Lines(err); }
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+      start = end + 1;
+    }
+    return lines;
+  }
+};
+
+// `cmd.exe /c <command>`, as a batch file or a CI runner would start it.
+Script RunScript(const std::string& command, int timeout_ms = 600000) {
+  Script r;
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE out_read, out_write, err_read, err_write;
+  CreatePipe(&out_read, &out_write, &sa, 1 << 20);
+  CreatePipe(&err_read, &err_write, &sa, 1 << 20);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = input;
+  si.hStdOutput = out_write;
+  si.hStdError = err_write;
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+  std::wstring line = L"cmd.exe /c \"" + W(command) + L"\"";
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  CloseHandle(input);
+  EXPECT_TRUE(started) << command;
+  auto drain = [](HANDLE pipe, std::string* to) {
+    for (DWORD avail = 0; PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr) && avail;) {
+      std::string chunk(avail, '\0');
+      DWORD got = 0;
+      if (!ReadFile(pipe, chunk.data(), avail, &got, nullptr) || got == 0) break;
+      to->append(chunk.data(), got);
+    }
+  };
+  if (started) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT && GetTickCount64() < end) {
+      drain(out_read, &r.out);
+      drain(err_read, &r.err);
+    }
+    drain(out_read, &r.out);
+    drain(err_read, &r.err);
+    GetExitCodeProcess(pi.hProcess, &r.code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out_read);
+  CloseHandle(err_read);
+  return r;
+}
+
+struct Env {
+  Env(const wchar_t* name, const wchar_t* value) : name_(name) { SetEnvironmentVariableW(name, value); }
+  ~Env() { SetEnvironmentVariableW(name_, nullptr); }
+  const wchar_t* name_;
+};
+
+std::string Kestrin(const Scenario& s) { return "\"" + s.library + "kestrin.com\""; }
+
+// Compile, verify, copy and install of Delphi 7 from a script: exit 0, every
+// line on standard output and in the UTF-8 log file, and what the window's
+// run leaves in the registry and the folders.
+TEST(Unattended, FullRunAsAScriptStartsIt) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  const std::string out = s.Output("Delphi7"), sys = SystemFolder();
+  for (const auto& f : FilesIn(sys, "*D7.bpl")) DeleteFileW(W(sys + "\\" + f).c_str());
+  const std::string log = s.library + "运行.log";
+  WriteFileUtf8(log, "an old log that is replaced");
+  Script r = RunScript(Kestrin(s) + " /release:Delphi7 /COMPILE -verify /install /copy /parallel /log:\"" +
+                       log + "\"");
+  EXPECT_EQ(r.code, 0u) << r.out << r.err;
+  const auto lines = r.OutLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "全部完成: 编译, 验证, 复制, 安装");
+  EXPECT_EQ(CountPrefix(lines, "编译结果: 共 171 个包, 成功 171 个, 失败 0 个, 未编译 0 个; 用时 "), 1);
+  EXPECT_TRUE(Has(lines, "安装到：Delphi7"));
+  EXPECT_EQ(r.err, "");
+  std::string written;
+  ASSERT_TRUE(ReadFileUtf8(log, &written));
+  EXPECT_EQ(written, "\xEF\xBB\xBF" + r.out);  // UTF-8 with its mark, the same lines
+  // As after the window's run: 171 packages, 65 runtime packages in the
+  // system folder, the folders on the search path, 100 design packages known.
+  EXPECT_EQ(FilesIn(out, "*.bpl").size(), 171u);
+  EXPECT_EQ(FilesIn(sys, "*D7.bpl").size(), 65u);
+  std::string search_path;
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &search_path));
+  EXPECT_NE(search_path.find(";" + s.library + "XP Theme Manager\\Sources"), std::string::npos);
+  const auto known = RegValueNames(BaseKey(1) + "\\Known Packages");
+  EXPECT_EQ(known.size(), 100u);
+  EXPECT_EQ(std::count_if(known.begin(), known.end(),
+                          [&](const std::string& k) { return k.rfind(out + "\\dcl", 0) == 0; }),
+            std::count_if(known.begin(), known.end(), [](const std::string& k) { return k.find("\\dcl") != std::string::npos; }));
+  for (const auto& f : FilesIn(sys, "*D7.bpl")) DeleteFileW(W(sys + "\\" + f).c_str());
+}
+
+TEST(Unattended, AFailingPackageEndsWithOne) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  Env fail(L"KESTRIN_DCC_FAIL", L"dxGDIPlusD7");
+  Script r = RunScript(Kestrin(s) + " /release:\"Delphi7\" /packages:dxTheme,DXGDIPLUS /compile /verify");
+  EXPECT_EQ(r.code, 1u) << r.out << r.err;
+  const auto lines = r.OutLines();
+  EXPECT_TRUE(Has(lines, "失败: dxGDIPlusD7.dpk — dxGDIPlusReg.pas(7) Error: Undeclared identifier: 'KestrinFailure'"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "未完成: 编译 — 1 个包没有编译成功 (共 2 个)");
+  EXPECT_FALSE(Contains(lines, "验证组件..."));  // the run stops at the step that did not complete
+}
+
+TEST(Unattended, ARunningIdeIsAnsweredNoUnlessYes) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  std::string ide_exe, before, after;
+  ASSERT_TRUE(RegRead(BaseKey(1), "App", &ide_exe));
+  ASSERT_TRUE(CopyFileUtf8(TestFolder() + "dcc32.exe", ide_exe));
+  PROCESS_INFORMATION ide{};
+  {
+    Env hang(L"KESTRIN_DCC_HANG", L"*");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    std::wstring line = L"\"" + W(ide_exe) + L"\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &si, &ide));
+  }
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &before));
+  Script no = RunScript(Kestrin(s) + " /release:Delphi7 /install");
+  EXPECT_EQ(no.code, 4u) << no.out << no.err;
+  ASSERT_FALSE(no.ErrLines().empty());
+  EXPECT_EQ(no.ErrLines()[0].rfind("提示: Delphi7 正在运行。", 0), 0u) << no.err;
+  EXPECT_NE(no.err.find("→ 回答: 否 (没有 /yes)"), std::string::npos);
+  ASSERT_FALSE(no.OutLines().empty());
+  EXPECT_EQ(no.OutLines().back().rfind("已停止: 安装 — ", 0), 0u);
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
+  EXPECT_EQ(after, before);
+  Script yes = RunScript(Kestrin(s) + " /release:Delphi7 /install /yes");
+  EXPECT_EQ(yes.code, 0u) << yes.out << yes.err;
+  EXPECT_NE(yes.err.find("→ 回答: 是 (/yes)"), std::string::npos);
+  ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
+  EXPECT_NE(after, before);
+  TerminateProcess(ide.hProcess, 0);
+  CloseHandle(ide.hThread);
+  CloseHandle(ide.hProcess);
+}
+
+TEST(Unattended, BadArgumentsEndWithTwoAndTheUsage) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  for (const char* args : {"/release:Delphi7 /frobnicate", "/release:Delphi7 /deletebpl /compile", "/compile"}) {
+    Script r = RunScript(Kestrin(s) + " " + args);
+    EXPECT_EQ(r.code, 2u) << args;
+    EXPECT_EQ(r.out, "") << args;
+    ASSERT_FALSE(r.ErrLines().empty()) << args;
+    EXPECT_EQ(r.ErrLines()[0].rfind("参数错误: ", 0), 0u) << r.err;
+    EXPECT_TRUE(Contains(r.ErrLines(), "用法: kestrin.com /release:<版本>")) << args;
+  }
+  Script unusable = RunScript(Kestrin(s) + " /release:RAD2009 /compile");
+  EXPECT_EQ(unusable.code, 3u);
+}
+
+// RAD Studio 2009 built by msbuild reads the library path from the user's
+// EnvOptions.proj: the install from a script merges the folders into it.
+TEST(Unattended, RadStudio2009EnvironmentFileFromAScript) {
+  Scenario s(kLib, {"D12"});
+  s.RegisterIde(6);
+  wchar_t* appdata = nullptr;
+  ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &appdata), S_OK);
+  const std::string folder = U(appdata) + "\\CodeGear\\BDS\\6.0";
+  CoTaskMemFree(appdata);
+  MakeDirs(folder);
+  const std::string file = folder + "\\EnvOptions.proj";
+  WriteFileUtf8(file,
+                "<Project xmlns=\"http://schemas.microsoft.com/developer/msbuild/2003\">\r\n"
+                "  <PropertyGroup>\r\n    <Win32LibraryPath>$(BDS)\\lib</Win32LibraryPath>\r\n"
+                "  </PropertyGroup>\r\n</Project>\r\n");
+  Script r = RunScript(Kestrin(s) + " /release:RAD2009 /install");
+  EXPECT_EQ(r.code, 0u) << r.out << r.err;
+  std::string merged;
+  ASSERT_TRUE(ReadFileUtf8(file, &merged));
+  EXPECT_NE(merged.find("<Win32LibraryPath>$(BDS)\\lib;"), std::string::npos) << merged;
+  EXPECT_NE(merged.find(s.library + "XP Theme Manager\\Sources</Win32LibraryPath>"), std::string::npos) << merged;
+  DeleteFileW(W(file).c_str());
+}
+
+// The two scripts of the README, run as they are written.
+TEST(Unattended, TheReadmeExamples) {
+  Scenario s("C:\\DevExpress VCL\\", {"D12"});
+  s.RegisterIde(6);
+  const std::string sys = SystemFolder();
+  for (const char* name : {"install-build-machine.bat", "uninstall.bat"})
+    ASSERT_TRUE(CopyFileUtf8(TestFolder() + "examples\\" + name, s.library + name)) << name;
+  Script install = RunScript(s.library + "install-build-machine.bat");
+  EXPECT_EQ(install.code, 0u) << install.out << install.err;
+  EXPECT_TRUE(Has(install.OutLines(), "DevExpress VCL is installed into RAD Studio 2009."));
+  EXPECT_EQ(FilesIn(s.Output("Delphi12"), "*.bpl").size(), 131u);
+  EXPECT_EQ(FilesIn(sys, "*D12.bpl").size(), 49u);
+  EXPECT_EQ(RegValueNames(BaseKey(6) + "\\Known Packages").size(), 80u);
+  Script uninstall = RunScript(s.library + "uninstall.bat");
+  EXPECT_EQ(uninstall.code, 0u) << uninstall.out << uninstall.err;
+  EXPECT_TRUE(RegValueNames(BaseKey(6) + "\\Known Packages").empty());
+  EXPECT_TRUE(FilesIn(sys, "*D12.bpl").empty());
+  EXPECT_TRUE(FilesIn(s.Output("Delphi12"), "*.bpl").empty());
+}
+
+}  // namespace
+}  // namespace kt
