@@ -167,7 +167,12 @@ RECT Program::Place(int id) const {
 bool Program::Click(int id) const {
   HWND c = Ctl(id);
   if (!c || !IsWindowEnabled(c)) return false;
-  PostMessageW(c, BM_CLICK, 0, 0);
+  // Sent, not posted, so that the click is handled before anything the test
+  // asks next (a sent question would otherwise overtake a posted click); a
+  // command that runs long, or opens a dialog, is left running after a
+  // short while.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(c, BM_CLICK, 0, 0, SMTO_NORMAL, 500, &result);
   return true;
 }
 

@@ -41,7 +41,7 @@ class Program {
   // delete-BPL check box, as "1"/"0" characters.
   std::string States() const;
   RECT Place(int id) const;  // in the window's client coordinates, at 96 DPI
-  // Posts a click; refuses (returns false) when the control is disabled.
+  // Clicks; refuses (returns false) when the control is disabled.
   bool Click(int id) const;
   // The build list, read through list-view messages.
   int ListCount() const;
