@@ -13,6 +13,7 @@
 #include "build/compiler_messages.h"
 #include "build/package_requires.h"
 #include "targets/library_folder.h"
+#include "tests/log_compare.h"
 #include "tests/harness.h"
 
 namespace kestrin {
@@ -284,17 +285,7 @@ namespace {
 using test::TempDir;
 using test::TestApp;
 
-// The log of a run with the time of its summary taken out, and without the
-// line that says how many compilers run at once.
-std::vector<std::string> Comparable(std::vector<std::string> lines) {
-  std::vector<std::string> out;
-  for (std::string& l : lines) {
-    if (l.rfind("并行编译: ", 0) == 0) continue;
-    if (l.rfind("编译结果: ", 0) == 0) l = l.substr(0, l.find("; 用时"));
-    out.push_back(l);
-  }
-  return out;
-}
+using test::Comparable;
 
 // Side by side, each package waits for the packages it requires (the
 // stand-in refuses a project whose required .dcp is missing, so a wrong

@@ -407,18 +407,8 @@ void Answer(Program& p, int button, const std::string& expected_part) {
 // Yes installs.
 TEST_F(Faults, InstallWhileTheIdeRuns) {
   Start();
-  std::string ide_exe;
-  ASSERT_TRUE(RegRead(BaseKey(1), "App", &ide_exe));
-  ASSERT_TRUE(CopyFileUtf8(TestFolder() + "dcc32.exe", ide_exe));
-  PROCESS_INFORMATION ide{};
-  {
-    Env hang(L"KESTRIN_DCC_HANG", L"*");
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    std::wstring line = L"\"" + W(ide_exe) + L"\"";
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                               nullptr, &si, &ide));
-  }
+  RunningIde ide(1);
+  ASSERT_TRUE(ide.Started());
   Launch();
   VerifyAll();
   std::string before, after;
@@ -436,9 +426,6 @@ TEST_F(Faults, InstallWhileTheIdeRuns) {
   EXPECT_TRUE(Has(p->LogLines(), "安装到：Delphi7"));
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
   EXPECT_NE(after, before);
-  TerminateProcess(ide.hProcess, 0);
-  CloseHandle(ide.hThread);
-  CloseHandle(ide.hProcess);
 }
 
 // The system folder takes no new file (made immutable on the Linux side,

@@ -47,6 +47,26 @@ Scenario::Scenario(const std::string& lib, std::vector<std::string> suffixes) {
 
 Scenario::~Scenario() { ClearIdeSettings(); }
 
+RunningIde::RunningIde(int index) {
+  std::string exe;
+  if (!RegRead(BaseKey(index), "App", &exe) || !CopyFileUtf8(TestFolder() + "dcc32.exe", exe)) return;
+  SetEnvironmentVariableW(L"KESTRIN_DCC_HANG", L"*");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  std::wstring line = L"\"" + W(exe) + L"\"";
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &si, &pi_))
+    pi_ = {};
+  SetEnvironmentVariableW(L"KESTRIN_DCC_HANG", nullptr);
+}
+
+RunningIde::~RunningIde() {
+  if (!Started()) return;
+  TerminateProcess(pi_.hProcess, 0);
+  CloseHandle(pi_.hThread);
+  CloseHandle(pi_.hProcess);
+}
+
 void Scenario::RegisterIde(int index) {
   const std::string root = ide_root + kestrin::kIdeProfiles[index].longSuffix.data();
   MakeDirs(root + "\\bin");

@@ -24,6 +24,18 @@ struct Scenario {
   std::string ide_root;
 };
 
+// The release's IDE running: the stand-in compiler, copied to the release's
+// App file and started there, waits until it is ended at the end of scope.
+class RunningIde {
+ public:
+  explicit RunningIde(int index);
+  ~RunningIde();
+  bool Started() const { return pi_.hProcess != nullptr; }
+
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
 // Removes every release's settings from the registry.
 void ClearIdeSettings();
 std::string BaseKey(int index);

@@ -147,18 +147,9 @@ TEST(Unattended, AFailingPackageEndsWithOne) {
 TEST(Unattended, ARunningIdeIsAnsweredNoUnlessYes) {
   Scenario s(kLib, {"D7"});
   s.RegisterIde(1);
-  std::string ide_exe, before, after;
-  ASSERT_TRUE(RegRead(BaseKey(1), "App", &ide_exe));
-  ASSERT_TRUE(CopyFileUtf8(TestFolder() + "dcc32.exe", ide_exe));
-  PROCESS_INFORMATION ide{};
-  {
-    Env hang(L"KESTRIN_DCC_HANG", L"*");
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    std::wstring line = L"\"" + W(ide_exe) + L"\"";
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                               nullptr, &si, &ide));
-  }
+  RunningIde ide(1);
+  ASSERT_TRUE(ide.Started());
+  std::string before, after;
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &before));
   Script no = RunScript(Kestrin(s) + " /release:Delphi7 /install");
   EXPECT_EQ(no.code, 4u) << no.out << no.err;
@@ -174,9 +165,6 @@ TEST(Unattended, ARunningIdeIsAnsweredNoUnlessYes) {
   EXPECT_NE(yes.err.find("→ 回答: 是 (/yes)"), std::string::npos);
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
   EXPECT_NE(after, before);
-  TerminateProcess(ide.hProcess, 0);
-  CloseHandle(ide.hThread);
-  CloseHandle(ide.hProcess);
 }
 
 TEST(Unattended, BadArgumentsEndWithTwoAndTheUsage) {

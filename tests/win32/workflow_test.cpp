@@ -8,6 +8,7 @@
 #include "targets/library_folder.h"
 #include "catalogue/catalogue.h"
 #include "platform/win32_platform.h"
+#include "tests/log_compare.h"
 #include "tests/win32/scenario.h"
 
 namespace kt {
@@ -238,17 +239,7 @@ TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
   EXPECT_TRUE(p.Close(10000));
 }
 
-// The log of a run with the time of its summary taken out, and without the
-// line that says how many compilers run at once.
-std::vector<std::string> Comparable(std::vector<std::string> lines) {
-  std::vector<std::string> out;
-  for (std::string& l : lines) {
-    if (l.rfind("并行编译: ", 0) == 0) continue;
-    if (l.rfind("编译结果: ", 0) == 0) l = l.substr(0, l.find("; 用时"));
-    out.push_back(l);
-  }
-  return out;
-}
+using kestrin::test::Comparable;
 
 // Ticked by a click, the parallel box gives a run that compiles every
 // package (each after the packages it requires: the stand-in refuses a
