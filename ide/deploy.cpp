@@ -1,6 +1,5 @@
 #include "ide/deploy.h"
 
-#include <atomic>
 #include <chrono>
 #include <unordered_map>
 #include <vector>
@@ -22,7 +21,7 @@ std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view sou
   // one step: a copy that fails or is cut short leaves the earlier package
   // whole, and never a part of one under the package's name. The name is
   // this run's and this copy's own, so no other run writes into it.
-  static std::atomic<unsigned> copies{0};
+  static unsigned copies = 0;  // the program copies on its one thread
   const std::string temp = std::string(destination) + "." + std::to_string(process_id) + "-" +
                            std::to_string(++copies) + std::string(kTemporaryEnding);
   auto out = fs.CreateWrite(temp);
