@@ -4,8 +4,8 @@
 
 #include "app/controls.h"
 #include "app/panes.h"
-#include "build/compile.h"
-#include "build/verify.h"
+#include "compile/compile.h"
+#include "compile/verify.h"
 #include "ide/deploy.h"
 #include "ide/install.h"
 #include "ide/uninstall.h"

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "app/controls.h"
-#include "build/compile.h"
+#include "compile/compile.h"
 #include "platform/text.h"
 #include "targets/library_folder.h"
 #include "tests/harness.h"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that each folder of the program includes only itself and the folders
-# below it:  platform <- catalogue <- core <- targets <- build, ide <- app.
+# below it:  platform <- catalogue <- core <- targets <- compile, ide <- app.
 # Prints every include that breaks the rule and fails when there is one.
 set -u
 cd "$(dirname "$0")/.."
@@ -9,9 +9,9 @@ declare -A allowed=(
   [catalogue]="catalogue"
   [core]="core catalogue platform"
   [targets]="targets core catalogue platform"
-  [build]="build targets core catalogue platform"
+  [compile]="compile targets core catalogue platform"
   [ide]="ide targets core catalogue platform"
-  [app]="app build ide targets core catalogue platform"
+  [app]="app compile ide targets core catalogue platform"
   [tools]="tools targets core catalogue platform"
 )
 bad=0

@@ -9,9 +9,9 @@
 #include <iterator>
 
 #include "app/controls.h"
-#include "build/compile.h"
-#include "build/compiler_messages.h"
-#include "build/package_requires.h"
+#include "compile/compile.h"
+#include "compile/compiler_messages.h"
+#include "compile/package_requires.h"
 #include "targets/library_folder.h"
 #include "tests/log_compare.h"
 #include "tests/harness.h"

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "build/console_runner.h"
+#include "compile/console_runner.h"
 #include "tests/harness.h"
 
 namespace kestrin {

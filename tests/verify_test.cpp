@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/controls.h"
-#include "build/verify.h"
+#include "compile/verify.h"
 #include "targets/library_folder.h"
 #include "tests/harness.h"
 

@@ -1,7 +1,7 @@
 // The Win32 platform layer against the real registry, files and processes.
 #include <gtest/gtest.h>
 
-#include "build/console_runner.h"
+#include "compile/console_runner.h"
 #include "ide/deploy.h"
 #include "ide/uninstall.h"
 #include "platform/text.h"

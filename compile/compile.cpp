@@ -1,4 +1,4 @@
-#include "build/compile.h"
+#include "compile/compile.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "build/compiler_messages.h"
-#include "build/console_runner.h"
-#include "build/package_requires.h"
+#include "compile/compiler_messages.h"
+#include "compile/console_runner.h"
+#include "compile/package_requires.h"
 #include "platform/file_search.h"
 #include "platform/text.h"
 #include "targets/ide_running.h"

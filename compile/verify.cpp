@@ -1,4 +1,4 @@
-#include "build/verify.h"
+#include "compile/verify.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "build/console_runner.h"
+#include "compile/console_runner.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "build/package_requires.h"
+#include "compile/package_requires.h"
 
 #include "platform/text.h"
 

@@ -1,4 +1,4 @@
-#include "build/compiler_messages.h"
+#include "compile/compiler_messages.h"
 
 #include "platform/text.h"
 
