@@ -2,6 +2,8 @@
 // through these, so they are part of the program's outside face.
 #pragma once
 
+#include <cstddef>
+
 namespace kestrin::ctl {
 
 enum : int {
@@ -10,13 +12,7 @@ enum : int {
   kChooseFolderButton = 102,
   kMainFrame = 103,      // the frame around the three groups below
   kReleaseGroup = 104,
-  kDelphi6 = 110,        // the seven release buttons follow in the order of kIdeProfiles
-  kDelphi7 = 111,
-  kDelphi8 = 112,
-  kBds2005 = 113,
-  kBds2006 = 114,
-  kRad2007 = 115,
-  kRad2009 = 116,
+  kFirstRelease = 110,   // one release button per row of kIdeProfiles, in its order
   kPackageGroup = 120,
   kBuildList = 121,
   kSelectAllButton = 122,
@@ -44,6 +40,7 @@ enum : int {
   kSaveLogMenu = 180,    // the log page's pop-up menu entry
 };
 
-constexpr int kFirstRelease = kDelphi6;
+// The release button of row `index` of kIdeProfiles.
+constexpr int ReleaseButton(std::size_t index) { return kFirstRelease + static_cast<int>(index); }
 
 }  // namespace kestrin::ctl

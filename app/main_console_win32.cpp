@@ -38,6 +38,7 @@ int wmain() {
   const auto args = Win32Arguments();
   if (args.empty()) return StartWindow(console);
   Win32Services os;
-  return RunUnattended(Platform{os.registry, os.fs, os.processes, os.shell}, console, args,
+  Win32ProcessLauncher processes(/*window_messages=*/false);
+  return RunUnattended(Platform{os.registry, os.fs, processes, os.shell}, console, args,
                        [] { return static_cast<std::uint64_t>(GetTickCount64()); });
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/commands.h"
 #include "app/controls.h"
 #include "app/panes.h"
 #include "catalogue/catalogue.h"
@@ -113,10 +114,11 @@ void MainWindow::BuildControls() {
        WS_EX_CLIENTEDGE);
   HWND frame = group(hwnd_, "", {8, 32, 537, 249}, kMainFrame);
   HWND releases = group(frame, "选择Delphi版本", {8, 8, 153, 233}, kReleaseGroup);
-  static const int tops[kReleaseCount] = {24, 53, 83, 112, 141, 171, 200};
+  // One button per release, spread evenly from the group's top.
   for (std::size_t i = 0; i < kReleaseCount; ++i) {
-    HWND rb = Make(releases, L"BUTTON", kIdeProfiles[i].caption, vis | tab | BS_RADIOBUTTON, 24, tops[i],
-                   113, 17, kFirstRelease + static_cast<int>(i));
+    const int top = 24 + static_cast<int>((i * 88 + 1) / 3);
+    HWND rb = Make(releases, L"BUTTON", kIdeProfiles[i].caption, vis | tab | BS_RADIOBUTTON, 24, top,
+                   113, 17, ReleaseButton(i));
     EnableWindow(rb, FALSE);
   }
   HWND packages = group(frame, "组件包", {168, 8, 241, 233}, kPackageGroup);
@@ -133,17 +135,16 @@ void MainWindow::BuildControls() {
   Make(packages, L"BUTTON", "全选(&A)", button, 38, 200, 75, 25, kSelectAllButton);
   Make(packages, L"BUTTON", "反选(&U)", button, 117, 200, 75, 25, kClearAllButton);
   HWND command_group = group(frame, "命令", {416, 8, 113, 233}, kCommandGroup);
-  Make(command_group, L"BUTTON", "编译(&C)", button, 8, 16, 97, 33, kCompileButton);
-  Make(command_group, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, 16, 97, 33, kStopButton);
-  Make(command_group, L"BUTTON", "验证(&R)", button, 8, 52, 97, 33, kVerifyButton);
-  Make(command_group, L"BUTTON", "复制(&P)", button, 8, 88, 97, 33, kCopyButton);
-  Make(command_group, L"BUTTON", "安装(&S)", button, 8, 124, 97, 33, kInstallButton);
-  Make(command_group, L"BUTTON", "卸载(&U)", button, 8, 160, 97, 33, kUninstallButton);
+  for (const CommandSpec& spec : kCommands) {
+    EnableWindow(Make(command_group, L"BUTTON", spec.caption, button, 8, spec.top, 97, 33, spec.button), FALSE);
+    // The stop button stands where compile stands, shown while a compile runs.
+    if (spec.id == CommandId::Compile)
+      Make(command_group, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, spec.top, 97, 33, kStopButton);
+  }
   Make(command_group, L"BUTTON", "是否删除BPL包", vis | tab | BS_AUTOCHECKBOX, 8, 200, 97, 17, kDeleteBplCheck);
+  EnableWindow(Control(kDeleteBplCheck), FALSE);
   // In the room left below: the command group ends at 233.
   Make(command_group, L"BUTTON", "并行编译(&B)", vis | tab | BS_AUTOCHECKBOX, 8, 217, 97, 13, kParallelCheck);
-  for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck})
-    EnableWindow(Control(id), FALSE);
   Make(frame, L"STATIC", "", SS_OWNERDRAW | WS_BORDER, 170, 215, 237, 21, kProgressGauge);
 
   HWND pages = Make(hwnd_, WC_TABCONTROLW, "", vis | tab | TCS_MULTILINE | WS_CLIPCHILDREN, 8, 288,
@@ -195,10 +196,8 @@ void MainWindow::BuildControls() {
                          GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, S(400));
   AddHint(kChooseFolderButton, "选择DEV的安装目录");
-  AddHint(kCompileButton, "编译组件包");
-  AddHint(kVerifyButton, "验证组件包是否编译完成\r\n如果有未编译成功的，请点击‘编译’按钮重新编译！");
-  AddHint(kCopyButton, "复制运行时包到System32目录");
-  AddHint(kInstallButton, "安装DEV组件到Delphi");
+  for (const CommandSpec& spec : kCommands)
+    if (!spec.hint.empty()) AddHint(spec.button, spec.hint);
 
   FixedList start = BuildOrder(IdeFamily::Delphi);
   LoadBuildList(std::vector<std::string>(start.begin(), start.end()));
@@ -274,6 +273,14 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
       auto* n = reinterpret_cast<NMHDR*>(l);
       if (n->idFrom == ctl::kPanes && n->code == TCN_SELCHANGE)
         ShowPage(TabCtrl_GetCurSel(n->hwndFrom));
+      // A tick set or cleared, by the user or by App: the model follows.
+      if (n->idFrom == ctl::kBuildList && n->code == LVN_ITEMCHANGED) {
+        auto* item = reinterpret_cast<NMLISTVIEW*>(l);
+        if ((item->uChanged & LVIF_STATE) && (item->uNewState & LVIS_STATEIMAGEMASK) &&
+            item->iItem >= 0 && !loading_list_)
+          app_->OnTicked(static_cast<std::size_t>(item->iItem),
+                         (item->uNewState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2));
+      }
       return 0;
     }
     case WM_SETCURSOR:
@@ -401,11 +408,6 @@ std::string MainWindow::LogText() {
 
 void MainWindow::ShowLogPage() { ShowPage(1); }
 
-void MainWindow::RepaintLog() {
-  FlushLog();
-  UpdateWindow(Control(ctl::kLogPane));
-}
-
 void MainWindow::AppendCommandPane(std::string_view text) {
   AppendToEdit(Control(ctl::kCommandPane), Widen(LogEntry(text)));
 }
@@ -456,19 +458,13 @@ void MainWindow::SetCaption(std::string_view caption) {
   SetWindowTextW(hwnd_, Widen(caption).c_str());
 }
 
-std::string MainWindow::PathText() {
-  HWND e = Control(ctl::kPathEdit);
-  std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(e)) + 1, L'\0');
-  t.resize(static_cast<std::size_t>(GetWindowTextW(e, t.data(), static_cast<int>(t.size()))));
-  return Narrow(t);
-}
-
 void MainWindow::SetPathText(std::string_view text) {
   SetWindowTextW(Control(ctl::kPathEdit), Widen(text).c_str());
 }
 
 void MainWindow::LoadBuildList(const std::vector<std::string>& rows) {
   HWND list = Control(ctl::kBuildList);
+  loading_list_ = true;  // the rows come from the model, unticked
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ListView_DeleteAllItems(list);
   ListView_SetItemCount(list, static_cast<int>(rows.size()));
@@ -483,18 +479,7 @@ void MainWindow::LoadBuildList(const std::vector<std::string>& rows) {
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
-}
-
-int MainWindow::BuildCount() { return ListView_GetItemCount(Control(ctl::kBuildList)); }
-
-std::string MainWindow::BuildItem(int index) {
-  wchar_t buf[512] = {};
-  ListView_GetItemText(Control(ctl::kBuildList), index, 0, buf, 512);
-  return Narrow(buf);
-}
-
-bool MainWindow::IsTicked(int index) {
-  return ListView_GetCheckState(Control(ctl::kBuildList), index) != 0;
+  loading_list_ = false;
 }
 
 void MainWindow::SetTicked(int index, bool ticked) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/app.h"
-#include "core/view.h"
+#include "app/view.h"
 
 namespace kestrin {
 
@@ -29,23 +29,18 @@ class MainWindow : public View {
   void ClearLog() override;
   std::string LogText() override;
   void ShowLogPage() override;
-  void RepaintLog() override;
   void AppendCommandPane(std::string_view text) override;
   void ClearCommandPane() override;
   void CopyCommandPane() override;
   void SetEnabled(int id, bool enabled) override;
-  void SetVisible(int id, bool visible) override;
+  void SetVisible(int id, bool visible);
   bool IsChecked(int id) override;
   void SetChecked(int id, bool on) override;
   void SetRunningLook(bool running) override;
   void SetGauge(int position, int maximum) override;
   void SetCaption(std::string_view caption) override;
-  std::string PathText() override;
   void SetPathText(std::string_view text) override;
   void LoadBuildList(const std::vector<std::string>& rows) override;
-  int BuildCount() override;
-  std::string BuildItem(int index) override;
-  bool IsTicked(int index) override;
   void SetTicked(int index, bool ticked) override;
   void PumpMessages() override;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
@@ -73,7 +68,7 @@ class MainWindow : public View {
   std::wstring pending_log_;
   int dpi_ = 96;
   int gauge_pos_ = 0, gauge_max_ = 0;
-  bool link_red_ = false, quit_seen_ = false, flushing_ = false;
+  bool link_red_ = false, quit_seen_ = false, flushing_ = false, loading_list_ = false;
 };
 
 }  // namespace kestrin

@@ -36,13 +36,13 @@ std::string SaveLogPath(std::string_view chosen) {
   return p;
 }
 
-void SaveLog(Session& s) {
+void SaveLog(Session& s, std::string_view log) {
   std::string folder = Trim(s.fs.ExecutableFolder());
   auto chosen = s.shell.PickSaveFile("文本文件(*.TXT)|*.TXT|所有文件(*.*)|*.*", folder);
   if (!chosen) return;
   std::string path = SaveLogPath(*chosen);
-  if (!WriteWholeFile(s.fs, path, Utf8ToGbk(s.view.LogText()))) {
-    s.view.ShowMessage("无法保存日志文件 " + path + ": " + s.fs.LastError(), kAppTitle,
+  if (!WriteWholeFile(s.fs, path, Utf8ToGbk(log))) {
+    s.host.Message("无法保存日志文件 " + path + ": " + s.fs.LastError(), kAppTitle,
                        MessageIcon::Error);
   }
 }

@@ -17,7 +17,8 @@ std::string LogEntry(std::string_view text);
 // The file a chosen save name is written to: ".txt" is added unless the
 // name already ends in it (letter case aside).
 std::string SaveLogPath(std::string_view chosen);
-// The log page's menu entry: the log as GBK text, into a file the user names.
-void SaveLog(Session& s);
+// The log page's menu entry: `log` (the pane's text) as GBK text, into a
+// file the user names.
+void SaveLog(Session& s, std::string_view log);
 
 }  // namespace kestrin

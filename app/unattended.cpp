@@ -17,9 +17,6 @@
 namespace kestrin {
 namespace {
 
-// How long a compiler may go on after Ctrl+C before it is ended.
-constexpr std::uint64_t kInterruptGraceMs = 3000;
-
 std::string OneLine(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -68,58 +65,40 @@ class NoDialogShell : public Shell {
   Shell& inner_;
 };
 
-// The window as a run without it has one: the log goes to standard output
-// (and the log file), message boxes to standard error, questions are
-// answered by /yes, and the build list lives in memory.
-class ConsoleView : public View {
+// What the commands see of a run without the window: the log goes to
+// standard output (and the log file), message boxes to standard error,
+// questions are answered by /yes, and a stop is Ctrl+C, Ctrl+Break or an
+// output that is gone.
+class ConsoleHost : public Host {
  public:
-  ConsoleView(Console& console, bool yes) : console_(console), yes_(yes) {}
+  ConsoleHost(Console& console, bool yes, std::function<std::uint64_t()> clock)
+      : console_(console), yes_(yes), clock_(std::move(clock)) {}
 
-  void AppendLog(std::string_view text) override {
+  void Log(std::string_view text) override {
     const std::string entry = LogEntry(text);
-    log_ += entry;
     for (std::size_t start = 0; start < entry.size();) {
       const std::size_t end = entry.find("\r\n", start);
       Line(std::string_view(entry).substr(start, end - start));
       start = end + 2;
     }
   }
-  void ClearLog() override { log_.clear(); }
-  std::string LogText() override { return log_; }
-  void ShowLogPage() override {}
-  void RepaintLog() override {}
-  void AppendCommandPane(std::string_view text) override { AppendLog(text); }
-  void ClearCommandPane() override {}
-  void CopyCommandPane() override {}
-  void SetEnabled(int, bool) override {}
-  void SetVisible(int, bool) override {}
-  bool IsChecked(int) override { return false; }
-  void SetChecked(int, bool) override {}
-  void SetRunningLook(bool) override {}
-  void SetGauge(int, int) override {}
-  void SetCaption(std::string_view) override {}
-  std::string PathText() override { return path_; }
-  void SetPathText(std::string_view text) override { path_ = text; }
-  void LoadBuildList(const std::vector<std::string>& rows) override {
-    rows_ = rows;
-    ticks_.assign(rows.size(), false);
+  void Message(std::string_view text, std::string_view, MessageIcon icon) override {
+    ErrorLine((icon == MessageIcon::Error ? "错误: " : "提示: ") + OneLine(text));
   }
-  int BuildCount() override { return static_cast<int>(rows_.size()); }
-  std::string BuildItem(int index) override { return rows_[static_cast<std::size_t>(index)]; }
-  bool IsTicked(int index) override { return ticks_[static_cast<std::size_t>(index)]; }
-  void SetTicked(int index, bool ticked) override { ticks_[static_cast<std::size_t>(index)] = ticked; }
-  void PumpMessages() override {
-    if (onPump) onPump();
-  }
-  void ShowMessage(std::string_view text, std::string_view, MessageIcon icon) override {
-    lastMessage = OneLine(text);
-    ErrorLine((icon == MessageIcon::Error ? "错误: " : "提示: ") + lastMessage);
-  }
-  bool AskYesNo(std::string_view text, std::string_view) override {
+  bool Ask(std::string_view text, std::string_view) override {
     ErrorLine("提示: " + OneLine(text) + (yes_ ? " → 回答: 是 (/yes)" : " → 回答: 否 (没有 /yes)"));
-    answeredNo = answeredNo || !yes_;
     return yes_;
   }
+  // Ctrl+C, Ctrl+Break or an output that is gone stop the run as the stop
+  // button stops a compile: no compiler starts any more, and one that runs
+  // is ended after the grace period.
+  void Pump() override {
+    if (stop_.stopped() || !(console_.Interrupted() || console_.Broken())) return;
+    stop_.StopAndEnd(clock_ ? clock_() : 0);
+    if (onStop) onStop();
+  }
+  bool StopRequested() override { return stop_.stopped(); }
+  bool EndRequested() override { return clock_ && stop_.EndNow(clock_()); }
 
   // A line of the run's own (not of a command's log) on standard output.
   void Line(std::string_view line) {
@@ -130,27 +109,23 @@ class ConsoleView : public View {
     console_.WriteErr(line);
     if (logFile) logFile->Write(std::string(line) + "\r\n");
   }
-  int Ticked() const { return static_cast<int>(std::count(ticks_.begin(), ticks_.end(), true)); }
 
   std::unique_ptr<File> logFile;
-  std::function<void()> onPump;
-  std::string lastMessage;
-  bool answeredNo = false;
+  std::function<void()> onStop;  // after a stop was asked for
 
  private:
   Console& console_;
   const bool yes_;
-  std::string log_, path_;
-  std::vector<std::string> rows_;
-  std::vector<bool> ticks_;
+  std::function<std::uint64_t()> clock_;
+  StopToken stop_;
 };
 
 // The releases registered for the current user, and whether each can be used.
-void ListReleases(Session& s, ConsoleView& view) {
+void ListReleases(Session& s, ConsoleHost& host) {
   for (const IdeProfile& ide : kIdeProfiles) {
     const auto why = WhyNotUsable(s, ide);
     std::string line = std::string(ide.name) + " (" + std::string(ide.caption) + "): ";
-    view.Line(line + (why ? "不可用, " + *why : "可用"));
+    host.Line(line + (why ? "不可用, " + *why : "可用"));
   }
 }
 
@@ -161,12 +136,10 @@ struct StepOutcome {
 
 class UnattendedRun {
  public:
-  UnattendedRun(Session& s, ConsoleView& view, Console& console, const UnattendedOptions& o,
-                std::function<std::uint64_t()> clock)
-      : s_(s), view_(view), console_(console), o_(o), clock_(std::move(clock)) {
-    view_.onPump = [this] { CheckInterrupt(); };
-    s_.endCompilerNow = [this] {
-      return interrupted_at_ && clock_ && clock_() - *interrupted_at_ > kInterruptGraceMs;
+  UnattendedRun(Session& s, ConsoleHost& host, const UnattendedOptions& o)
+      : s_(s), host_(host), o_(o) {
+    host_.onStop = [this] {
+      if (compiling_) StopCompile(s_);
     };
   }
 
@@ -174,123 +147,118 @@ class UnattendedRun {
 
  private:
   int Prepare();
-  StepOutcome Step(const std::string& name);
-  void CheckInterrupt();
-  bool Stopped() const { return interrupted_at_.has_value(); }
+  StepOutcome Step(CommandId id);
 
   Session& s_;
-  ConsoleView& view_;
-  Console& console_;
+  ConsoleHost& host_;
   const UnattendedOptions& o_;
-  std::function<std::uint64_t()> clock_;
-  std::optional<std::uint64_t> interrupted_at_;
+  Target target_;
+  PackageList packages_;
+  std::optional<CompileHistory> last_;  // of this run's compile step
   bool compiling_ = false;
 };
-
-// Ctrl+C, Ctrl+Break or an output that is gone stop the run as the stop
-// button stops a compile: no compiler starts any more, and one that runs is
-// ended after the grace period.
-void UnattendedRun::CheckInterrupt() {
-  if (Stopped() || !(console_.Interrupted() || console_.Broken())) return;
-  interrupted_at_ = clock_ ? clock_() : 0;
-  if (compiling_) StopCompile(s_);
-  s_.ctx.stopRequested = true;
-}
 
 int UnattendedRun::Prepare() {
   const std::string folder =
       NormalizeFolderPath(o_.library.empty() ? s_.fs.ExecutableFolder() : o_.library);
-  if (folder.empty() || !s_.fs.DirExists(JoinPath(folder, kMarkerFolder))) {
-    view_.ErrorLine("不是 DEV 的安装目录 (其中没有 " + std::string(kMarkerFolder) + " 文件夹): " +
+  if (!IsLibraryFolder(s_.fs, folder)) {
+    host_.ErrorLine("不是 DEV 的安装目录 (其中没有 " + std::string(kMarkerFolder) + " 文件夹): " +
                     (folder.empty() ? o_.library : folder));
     return kExitUnusable;
   }
-  SetLibraryFolder(s_, folder);
+  target_.library = folder;
   const IdeProfile& ide = *o_.release;
   if (auto why = WhyNotUsable(s_, ide)) {
-    view_.ErrorLine("无法使用 " + std::string(ide.caption) + ": " + *why);
+    host_.ErrorLine("无法使用 " + std::string(ide.caption) + ": " + *why);
     return kExitUnusable;
   }
   try {
-    ChooseRelease(s_, ide);
+    target_.compilerFolder = CompilerFolderOf(s_, ide, "");
   } catch (const std::exception& e) {
-    view_.ErrorLine("无法使用 " + std::string(ide.caption) + ": " + e.what());
+    compiling_ = false;
+    host_.ErrorLine("无法使用 " + std::string(ide.caption) + ": " + e.what());
     return kExitUnusable;
   }
-  for (int i = 0, n = view_.BuildCount(); i < n; ++i) {
-    const std::string row = Trim(view_.BuildItem(i));
+  target_.release = &ide;
+  const FixedList rows = BuildOrder(ide.family);
+  packages_.Load(std::vector<std::string>(rows.begin(), rows.end()));
+  for (std::size_t i = 0; i < packages_.size(); ++i) {
+    const std::string row = Trim(packages_.row(i));
     const bool wanted = o_.packages.empty() ||
                         std::any_of(o_.packages.begin(), o_.packages.end(),
                                     [&](const std::string& p) { return EqualsNoCase(p, row); });
-    view_.SetTicked(i, wanted);
+    packages_.Tick(i, wanted);
   }
   return kExitDone;
 }
 
-StepOutcome UnattendedRun::Step(const std::string& name) {
-  view_.lastMessage.clear();
-  view_.answeredNo = false;
+StepOutcome UnattendedRun::Step(CommandId id) {
   StepOutcome r;
   auto not_done = [&](int count, const std::string& what) {
     if (count > 0) r = {kExitIncomplete, std::to_string(count) + " " + what};
   };
-  auto none = [&](StateEvent event) {
-    if (event == StateEvent::None && r.code == kExitDone)
-      r = {kExitIncomplete, view_.lastMessage.empty() ? "没有执行" : view_.lastMessage};
-  };
+  CommandResult result;
   try {
-    if (name == "编译") {
-      CompileReport report;
-      compiling_ = true;
-      const StateEvent event = Compile(s_, {.parallel = o_.parallel}, &report);
-      compiling_ = false;
-      const int total = static_cast<int>(report.packages.size());
-      not_done(total - report.Count(PackageOutcome::Compiled),
-               "个包没有编译成功 (共 " + std::to_string(total) + " 个)");
-      none(event);
-    } else if (name == "验证") {
-      none(Verify(s_));
-      not_done(view_.Ticked(), "个包未编译");
-    } else if (name == "复制") {
-      int failed = 0;
-      none(CopyRuntimePackages(s_, &failed));
-      not_done(failed, "项未能完成, 详见上面的日志");
-    } else if (name == "安装") {
-      Install(s_);
-    } else if (name == "卸载") {
-      int failed = 0;
-      Uninstall(s_, o_.deleteBpl, &failed);
-      not_done(failed, "项未能删除, 详见上面的日志");
+    switch (id) {
+      case CommandId::Compile: {
+        compiling_ = true;
+        const CompileResult c = Compile(s_, {.target = target_, .packages = packages_, .parallel = o_.parallel});
+        compiling_ = false;
+        if (c.started) last_ = HistoryOf(c);
+        const int total = static_cast<int>(c.packages.size());
+        not_done(total - c.Count(PackageOutcome::Compiled),
+                 "个包没有编译成功 (共 " + std::to_string(total) + " 个)");
+        result = c;
+        break;
+      }
+      case CommandId::Verify: {
+        const VerifyResult v =
+            Verify(s_, {.target = target_, .packages = packages_, .last = last_ ? &*last_ : nullptr});
+        packages_.TickAll(false);
+        for (std::size_t row : v.missing) packages_.Tick(row, true);
+        result = v;
+        not_done(static_cast<int>(v.missing.size()), "个包未编译");
+        break;
+      }
+      case CommandId::Copy:
+        result = CopyRuntimePackages(s_, {.target = target_});
+        not_done(result.failures, "项未能完成, 详见上面的日志");
+        break;
+      case CommandId::Install:
+        result = Install(s_, {.target = target_});
+        break;
+      case CommandId::Uninstall:
+        result = Uninstall(s_, {.target = target_, .packages = packages_, .deletePackageFiles = o_.deleteBpl});
+        not_done(result.failures, "项未能删除, 详见上面的日志");
+        break;
     }
+    if (result.next == StateEvent::None && !result.started && r.code == kExitDone)
+      r = {kExitIncomplete, result.whyNot.empty() ? "没有执行" : OneLine(result.whyNot)};
   } catch (const std::exception& e) {
     compiling_ = false;
-    view_.ErrorLine(std::string("错误: ") + e.what());
+    host_.ErrorLine(std::string("错误: ") + e.what());
     r = {kExitIncomplete, OneLine(e.what())};
   }
-  if (view_.answeredNo) r = {kExitAnsweredNo, "对提问回答了 否 (加上 /yes 则回答 是)"};
-  if (Stopped() && r.code == kExitDone) r = {kExitIncomplete, "已中止"};
+  if (result.answeredNo) r = {kExitAnsweredNo, "对提问回答了 否 (加上 /yes 则回答 是)"};
+  if (host_.StopRequested() && r.code == kExitDone) r = {kExitIncomplete, "已中止"};
   return r;
 }
 
 int UnattendedRun::Run() {
   if (const int code = Prepare(); code != kExitDone) return code;
-  std::vector<std::string> steps;
-  if (o_.uninstall) steps = {"卸载"};
-  if (o_.compile) steps.push_back("编译");
-  if (o_.verify) steps.push_back("验证");
-  if (o_.copy) steps.push_back("复制");
-  if (o_.install) steps.push_back("安装");
   std::string done;
-  for (const std::string& step : steps) {
-    CheckInterrupt();
-    const StepOutcome r = Stopped() ? StepOutcome{kExitIncomplete, "已中止"} : Step(step);
+  for (const CommandSpec& spec : kCommands) {
+    if (!o_.steps[static_cast<std::size_t>(spec.id)]) continue;
+    host_.Pump();
+    const StepOutcome r = host_.StopRequested() ? StepOutcome{kExitIncomplete, "已中止"} : Step(spec.id);
     if (r.code != kExitDone) {
-      view_.Line((r.code == kExitAnsweredNo ? "已停止: " : "未完成: ") + step + " — " + r.whyNot);
+      host_.Line((r.code == kExitAnsweredNo ? "已停止: " : "未完成: ") + std::string(spec.step) + " — " +
+                 r.whyNot);
       return r.code;
     }
-    done += (done.empty() ? "" : ", ") + step;
+    done += (done.empty() ? "" : ", ") + std::string(spec.step);
   }
-  view_.Line("全部完成: " + done);
+  host_.Line("全部完成: " + done);
   return kExitDone;
 }
 
@@ -314,12 +282,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     const std::string value = has_value ? Trim(std::string_view(arg).substr(colon + 1)) : std::string();
     const std::string shown = "/" + name;
     bool* flag = nullptr;
-    if (name == "compile") flag = &o.compile;
-    else if (name == "verify") flag = &o.verify;
-    else if (name == "copy") flag = &o.copy;
-    else if (name == "install") flag = &o.install;
-    else if (name == "uninstall") flag = &o.uninstall;
-    else if (name == "deletebpl") flag = &o.deleteBpl;
+    for (const CommandSpec& spec : kCommands)
+      if (name == spec.switchName) flag = &o.steps[static_cast<std::size_t>(spec.id)];
+    if (flag) {
+    } else if (name == "deletebpl") flag = &o.deleteBpl;
     else if (name == "parallel") flag = &o.parallel;
     else if (name == "yes") flag = &o.yes;
     else if (name == "list") flag = &o.list;
@@ -356,16 +322,24 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     }
   }
   if (!p.error.empty() || o.help) return p;
-  const bool build_steps = o.compile || o.verify || o.copy || o.install;
+  // The build steps: every command but the uninstall, which goes alone.
+  bool build_steps = false;
+  std::string build_switches;
+  for (const CommandSpec& spec : kCommands) {
+    if (spec.id == CommandId::Uninstall) continue;
+    build_steps = build_steps || o.step(spec.id);
+    build_switches += (build_switches.empty() ? "/" : " /") + std::string(spec.switchName);
+  }
+  const bool uninstall = o.step(CommandId::Uninstall), compile = o.step(CommandId::Compile);
   if (o.list) {
-    if (build_steps || o.uninstall || o.release) fail("/list 只能单独使用");
+    if (build_steps || uninstall || o.release) fail("/list 只能单独使用");
     return p;
   }
-  if (o.uninstall && build_steps) fail("/uninstall 只能单独使用, 不能与 /compile /verify /copy /install 一起");
-  if (o.deleteBpl && !o.uninstall) fail("/deletebpl 只能与 /uninstall 一起使用");
-  if (o.parallel && !o.compile) fail("/parallel 只能与 /compile 一起使用");
-  if (!o.packages.empty() && !o.compile) fail("/packages 只能与 /compile 一起使用");
-  if (!build_steps && !o.uninstall) fail("没有指定要做的步骤 (/compile /verify /copy /install 或 /uninstall)");
+  if (uninstall && build_steps) fail("/uninstall 只能单独使用, 不能与 " + build_switches + " 一起");
+  if (o.deleteBpl && !uninstall) fail("/deletebpl 只能与 /uninstall 一起使用");
+  if (o.parallel && !compile) fail("/parallel 只能与 /compile 一起使用");
+  if (!o.packages.empty() && !compile) fail("/packages 只能与 /compile 一起使用");
+  if (!build_steps && !uninstall) fail("没有指定要做的步骤 (" + build_switches + " 或 /uninstall)");
   if (!o.release) fail("缺少 /release:<版本>");
   if (!p.error.empty()) return p;
   // Package names as the build list of the release's family shows them.
@@ -380,7 +354,16 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
 }
 
 std::vector<std::string> UsageText() {
-  return {
+  std::string releases, order;
+  for (const IdeProfile& ide : kIdeProfiles) releases += " " + std::string(ide.name);
+  std::vector<std::string> steps;
+  for (const CommandSpec& spec : kCommands) {
+    std::string line = "  /" + std::string(spec.switchName);
+    line.resize(std::max<std::size_t>(line.size() + 1, 20), ' ');
+    steps.push_back(line + std::string(spec.usage));
+    if (spec.id != CommandId::Uninstall) order += std::string(spec.step) + " ";
+  }
+  std::vector<std::string> lines = {
       "Kestrin 无人值守运行: 在构建机和安装脚本中编译、验证、复制和安装 DEV 组件包.",
       "",
       "用法: kestrin.com /release:<版本> [/library:<目录>] [/packages:<包,...>] <步骤...> [选项...]",
@@ -388,15 +371,13 @@ std::vector<std::string> UsageText() {
       "      kestrin.com /?",
       "",
       "版本 (每个步骤都需要):",
-      "  /release:<版本>   Delphi6 Delphi7 Delphi8 BDS2005 BDS2006 RAD2007 RAD2009,",
+      "  /release:<版本>  " + releases + ",",
       "                    也接受窗口中的名称, 如 \"RAD Studio 2009\"",
       "",
-      "步骤 (无论书写顺序, 总是按 编译 验证 复制 安装 的顺序执行, 与窗口中的按钮做的完全相同):",
-      "  /compile          编译包",
-      "  /verify           验证每个包都已编译",
-      "  /copy             把运行时包复制到系统目录",
-      "  /install          把库的目录和设计时包登记到 IDE",
-      "  /uninstall        从 IDE 中卸载 (只能单独使用)",
+      "步骤 (无论书写顺序, 总是按 " + order + "的顺序执行, 与窗口中的按钮做的完全相同):",
+  };
+  lines.insert(lines.end(), steps.begin(), steps.end());
+  const std::vector<std::string> rest = {
       "  /deletebpl        与 /uninstall 一起: 同时删除输出目录和系统目录中的包文件",
       "",
       "选项:",
@@ -427,6 +408,8 @@ std::vector<std::string> UsageText() {
       "  看看哪些 IDE 版本可用:",
       "    kestrin.com /list",
   };
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  return lines;
 }
 
 int RunUnattended(Platform os, Console& console, const std::vector<std::string>& args,
@@ -449,22 +432,22 @@ int RunUnattended(Platform os, Console& console, const std::vector<std::string>&
   }
   console.CatchInterrupts();
   NoDialogShell shell(os.shell);
-  ConsoleView view(console, o.yes);
-  Session session(Platform{os.registry, os.fs, os.processes, shell}, view);
+  ConsoleHost host(console, o.yes, std::move(clock_ms));
+  Session session(Platform{os.registry, os.fs, os.processes, shell}, host);
   if (o.list) {
-    ListReleases(session, view);
+    ListReleases(session, host);
     return kExitDone;
   }
   if (!o.logFile.empty()) {
-    view.logFile = os.fs.CreateWrite(o.logFile);
-    if (!view.logFile || !view.logFile->Write("\xEF\xBB\xBF")) {
+    host.logFile = os.fs.CreateWrite(o.logFile);
+    if (!host.logFile || !host.logFile->Write("\xEF\xBB\xBF")) {
       console.WriteErr("参数错误: 无法写入日志文件 " + o.logFile + ": " + os.fs.LastError());
       return kExitBadArguments;
     }
   }
-  UnattendedRun run(session, view, console, o, std::move(clock_ms));
+  UnattendedRun run(session, host, o);
   const int code = run.Run();
-  if (view.logFile) view.logFile->Close();
+  if (host.logFile) host.logFile->Close();
   return code;
 }
 

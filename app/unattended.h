@@ -5,11 +5,13 @@
 // outcome.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "catalogue/ide_profiles.h"
 #include "core/session.h"
 #include "platform/console.h"
@@ -28,7 +30,8 @@ struct UnattendedOptions {
   const IdeProfile* release = nullptr;
   std::string library;                // empty: the program's own folder
   std::vector<std::string> packages;  // as the build list names them; empty: all
-  bool compile = false, verify = false, copy = false, install = false, uninstall = false;
+  std::array<bool, kCommandCount> steps{};  // by CommandId
+  bool step(CommandId id) const { return steps[static_cast<std::size_t>(id)]; }
   bool deleteBpl = false, parallel = false, yes = false, list = false, help = false;
   std::string logFile;
 };

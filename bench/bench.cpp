@@ -62,7 +62,12 @@ struct Run {
   int compiled = 0;
 };
 
-Run CompileAll(test::TestApp& t, const test::TempDir& dir, const CompileOptions& options) {
+struct Options {
+  bool parallel = false;
+  int compilers = 0;
+};
+
+Run CompileAll(test::TestApp& t, const test::TempDir& dir, const Options& options) {
   std::filesystem::remove_all(dir.Path() / "lib" / "Library");
   t.app.OnCommand(ctl::kSelectAllButton);
   Run r;
@@ -72,11 +77,13 @@ Run CompileAll(test::TestApp& t, const test::TempDir& dir, const CompileOptions&
     r.longestGap = std::max(r.longestGap, std::chrono::duration<double>(now - last).count());
     last = now;
   };
-  CompileReport report;
   const double cpu = ProcessorSeconds();
   const auto start = Clock::now();
   last = start;
-  Compile(t.session(), options, &report);
+  const CompileResult report = Compile(t.session(), {.target = t.target(),
+                                                     .packages = t.app.packages(),
+                                                     .parallel = options.parallel,
+                                                     .compilers = options.compilers});
   r.wall = std::chrono::duration<double>(Clock::now() - start).count();
   r.own = ProcessorSeconds() - cpu;
   r.compiled = report.Count(PackageOutcome::Compiled);
@@ -117,12 +124,12 @@ int main(int argc, char** argv) {
   t.RegisterIde(1, dir.Root() + "ide", dir);
   t.shell.folderAnswers.push_back(std::nullopt);
   t.Start();
-  SetLibraryFolder(t.session(), dir.Root() + "lib\\");
+  t.app.SetLibraryFolder(dir.Root() + "lib\\");
   t.Choose(1);
 
   int depth = 0, width = 0;
   GraphShape(&depth, &width);
-  const int packages = t.view.BuildCount();
+  const int packages = static_cast<int>(t.app.packages().size());
   std::printf("tree: %d files in %d folders; %d packages; graph: depth %d, widest level %d; "
               "compile length %d ms; %d processors usable\n",
               tree.files, tree.folders, packages, depth, width, compile_ms,

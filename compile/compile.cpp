@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -25,9 +24,21 @@ std::string PackageResult::Reason() const {
   return "编译器退出码 " + std::to_string(exitCode) + ", 没有报告错误";
 }
 
-int CompileReport::Count(PackageOutcome outcome) const {
+int CompileResult::Count(PackageOutcome outcome) const {
   return static_cast<int>(std::count_if(packages.begin(), packages.end(),
                                         [&](const PackageResult& p) { return p.outcome == outcome; }));
+}
+
+CompileHistory HistoryOf(const CompileResult& result) {
+  CompileHistory h;
+  for (const PackageResult& p : result.packages) {
+    const std::string name = ToLowerAscii(p.package);
+    if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound)
+      h.failures[name] = p.Reason();
+    if (p.outcome == PackageOutcome::Compiled || p.outcome == PackageOutcome::Failed)
+      h.seconds[name] = std::chrono::duration<double>(p.time).count();
+  }
+  return h;
 }
 
 namespace {
@@ -37,15 +48,15 @@ namespace {
 // output folder three times, then every product's Sources) for units and
 // resources. Each path goes on it in its short form; where a volume has no
 // short names, a path with a blank is quoted instead.
-std::string CompilerCommandPrefix(Session& s, const std::string& out) {
+std::string CompilerCommandPrefix(Session& s, const Target& t, const std::string& out) {
   const std::string out_arg = CommandLinePath(s.fs, out);
   std::string search_path = out_arg + ";" + out_arg + ";" + out_arg;
   for (std::string_view product : kProductSourceFolders) {
     search_path += ";";
-    search_path += CommandLinePath(s.fs, ProductSourceFolder(s.ctx, product));
+    search_path += CommandLinePath(s.fs, ProductSourceFolder(t, product));
     s.Pump();  // short names can be slow to come by; the window keeps answering
   }
-  const std::string bin = s.fs.ShortPath(s.ctx.ideBinDir);
+  const std::string bin = s.fs.ShortPath(t.compilerFolder);
   return QuoteIfBlank(bin + "\\dcc32.exe") + " -LE" + out_arg + " -U" + search_path + " -R" +
          search_path + " -N" + out_arg + " -Q -H -W -$D- -$L- -$Y- -LN" + out_arg + " -M ";
 }
@@ -55,13 +66,16 @@ std::string Duration(std::chrono::milliseconds time) {
   return std::to_string(seconds / 60) + " 分 " + std::to_string(seconds % 60) + " 秒";
 }
 
+bool Unchanged(const std::optional<FileInfo>& before, const FileInfo& now) {
+  return before && before->modified == now.modified && before->size == now.size;
+}
+
 // One ticked package of a run, from waiting to its block in the log.
 struct Job {
   enum class State { Waiting, Running, Done };
-  int row = 0;                 // in the build list
+  std::size_t row = 0;         // in the build list
   std::string projectFolder;   // its project's folder (or, when it has none, the one before's)
   bool projectFound = false;
-  std::vector<std::size_t> waitsFor;  // earlier jobs it requires
   State state = State::Waiting;
   bool headerWritten = false;
   bool endedByProgram = false;
@@ -74,24 +88,93 @@ struct Job {
   PackageResult result;
 };
 
-class CompileRun {
+// What the user sees of a run: each package's block in the log in list
+// order, the gauge, the caption and the summary.
+class CompileReporter {
  public:
-  CompileRun(Session& s, const CompileOptions& options, std::string prefix, std::string compiler)
-      : s_(s),
-        parallel_(options.parallel),
-        compilers_(options.parallel ? std::clamp(options.compilers > 0
-                                                     ? options.compilers
-                                                     : s.processes.UsableProcessors(),
-                                                 1, kMaxCompilers)
-                                    : 1),
-        prefix_(std::move(prefix)),
-        compiler_(std::move(compiler)) {}
+  CompileReporter(Session& s, std::size_t rows) : s_(s), last_row_(static_cast<int>(rows) - 1) {}
 
-  void Run(CompileReport* report);
+  void Open(bool parallel, int compilers) {
+    s_.OpenBlock("编译组件...");
+    if (parallel) s_.Log("并行编译: 最多同时运行 " + std::to_string(compilers) + " 个编译器");
+    s_.host.Progress(0, last_row_);
+  }
+
+  // Blocks go into the log whole and in list order: a package's "编译："
+  // line as soon as it runs and every package before it is written, its
+  // output once it has ended. The final pass writes what is left after a
+  // stop, passing over the packages that never started.
+  void Write(std::vector<Job>& jobs, bool final_pass) {
+    for (; head_ < jobs.size(); ++head_) {
+      Job& job = jobs[head_];
+      if (job.state == Job::State::Waiting) {
+        if (final_pass) continue;
+        return;
+      }
+      if (!job.headerWritten) {
+        s_.Log("编译：" + job.result.file);
+        job.headerWritten = true;
+      }
+      if (job.state != Job::State::Done) return;
+      s_.Log(job.text);
+      for (const std::string& note : job.notes) s_.Log(note);
+      job.text.clear();
+    }
+  }
+
+  void Finished(const Job& job) {
+    s_.Pump();
+    s_.host.Caption("Kestrin - 正在编译 " + job.result.file);
+    s_.TrimWorkingSetAndPump();
+    gauge_ = std::max(gauge_, static_cast<int>(job.row));
+    s_.host.Progress(gauge_, last_row_);
+  }
+
+  void Summary(const CompileResult& r) {
+    const int total = static_cast<int>(r.packages.size());
+    const int not_started = r.Count(PackageOutcome::NotStarted);
+    s_.Log("编译结果: 共 " + std::to_string(total) + " 个包, 成功 " +
+           std::to_string(r.Count(PackageOutcome::Compiled)) + " 个, 失败 " +
+           std::to_string(r.Count(PackageOutcome::Failed) + r.Count(PackageOutcome::ProjectNotFound)) +
+           " 个, 未编译 " + std::to_string(not_started + r.Count(PackageOutcome::Ended)) +
+           " 个; 用时 " + Duration(r.time));
+    for (const PackageResult& p : r.packages)
+      if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound)
+        s_.Log("失败: " + p.file + " — " + p.Reason());
+    if (r.stopped && not_started > 0)
+      s_.Log("编译已中止: " + std::to_string(not_started) + " 个包没有开始编译.");
+  }
 
  private:
-  Job& AddJob(int row);
+  Session& s_;
+  const int last_row_;
+  std::size_t head_ = 0;  // the first job whose block is not written yet
+  int gauge_ = 0;
+};
+
+class CompileRun {
+ public:
+  CompileRun(Session& s, const CompileRequest& request, std::string prefix, std::string compiler)
+      : s_(s),
+        request_(request),
+        parallel_(request.parallel),
+        compilers_(request.parallel
+                       ? std::clamp(request.compilers > 0 ? request.compilers
+                                                          : s.processes.UsableProcessors(),
+                                    1, kMaxCompilers)
+                       : 1),
+        prefix_(std::move(prefix)),
+        compiler_(std::move(compiler)),
+        out_(OutputFolder(request.target)),
+        children_(s.processes.NewChildSet()),
+        reporter_(s, request.packages.size()) {}
+
+  CompileResult Run();
+
+ private:
+  Job& AddJob(std::size_t row);
   void PlanAll();
+  Requires RequiresOf(std::string_view name);
   Job* NextInListOrder();
   void StartWhatMay();
   void Start(Job& job);
@@ -99,29 +182,32 @@ class CompileRun {
   void Pass();
   void EndAll();
   void Finish(Job& job);
-  void WriteBlocks(bool final_pass);
   void RemoveCutShortOutputs(Job& job);
-  void Summarize(CompileReport* report, Clock::time_point begun);
+  bool Stopped() { return s_.host.StopRequested(); }
 
   Session& s_;
+  const CompileRequest& request_;
   const bool parallel_;
   const int compilers_;
   const std::string prefix_;
   const std::string compiler_;  // the compiler's path, as the log names it
+  const std::string out_;
+  std::unique_ptr<ChildSet> children_;
+  CompileReporter reporter_;
   FileIndex projects_;
   std::vector<Job> jobs_;
+  std::optional<CompilePlan> plan_;
   std::string last_project_folder_;
-  int next_row_ = 0;     // one at a time: the next row of the list to look at
-  std::size_t head_ = 0;  // the first job whose block is not written yet
+  std::size_t next_row_ = 0;  // one at a time: the next row of the list to look at
   int running_ = 0;
-  int gauge_ = 0;
 };
 
-Job& CompileRun::AddJob(int row) {
+Job& CompileRun::AddJob(std::size_t row) {
+  const std::string_view suffix = request_.target.shortSuffix();
   Job& job = jobs_.emplace_back();
   job.row = row;
-  job.result.package = Trim(s_.view.BuildItem(row));
-  job.result.file = PackageFileName(job.result.package, s_.ctx.ideShortSuffix, ".dpk");
+  job.result.package = Trim(request_.packages.row(row));
+  job.result.file = PackageFileName(job.result.package, suffix, ".dpk");
   // A project that is nowhere in the tree is handed to the compiler in the
   // folder of the previous package's project, and the compiler says so.
   if (const FoundFile* project = projects_.Find(job.result.file)) {
@@ -129,43 +215,60 @@ Job& CompileRun::AddJob(int row) {
     last_project_folder_ = FolderPart(project->path);
   }
   job.projectFolder = last_project_folder_;
-  const std::string out = OutputFolder(s_.ctx);
-  job.outputs = {PackageFile(out, job.result.package, s_.ctx.ideShortSuffix, ".bpl"),
-                 PackageFile(out, job.result.package, s_.ctx.ideShortSuffix, ".dcp")};
+  job.outputs = {PackageFile(out_, job.result.package, suffix, ".bpl"),
+                 PackageFile(out_, job.result.package, suffix, ".dcp")};
   return job;
 }
 
-// Several at once: every ticked package is known at the start, and each
-// waits for the ticked packages before it that its project requires. One
-// whose project cannot be found or read waits for all of them.
-void CompileRun::PlanAll() {
-  const int count = s_.view.BuildCount();
-  for (int row = 0; row < count; ++row)
-    if (s_.view.IsTicked(row)) AddJob(row);
-  for (std::size_t i = 0; i < jobs_.size(); ++i) {
-    Job& job = jobs_[i];
-    std::optional<std::vector<std::string>> required;
-    std::string text;
-    if (job.projectFound && ReadWholeFile(s_.fs, job.projectFolder + job.result.file, &text))
-      required = ReadRequiredPackages(text);
-    for (std::size_t k = 0; k < i; ++k) {
-      const std::string name = PackageFileName(jobs_[k].result.package, s_.ctx.ideShortSuffix, "");
-      const bool needed =
-          !required || std::any_of(required->begin(), required->end(),
-                                   [&](const std::string& r) { return EqualsNoCase(r, name); });
-      if (needed) job.waitsFor.push_back(k);
-    }
-    if (i % 16 == 15) s_.Pump();
+// What the plan knows of a package by the name a requires clause gives it:
+// its own clause where the library has its project; none for the IDE's own
+// packages; unknown for a package of the build list without a readable
+// project.
+Requires CompileRun::RequiresOf(std::string_view name) {
+  std::string text;
+  if (const FoundFile* project = projects_.Find(std::string(name) + ".dpk")) {
+    if (ReadWholeFile(s_.fs, project->path, &text))
+      if (auto names = ReadRequiredPackages(text)) return {Requires::Kind::Known, std::move(*names)};
+    return {Requires::Kind::Unknown, {}};
   }
+  const std::string_view suffix = request_.target.shortSuffix();
+  for (const std::string& row : request_.packages.rows())
+    if (EqualsNoCase(PackageFileName(Trim(row), suffix, ""), name)) return {Requires::Kind::Unknown, {}};
+  return {Requires::Kind::NotInLibrary, {}};
+}
+
+// Several at once: every ticked package is known at the start, and each
+// waits for the ticked packages before it that it requires.
+void CompileRun::PlanAll() {
+  for (std::size_t row = 0; row < request_.packages.size(); ++row)
+    if (request_.packages.ticked(row)) AddJob(row);
+  std::vector<std::string> names;
+  for (const Job& job : jobs_)
+    names.push_back(PackageFileName(job.result.package, request_.target.shortSuffix(), ""));
+  std::size_t asked = 0;
+  const std::string suffix(request_.target.shortSuffix());
+  plan_.emplace(
+      std::move(names),
+      [&](std::string_view name) {
+        if (++asked % 16 == 0) s_.Pump();
+        return RequiresOf(name);
+      },
+      [&](std::string_view name) -> double {
+        if (!request_.last) return 0;
+        std::string package(name);
+        if (EndsWithNoCase(package, suffix)) package.resize(package.size() - suffix.size());
+        auto it = request_.last->seconds.find(ToLowerAscii(package));
+        return it == request_.last->seconds.end() ? 0 : it->second;
+      },
+      request_.order);
 }
 
 // One at a time: the ticks are read as the run reaches each row, so a tick
 // set or cleared during the run on a row not yet reached counts.
 Job* CompileRun::NextInListOrder() {
-  const int count = s_.view.BuildCount();
-  while (next_row_ < count) {
-    const int row = next_row_++;
-    if (s_.view.IsTicked(row)) return &AddJob(row);
+  while (next_row_ < request_.packages.size()) {
+    const std::size_t row = next_row_++;
+    if (request_.packages.ticked(row)) return &AddJob(row);
   }
   return nullptr;
 }
@@ -173,28 +276,22 @@ Job* CompileRun::NextInListOrder() {
 void CompileRun::StartWhatMay() {
   if (!parallel_) {
     // A compiler that could not start has ended at once: the next one goes.
-    while (running_ == 0 && !s_.ctx.stopRequested)
+    while (running_ == 0 && !Stopped())
       if (Job* job = NextInListOrder()) Start(*job);
       else break;
     return;
   }
-  // Among the packages that may start, the one earliest in the list first.
-  // They wait only for packages before them, so one pass in list order
-  // also starts those whose last dependency could not even start.
-  for (std::size_t i = 0; i < jobs_.size() && running_ < compilers_ && !s_.ctx.stopRequested; ++i) {
-    Job& job = jobs_[i];
-    if (job.state != Job::State::Waiting) continue;
-    const bool ready = std::all_of(job.waitsFor.begin(), job.waitsFor.end(), [&](std::size_t k) {
-      return jobs_[k].state == Job::State::Done;
-    });
-    if (ready) Start(job);
-  }
+  // A package that cannot start is done at once, which may make others ready.
+  while (running_ < compilers_ && !Stopped())
+    if (auto next = plan_->Next()) Start(jobs_[*next]);
+    else break;
 }
 
 void CompileRun::Start(Job& job) {
   job.state = Job::State::Running;
   ++running_;
-  WriteBlocks(false);
+  if (plan_) plan_->Started(static_cast<std::size_t>(&job - jobs_.data()));
+  reporter_.Write(jobs_, false);
   for (std::size_t k = 0; k < job.outputs.size(); ++k) {
     FileInfo info;
     if (s_.fs.Inspect(job.outputs[k], &info)) job.before[k] = info;
@@ -202,7 +299,7 @@ void CompileRun::Start(Job& job) {
   job.started = Clock::now();
   const std::string line =
       prefix_ + " " + QuoteIfBlank(s_.fs.ShortPath(job.projectFolder) + job.result.file);
-  if (!job.compiler.Start(s_.processes, line)) {
+  if (!job.compiler.Start(*children_, line)) {
     job.result.startError = "无法启动编译器 " + compiler_ + ": " + s_.processes.LastError();
     Finish(job);
   }
@@ -219,27 +316,24 @@ std::size_t CompileRun::PollAll(std::vector<Job*>* ended) {
 }
 
 // One pass while compilers run: their output read, those that ended
-// finished, the window's messages handled.
+// finished, the outside's turn.
 void CompileRun::Pass() {
   std::vector<Job*> ended;
   // While output flows, read again at once; otherwise sleep until a
   // compiler ends, a message arrives or a short while has passed.
   if (PollAll(&ended) == 0 && ended.empty()) {
-    std::vector<ChildProcess*> children;
-    for (Job& job : jobs_)
-      if (job.state == Job::State::Running) children.push_back(job.compiler.process());
-    s_.processes.WaitAny(children, 20);
+    children_->Wait(20);
     PollAll(&ended);
   }
   s_.Pump();
   for (Job* job : ended) Finish(*job);
-  if (running_ > 0 && s_.endCompilerNow && s_.endCompilerNow()) EndAll();
+  if (running_ > 0 && s_.host.EndRequested()) EndAll();
 }
 
 // The program is closing and its grace period is over: every running
-// compiler is ended with everything it started. The window keeps answering
+// compiler is ended with everything it started. The outside keeps its turn
 // while they go; one that does not go in time is left to the system (the
-// launcher's clean-up ends it with its job).
+// set's clean-up ends it with its job).
 void CompileRun::EndAll() {
   std::vector<Job*> running;
   for (Job& job : jobs_)
@@ -253,10 +347,7 @@ void CompileRun::EndAll() {
     return std::all_of(running.begin(), running.end(), [](Job* j) { return j->compiler.ended(); });
   };
   while (!all_gone() && Clock::now() < deadline) {
-    std::vector<ChildProcess*> children;
-    for (Job* job : running)
-      if (!job->compiler.ended()) children.push_back(job->compiler.process());
-    s_.processes.WaitAny(children, 50);
+    children_->Wait(50);
     PollAll(nullptr);
     s_.Pump();
   }
@@ -270,9 +361,7 @@ void CompileRun::RemoveCutShortOutputs(Job& job) {
   for (std::size_t i = 0; i < job.outputs.size(); ++i) {
     const std::string& path = job.outputs[i];
     FileInfo now;
-    if (!s_.fs.Inspect(path, &now)) continue;
-    const auto& before = job.before[i];
-    if (before && before->modified == now.modified && before->size == now.size) continue;
+    if (!s_.fs.Inspect(path, &now) || Unchanged(job.before[i], now)) continue;
     if (s_.fs.RemoveFile(path))
       job.notes.push_back("编译器被中止, 已删除可能不完整的文件: " + path);
     else
@@ -283,6 +372,7 @@ void CompileRun::RemoveCutShortOutputs(Job& job) {
 void CompileRun::Finish(Job& job) {
   job.state = Job::State::Done;
   --running_;
+  if (plan_) plan_->Done(static_cast<std::size_t>(&job - jobs_.data()));
   PackageResult& r = job.result;
   r.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job.started);
   if (!r.startError.empty()) {
@@ -296,9 +386,7 @@ void CompileRun::Finish(Job& job) {
     r.warnings = messages.warnings;
     r.hints = messages.hints;
     FileInfo bpl;
-    const bool fresh = s_.fs.Inspect(job.outputs[0], &bpl) &&
-                       !(job.before[0] && job.before[0]->modified == bpl.modified &&
-                         job.before[0]->size == bpl.size);
+    const bool fresh = s_.fs.Inspect(job.outputs[0], &bpl) && !Unchanged(job.before[0], bpl);
     if (job.endedByProgram) r.outcome = PackageOutcome::Ended;
     else if (r.exitCode == 0 && fresh) r.outcome = PackageOutcome::Compiled;
     else if (!job.projectFound) r.outcome = PackageOutcome::ProjectNotFound;
@@ -306,80 +394,17 @@ void CompileRun::Finish(Job& job) {
     if (job.endedByProgram) RemoveCutShortOutputs(job);
   }
   job.compiler = CapturedChild();  // its handles and output go now
-  WriteBlocks(false);
-  s_.Pump();
-  s_.view.SetCaption("Kestrin - 正在编译 " + r.file);
-  s_.TrimWorkingSetAndPump();
-  gauge_ = std::max(gauge_, job.row);
-  s_.view.SetGauge(gauge_, s_.view.BuildCount() - 1);
+  reporter_.Write(jobs_, false);
+  reporter_.Finished(job);
 }
 
-// Blocks go into the log whole and in list order: a package's "编译：" line
-// as soon as it runs and every package before it is written, its output
-// once it has ended. The final pass writes what is left after a stop,
-// passing over the packages that never started.
-void CompileRun::WriteBlocks(bool final_pass) {
-  for (; head_ < jobs_.size(); ++head_) {
-    Job& job = jobs_[head_];
-    if (job.state == Job::State::Waiting) {
-      if (final_pass) continue;
-      return;
-    }
-    if (!job.headerWritten) {
-      s_.Log("编译：" + job.result.file);
-      job.headerWritten = true;
-    }
-    if (job.state != Job::State::Done) return;
-    s_.Log(job.text);
-    for (const std::string& note : job.notes) s_.Log(note);
-    job.text.clear();
-  }
-}
-
-void CompileRun::Summarize(CompileReport* report, Clock::time_point begun) {
-  CompileReport r;
-  r.compilers = compilers_;
-  r.stopped = s_.ctx.stopRequested;
-  r.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun);
-  // One at a time, the ticked rows the run never reached were not started.
-  if (!parallel_)
-    for (int count = s_.view.BuildCount(); next_row_ < count; ++next_row_)
-      if (s_.view.IsTicked(next_row_)) AddJob(next_row_);
-  std::map<std::string, std::string> failures;
-  for (Job& job : jobs_) {
-    r.packages.push_back(job.result);
-    const PackageResult& p = job.result;
-    if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound)
-      failures[ToLowerAscii(p.package)] = p.Reason();
-  }
-  const int total = static_cast<int>(r.packages.size());
-  const int not_started = r.Count(PackageOutcome::NotStarted);
-  s_.Log("编译结果: 共 " + std::to_string(total) + " 个包, 成功 " +
-         std::to_string(r.Count(PackageOutcome::Compiled)) + " 个, 失败 " +
-         std::to_string(r.Count(PackageOutcome::Failed) + r.Count(PackageOutcome::ProjectNotFound)) +
-         " 个, 未编译 " + std::to_string(not_started + r.Count(PackageOutcome::Ended)) + " 个; 用时 " +
-         Duration(r.time));
-  for (const PackageResult& p : r.packages)
-    if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound)
-      s_.Log("失败: " + p.file + " — " + p.Reason());
-  if (r.stopped && not_started > 0)
-    s_.Log("编译已中止: " + std::to_string(not_started) + " 个包没有开始编译.");
-  s_.ctx.lastCompileFailures[s_.ctx.ideLongSuffix] = std::move(failures);
-  if (report) *report = std::move(r);
-}
-
-void CompileRun::Run(CompileReport* report) {
+CompileResult CompileRun::Run() {
   const auto begun = Clock::now();
-  View& v = s_.view;
-  v.ShowLogPage();
-  s_.Log(kLogOpen);
-  s_.Log("编译组件...");
-  if (parallel_) s_.Log("并行编译: 最多同时运行 " + std::to_string(compilers_) + " 个编译器");
-  v.SetGauge(0, v.BuildCount() - 1);
+  reporter_.Open(parallel_, compilers_);
 
   // One walk of the library finds every package project; each look-up gives
   // the hit a full search of the tree would give.
-  projects_.Build(s_.fs, s_.ctx.libraryRoot, ".dpk", [this] { s_.Pump(); });
+  projects_.Build(s_.fs, request_.target.library, ".dpk", [this] { s_.Pump(); });
   s_.LogWalkFailures(projects_);
   if (parallel_) PlanAll();
 
@@ -388,46 +413,61 @@ void CompileRun::Run(CompileReport* report) {
     if (running_ == 0) break;
     Pass();
   }
-  WriteBlocks(true);
-  Summarize(report, begun);
+  reporter_.Write(jobs_, true);
+
+  CompileResult r;
+  r.started = true;
+  r.next = StateEvent::CompileEnded;
+  r.compilers = compilers_;
+  r.stopped = Stopped();
+  r.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun);
+  // One at a time, the ticked rows the run never reached were not started.
+  if (!parallel_)
+    for (; next_row_ < request_.packages.size(); ++next_row_)
+      if (request_.packages.ticked(next_row_)) AddJob(next_row_);
+  for (const Job& job : jobs_) r.packages.push_back(job.result);
+  reporter_.Summary(r);
+  return r;
 }
 
 }  // namespace
 
-StateEvent Compile(Session& s, const CompileOptions& options, CompileReport* report) {
-  if (!RequireLibraryFolder(s) || !ConfirmIdeClosed(s)) return StateEvent::None;
+CompileResult Compile(Session& s, const CompileRequest& request) {
+  CompileResult refused;
+  const Target& t = request.target;
+  if (!CommandMayStart(s, t, {}, refused)) return refused;
   // Never a compiler named by a relative or drive-rooted path: Windows would
   // look for it in the current folder or the drive's root.
-  const std::string compiler = JoinPath(s.ctx.ideBinDir, "dcc32.exe");
-  if (!s.fs.IsFullyQualified(s.ctx.ideBinDir) || !s.fs.FileExists(compiler)) {
-    s.view.ShowMessage("找不到编译器: " + compiler, kAppTitle, MessageIcon::Error);
-    return StateEvent::None;
+  const std::string compiler = JoinPath(t.compilerFolder, "dcc32.exe");
+  if (!s.fs.IsFullyQualified(t.compilerFolder) || !s.fs.FileExists(compiler)) {
+    refused.whyNot = "找不到编译器: " + compiler;
+    s.host.Message(refused.whyNot, kAppTitle, MessageIcon::Error);
+    return refused;
   }
-  s.ctx.stopRequested = false;
-  s.view.SetRunningLook(true);
-  try {
-    const std::string library = s.ctx.libraryRoot + "Library";
+  s.host.Running(true);
+  struct IdleLook {  // back to the idle look, also after an error part-way
+    Host& host;
+    ~IdleLook() {
+      host.Caption(kAppTitle);
+      host.Running(false);
+    }
+  };
+  CompileResult result;
+  {
+    IdleLook idle{s.host};
+    const std::string library = t.library + "Library";
     if (!s.fs.DirExists(library)) s.fs.MakeDir(library);
-    const std::string out = OutputFolder(s.ctx);
+    const std::string out = OutputFolder(t);
     if (!s.fs.DirExists(out)) s.fs.MakeDir(out);
-    CompileRun run(s, options, CompilerCommandPrefix(s, out), compiler);
-    run.Run(report);
-  } catch (...) {
-    // An error part-way leaves the window as after a stop; the error itself
-    // is shown by the caller.
-    s.view.SetCaption(kAppTitle);
-    s.view.SetRunningLook(false);
-    throw;
+    CompileRun run(s, request, CompilerCommandPrefix(s, t, out), compiler);
+    result = run.Run();
   }
-  s.view.SetCaption(kAppTitle);
-  s.view.SetRunningLook(false);
   s.LogDone();
-  return StateEvent::CompileEnded;
+  return result;
 }
 
 void StopCompile(Session& s) {
-  s.view.SetRunningLook(false);
-  s.ctx.stopRequested = true;
+  s.host.Running(false);
   s.Log(" ");
   s.Log("=====================编译中止=====================");
 }

@@ -1,14 +1,32 @@
 #include "compile/console_runner.h"
 
 #include <chrono>
+#include <utility>
 
 #include "platform/text.h"
 
 namespace kestrin {
 
-bool CapturedChild::Start(ProcessLauncher& launcher, std::string_view command_line) {
-  child_ = launcher.Start(command_line);
+CapturedChild& CapturedChild::operator=(CapturedChild&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  set_ = std::exchange(other.set_, nullptr);
+  child_ = std::exchange(other.child_, nullptr);
+  ended_ = other.ended_;
+  exit_code_ = other.exit_code_;
+  bytes = std::move(other.bytes);
+  return *this;
+}
+
+bool CapturedChild::Start(ChildSet& set, std::string_view command_line) {
+  set_ = &set;
+  child_ = set.Start(command_line);
   return child_ != nullptr;
+}
+
+void CapturedChild::Release() {
+  if (set_ && child_) set_->Remove(child_);
+  child_ = nullptr;
 }
 
 std::size_t CapturedChild::Poll() {
@@ -31,14 +49,15 @@ CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_
                             const std::function<void()>& pump,
                             const std::function<bool()>& abort) {
   CaptureResult r;
+  const auto set = launcher.NewChildSet();
   CapturedChild c;
-  if (!c.Start(launcher, command_line)) return r;
+  if (!c.Start(*set, command_line)) return r;
   r.started = true;
   for (;;) {
     // While output flows, read again at once; otherwise sleep until the
     // child ends, a message arrives or a short while has passed.
     const std::size_t got = c.Poll();
-    if (!c.ended() && !got) c.process()->Wait(20);
+    if (!c.ended() && !got) set->Wait(20);
     c.Poll();
     if (pump) pump();
     if (c.ended()) break;
@@ -50,7 +69,7 @@ CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_
       // it with everything it started).
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndWaitMs);
       while (!c.ended() && std::chrono::steady_clock::now() < deadline) {
-        c.process()->Wait(50);
+        set->Wait(50);
         c.Poll();
         if (pump) pump();
       }

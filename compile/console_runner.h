@@ -20,22 +20,28 @@ inline constexpr int kEndWaitMs = 5000;
 // One running child and everything it has written so far.
 class CapturedChild {
  public:
-  // Starts the child; false (the launcher's LastError says why) when it
-  // cannot be started.
-  bool Start(ProcessLauncher& launcher, std::string_view command_line);
+  CapturedChild() = default;
+  CapturedChild(CapturedChild&& other) noexcept { *this = std::move(other); }
+  CapturedChild& operator=(CapturedChild&& other) noexcept;
+  ~CapturedChild() { Release(); }
+  // Starts the child in `set`; false (the launcher's LastError says why)
+  // when it cannot be started.
+  bool Start(ChildSet& set, std::string_view command_line);
   // Reads whatever is waiting and notes whether the child has ended; once it
   // has, drains the pipe. Returns the number of bytes read.
   std::size_t Poll();
   // Ends the child (with everything it started).
   void Terminate();
+  // Takes the child out of its set: its handles close.
+  void Release();
   bool started() const { return child_ != nullptr; }
   bool ended() const { return ended_; }
   int exitCode() const { return exit_code_; }
-  ChildProcess* process() const { return child_.get(); }
   std::string bytes;  // every byte the child wrote, in arrival order
 
  private:
-  std::unique_ptr<ChildProcess> child_;
+  ChildSet* set_ = nullptr;
+  ChildProcess* child_ = nullptr;
   bool ended_ = false;
   int exit_code_ = -1;
 };

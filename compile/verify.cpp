@@ -4,47 +4,46 @@
 
 #include "platform/file_search.h"
 #include "platform/text.h"
+#include "targets/ide_running.h"
 #include "targets/library_folder.h"
 
 namespace kestrin {
 
-StateEvent Verify(Session& s) {
-  ToolContext& c = s.ctx;
-  View& v = s.view;
-  if (!RequireLibraryFolder(s)) return StateEvent::None;
-  v.ShowLogPage();
-  s.Log(kLogOpen);
-  s.Log("验证组件...");
-  v.ClearCommandPane();
-  TickAll(v, false);
-  if (c.ideShortSuffix.empty()) c.ideShortSuffix = "D7";
-  if (c.ideLongSuffix.empty()) c.ideLongSuffix = "Delphi7";
+VerifyResult Verify(Session& s, const VerifyRequest& request) {
+  VerifyResult result;
+  Target t = request.target;
+  if (!CommandMayStart(s, t, {.ideClosed = false}, result)) return result;
+  if (!t.release) t.release = &kIdeProfiles[1];  // Delphi 7
+  const std::string_view suffix = t.shortSuffix();
+  s.OpenBlock("验证组件...");
+  s.host.ClearNotes();
 
-  // Why the last compile run of this release failed a package, if it did.
-  const auto& failures = c.lastCompileFailures[c.ideLongSuffix];
   {
     FileIndex packages;
-    packages.Build(s.fs, OutputFolder(c), ".bpl", [&s] { s.Pump(); });
+    packages.Build(s.fs, OutputFolder(t), ".bpl", [&s] { s.Pump(); });
     s.LogWalkFailures(packages);
-    const int count = v.BuildCount();
-    for (int i = 0; i < count; ++i) {
-      const std::string package = Trim(v.BuildItem(i));
+    for (std::size_t i = 0; i < request.packages.size(); ++i) {
+      const std::string package = Trim(request.packages.row(i));
       // Letter case aside: dxCoreD7.BPL on disk is a compiled dxCore.
-      if (const FoundFile* hit = packages.Find(PackageFileName(package, c.ideShortSuffix, ".bpl"))) {
-        const std::string stem = ReplaceAllOccurrences(ToLowerAscii(hit->name),
-                                                       ToLowerAscii(c.ideShortSuffix + ".bpl"), "");
+      if (const FoundFile* hit = packages.Find(PackageFileName(package, suffix, ".bpl"))) {
+        const std::string stem = ReplaceAllOccurrences(
+            ToLowerAscii(hit->name), ToLowerAscii(std::string(suffix) + ".bpl"), "");
         if (EqualsNoCase(stem, package)) continue;
       }
-      v.SetTicked(i, true);
-      s.Log("包:" + PackageFileName(package, c.ideShortSuffix, ".dpk") + "  未编译.");
-      if (auto why = failures.find(ToLowerAscii(package)); why != failures.end())
-        s.Log("    原因: " + why->second);
+      result.missing.push_back(i);
+      s.Log("包:" + PackageFileName(package, suffix, ".dpk") + "  未编译.");
+      if (request.last)
+        if (auto why = request.last->failures.find(ToLowerAscii(package));
+            why != request.last->failures.end())
+          s.Log("    原因: " + why->second);
       s.Pump();
     }
   }
   s.TrimWorkingSetAndPump();
   s.LogDone();
-  return StateEvent::VerifyEnded;
+  result.started = true;
+  result.next = StateEvent::VerifyEnded;
+  return result;
 }
 
 }  // namespace kestrin

@@ -2,15 +2,29 @@
 // package in the output folder.
 #pragma once
 
-#include "core/session.h"
+#include <vector>
+
+#include "compile/compile.h"
 
 namespace kestrin {
 
-// Ticks exactly the packages whose .bpl is missing (so that compiling again
-// builds only those) and names each in the log, with the reason when the
-// last compile run of the release failed it. Returns VerifyEnded: copy
-// and install may go on, whatever is missing. Without a chosen release the
-// suffixes of Delphi 7 are taken, and kept.
-StateEvent Verify(Session& s);
+struct VerifyRequest {
+  Target target;
+  const PackageList& packages;
+  // The last compile run of this release, if any: the packages it failed
+  // are named with the reason.
+  const CompileHistory* last = nullptr;
+};
+
+struct VerifyResult : CommandResult {
+  std::vector<std::size_t> missing;  // the rows to tick: their .bpl is missing
+};
+
+// Names each package of the build list whose .bpl is missing in the log,
+// with the reason when the last compile run of the release failed it; the
+// caller ticks exactly those rows, so that compiling again builds only them.
+// Its next state is VerifyEnded: copy and install may go on, whatever is
+// missing. Without a chosen release the file names of Delphi 7 are taken.
+VerifyResult Verify(Session& s, const VerifyRequest& request);
 
 }  // namespace kestrin

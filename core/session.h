@@ -1,14 +1,13 @@
-// What every command works with: the user's choices, the system's services
-// and the window. Commands take a Session; the window routes its clicks to
-// them and applies the state each one returns.
+// What a running command reaches outside itself: the system's services and
+// its Host. It holds nothing of what the command works on: that comes in the
+// command's request.
 #pragma once
 
-#include <functional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
-#include "core/tool_context.h"
-#include "core/view.h"
+#include "core/host.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -31,9 +30,6 @@ struct Platform {
   Shell& shell;
 };
 
-// What a command's end means for the enabled commands of the window.
-enum class StateEvent { None, ReleaseChosen, CompileEnded, VerifyEnded, CopyEnded };
-
 inline constexpr std::string_view kAppTitle = "Kestrin";
 // The frame of every command's block in the log.
 inline constexpr std::string_view kLogOpen = "=================================================";
@@ -41,34 +37,36 @@ inline constexpr std::string_view kLogDone = "========================完成====
 
 class Session {
  public:
-  Session(Platform os, View& view)
-      : registry(os.registry), fs(os.fs), processes(os.processes), shell(os.shell), view(view) {}
+  Session(Platform os, Host& host)
+      : registry(os.registry), fs(os.fs), processes(os.processes), shell(os.shell), host(host) {}
 
-  ToolContext ctx;
   Registry& registry;
   FileSystem& fs;
   ProcessLauncher& processes;
   Shell& shell;
-  View& view;
-  // Asked while a compiler runs: true when it is to be ended now (the
-  // program is closing and the grace period is over).
-  std::function<bool()> endCompilerNow;
+  Host& host;
 
-  void Log(std::string_view line) { view.AppendLog(line); }
-  void Pump() { view.PumpMessages(); }
-  // Gives unused memory back to the system, then pumps window messages.
+  void Log(std::string_view line) { host.Log(line); }
+  void Pump() { host.Pump(); }
+  // Gives unused memory back to the system, then pumps.
   void TrimWorkingSetAndPump() {
     processes.TrimWorkingSet();
-    view.PumpMessages();
+    host.Pump();
   }
-  // One log line for each folder that a search could not read and each
-  // folder link it did not follow.
-  void LogWalkFailures(const FileIndex& index);
+  // The opening lines of a command's block, with the log in view.
+  void OpenBlock(std::string_view title) {
+    host.ShowLog();
+    Log(kLogOpen);
+    Log(title);
+  }
   // The closing lines of a command's block.
   void LogDone() {
     Log(" ");
     Log(kLogDone);
   }
+  // One log line for each folder that a search could not read and each
+  // folder link it did not follow.
+  void LogWalkFailures(const FileIndex& index);
 };
 
 }  // namespace kestrin

@@ -84,8 +84,7 @@ std::optional<std::string> SystemFolderRefusesWrites(Session& s, const std::stri
 
 // Copies every runtime package found under the output folder; returns how
 // many could not be copied.
-int CopyFoundPackages(Session& s, const std::string& system_folder) {
-  const ToolContext& c = s.ctx;
+int CopyFoundPackages(Session& s, const Target& c, const std::string& system_folder) {
   int failed = 0;
   FileIndex packages;
   packages.Build(s.fs, OutputFolder(c), ".bpl", [&s] { s.Pump(); });
@@ -93,7 +92,7 @@ int CopyFoundPackages(Session& s, const std::string& system_folder) {
   for (std::string_view row : RuntimePackages(c.release->family)) {
     // A package whose file is not there is skipped: copying the previous
     // hit again would report a package that was never deployed.
-    const FoundFile* hit = packages.Find(PackageFileName(Trim(row), c.ideShortSuffix, ".BPL"));
+    const FoundFile* hit = packages.Find(PackageFileName(Trim(row), c.shortSuffix(), ".BPL"));
     if (!hit) continue;
     const std::string destination = JoinPath(system_folder, hit->name);
     if (auto error =
@@ -103,7 +102,6 @@ int CopyFoundPackages(Session& s, const std::string& system_folder) {
       continue;
     }
     s.Log("复制 " + hit->name + " 到System32目录成功.");
-    s.view.RepaintLog();
     s.TrimWorkingSetAndPump();
   }
   return failed;
@@ -111,7 +109,7 @@ int CopyFoundPackages(Session& s, const std::string& system_folder) {
 
 // Runtime packages of the release that an earlier run as administrator left
 // in the system folder: Windows finds them there before it searches PATH.
-void NameOldCopies(Session& s, const std::string& system_folder) {
+void NameOldCopies(Session& s, const Target& c, const std::string& system_folder) {
   std::vector<DirEntry> entries;
   if (!s.fs.ListDir(system_folder, &entries)) {
     s.Log("无法读取文件夹 " + system_folder + ": " + s.fs.LastError());
@@ -121,8 +119,8 @@ void NameOldCopies(Session& s, const std::string& system_folder) {
   for (const DirEntry& e : entries)
     if (!e.IsDir()) on_disk.emplace(ToLowerAscii(e.name), e.name);
   std::string names;
-  for (std::string_view row : RuntimePackages(s.ctx.release->family)) {
-    auto it = on_disk.find(ToLowerAscii(PackageFileName(Trim(row), s.ctx.ideShortSuffix, ".bpl")));
+  for (std::string_view row : RuntimePackages(c.release->family)) {
+    auto it = on_disk.find(ToLowerAscii(PackageFileName(Trim(row), c.shortSuffix(), ".bpl")));
     if (it == on_disk.end()) continue;
     names += (names.empty() ? "" : ", ") + it->second;
   }
@@ -134,9 +132,10 @@ void NameOldCopies(Session& s, const std::string& system_folder) {
 
 }  // namespace
 
-StateEvent CopyRuntimePackages(Session& s, int* failed) {
-  if (failed) *failed = 0;
-  if (!RequireLibraryFolder(s) || !ConfirmIdeClosed(s) || !s.ctx.release) return StateEvent::None;
+CommandResult CopyRuntimePackages(Session& s, const CopyRequest& request) {
+  CommandResult result;
+  const Target& t = request.target;
+  if (!CommandMayStart(s, t, {}, result) || !t.release) return result;
   // Without it every destination would be taken relative to the current drive.
   const std::string system_folder = s.fs.SystemFolder();
   if (system_folder.empty())
@@ -145,30 +144,29 @@ StateEvent CopyRuntimePackages(Session& s, int* failed) {
   // offered instead, where an IDE started later finds the packages too.
   const auto refused = SystemFolderRefusesWrites(s, system_folder);
   const bool use_path =
-      refused && s.view.AskYesNo(
+      refused && s.host.Ask(
                      "无法写入系统目录 " + system_folder + ": " + *refused +
                          "\n\n向系统目录复制运行时包需要管理员权限 (以管理员身份运行本工具).\n\n"
-                         "是否改为把输出目录\n" + OutputFolder(s.ctx) +
+                         "是否改为把输出目录\n" + OutputFolder(t) +
                          "\n加入当前用户的 PATH 环境变量? 之后启动的 IDE 就能在那里找到运行时包.",
                      "提示");
-  s.view.ShowLogPage();
-  s.Log(kLogOpen);
-  s.Log("复制运行时包到System32目录");
-  StateEvent event = StateEvent::CopyEnded;
-  int not_done = 0;
+  s.OpenBlock("复制运行时包到System32目录");
+  result.started = true;
+  result.next = StateEvent::CopyEnded;
   if (!refused) {
     RemoveTemporaryLeftovers(s, system_folder);
-    not_done = CopyFoundPackages(s, system_folder);
+    result.failures = CopyFoundPackages(s, t, system_folder);
   } else if (use_path) {
-    if (!AddOutputFolderToUserPath(s)) not_done = 1;
-    NameOldCopies(s, system_folder);
+    if (!AddOutputFolderToUserPath(s, t)) result.failures = 1;
+    NameOldCopies(s, t, system_folder);
   } else {
     s.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
-    event = StateEvent::None;
+    result.next = StateEvent::None;
+    result.started = false;
+    result.answeredNo = true;
   }
   s.LogDone();
-  if (failed) *failed = not_done;
-  return event;
+  return result;
 }
 
 }  // namespace kestrin

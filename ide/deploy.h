@@ -7,18 +7,24 @@
 #include <string>
 #include <string_view>
 
+#include "core/command.h"
 #include "core/session.h"
+#include "core/target.h"
 
 namespace kestrin {
+
+struct CopyRequest {
+  Target target;
+};
 
 // Copies every runtime package of the release's family found under the
 // output folder into the system folder, one log line per package. Where the
 // system folder takes no new file, the user is offered the output folder on
-// the user's PATH instead. Returns CopyEnded, or None when nothing was done
-// (no library folder, a running IDE the user would not go on with, or the
-// offer refused). `failed`, when given, receives how many copies failed (a
-// PATH entry that could not be made counts as one).
-StateEvent CopyRuntimePackages(Session& s, int* failed = nullptr);
+// the user's PATH instead. Its next state is CopyEnded, or None when nothing
+// was done (no library folder, a running IDE the user would not go on with,
+// or the offer refused). Its failures are the copies that failed (a PATH
+// entry that could not be made counts as one).
+CommandResult CopyRuntimePackages(Session& s, const CopyRequest& request);
 
 // The ending of every temporary file the program makes.
 inline constexpr std::string_view kTemporaryEnding = ".kestrin-tmp";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/ide_profiles.h"
 #include "core/session.h"
 
 namespace kestrin {

@@ -12,11 +12,10 @@
 
 namespace kestrin {
 
-void Install(Session& s) {
-  const ToolContext& c = s.ctx;
-  if (!ConfirmIdeClosed(s)) return;
-  s.view.ShowLogPage();
-  if (!RequireLibraryFolder(s) || !c.release) return;
+CommandResult Install(Session& s, const InstallRequest& request) {
+  CommandResult result;
+  const Target& c = request.target;
+  if (!CommandMayStart(s, c, {}, result) || !c.release) return result;
   const IdeProfile& ide = *c.release;
 
   // The output folder of the release being installed, as it is now, in its
@@ -38,13 +37,12 @@ void Install(Session& s) {
   WriteStringValue(*library, "Search Path", MergeSearchPath(old_path, folders));
   auto known = s.registry.Open(KnownPackagesKey(ide), RegAccess::ReadWrite);
 
-  s.Log(kLogOpen);
-  s.Log("安装到：" + std::string(ide.caption));
+  s.OpenBlock("安装到：" + std::string(ide.caption));
   s.Log("添加搜索路径：" + addition);
   const FixedList names = DesignNames(ide.family);
   const FixedList descriptions = DesignDescriptions(ide.family);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string path = PackageFile(OutputFolder(c), Trim(names[i]), c.ideShortSuffix, ".bpl");
+    const std::string path = PackageFile(OutputFolder(c), Trim(names[i]), c.shortSuffix(), ".bpl");
     const std::string description = i < descriptions.size() ? Trim(descriptions[i]) : std::string();
     if (s.fs.FileExists(path)) {
       WriteStringValue(*known, path, description);
@@ -56,6 +54,8 @@ void Install(Session& s) {
   ForceEnvOptionsUpdate(s, ide);
   s.LogDone();
   s.TrimWorkingSetAndPump();
+  result.started = true;
+  return result;
 }
 
 }  // namespace kestrin

@@ -1,7 +1,9 @@
 // The install command: the library into the chosen IDE release's settings.
 #pragma once
 
+#include "core/command.h"
 #include "core/session.h"
+#include "core/target.h"
 
 namespace kestrin {
 
@@ -11,6 +13,9 @@ namespace kestrin {
 // RAD Studio 2007 and 2009 also get those folders in the user's
 // EnvOptions.proj, when it exists.
 // A registry error stops it with a RegistryError.
-void Install(Session& s);
+struct InstallRequest {
+  Target target;
+};
+CommandResult Install(Session& s, const InstallRequest& request);
 
 }  // namespace kestrin

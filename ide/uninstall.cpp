@@ -74,8 +74,9 @@ DeleteResult OverwriteAndDeleteFile(FileSystem& fs, std::string_view path, std::
 namespace {
 
 // Returns the number of entries that could not be removed.
-int RegistryPass(Session& s, const IdeProfile& ide, const std::string& key_path,
+int RegistryPass(Session& s, const Target& c, const std::string& key_path,
                  std::string_view header) {
+  const IdeProfile& ide = *c.release;
   auto key = s.registry.Open(key_path, RegAccess::ReadWrite);
   s.Log(kLogOpen);
   s.Log(header);
@@ -84,10 +85,9 @@ int RegistryPass(Session& s, const IdeProfile& ide, const std::string& key_path,
     s.Log("无法打开注册表键 " + key_path + ": " + key->LastError());
     return 1;
   }
-  const ToolContext& c = s.ctx;
   int failures = 0;
   for (std::string_view name : DesignNames(ide.family)) {
-    const std::string value = PackageFile(OutputFolder(c), Trim(name), c.ideShortSuffix, ".bpl");
+    const std::string value = PackageFile(OutputFolder(c), Trim(name), c.shortSuffix(), ".bpl");
     if (!key->HasValue(value)) continue;
     if (!key->DeleteValue(value)) {
       s.Log("删除：" + value + " 失败. " + key->LastError());
@@ -102,16 +102,15 @@ int RegistryPass(Session& s, const IdeProfile& ide, const std::string& key_path,
 
 // Returns how many files could not be deleted.
 template <class Names>
-int DeleteFiles(Session& s, const Names& names, const std::string& folder,
+int DeleteFiles(Session& s, std::string_view suffix, const Names& names, const std::string& folder,
                 std::string_view success_prefix) {
   int failures = 0;
   for (const auto& name : names) {
-    const std::string path = PackageFile(folder, Trim(name), s.ctx.ideShortSuffix, ".BPL");
+    const std::string path = PackageFile(folder, Trim(name), suffix, ".BPL");
     std::string reason;
     switch (OverwriteAndDeleteFile(s.fs, path, &reason)) {
       case DeleteResult::Deleted:
         s.Log(std::string(success_prefix) + path + " 成功.");
-        s.view.RepaintLog();
         s.Pump();
         break;
       case DeleteResult::Failed:
@@ -127,21 +126,22 @@ int DeleteFiles(Session& s, const Names& names, const std::string& folder,
 
 }  // namespace
 
-void Uninstall(Session& s, bool delete_package_files, int* failed) {
-  if (failed) *failed = 0;
-  if (!ConfirmIdeClosed(s)) return;
-  s.view.ShowLogPage();
-  if (const IdeProfile* release = s.ctx.release) {
+CommandResult Uninstall(Session& s, const UninstallRequest& request) {
+  CommandResult result;
+  const Target& c = request.target;
+  if (!CommandMayStart(s, c, {.library = false}, result)) return result;
+  s.host.ShowLog();
+  if (const IdeProfile* release = c.release) {
     const IdeProfile& ide = *release;
-    int failures = RegistryPass(s, ide, KnownPackagesKey(ide), "从注册表中删除设计时包信息...");
-    failures += RegistryPass(s, ide, DisabledPackagesKey(ide), ide.uninstall.disabledHeader);
-    s.view.AppendCommandPane(failures == 0 ? std::string("删除设计时包信息成功.")
+    int failures = RegistryPass(s, c, KnownPackagesKey(ide), "从注册表中删除设计时包信息...");
+    failures += RegistryPass(s, c, DisabledPackagesKey(ide), ide.uninstall.disabledHeader);
+    s.host.Note(failures == 0 ? std::string("删除设计时包信息成功.")
                                            : "部分设计时包信息未能删除(" +
                                                  std::to_string(failures) + " 项), 详见日志.");
     // The PATH entry a copy without administrator rights made, if any.
-    if (!s.ctx.libraryRoot.empty()) RemoveOutputFolderFromUserPath(s);
+    if (!c.library.empty()) RemoveOutputFolderFromUserPath(s, c);
     ForceEnvOptionsUpdate(s, ide);
-    if (delete_package_files) {
+    if (request.deletePackageFiles) {
       const std::string system_folder = s.fs.SystemFolder();
       if (system_folder.empty())
         throw CommandError("无法取得系统目录, 未删除任何包文件: " + s.fs.LastError());
@@ -149,21 +149,22 @@ void Uninstall(Session& s, bool delete_package_files, int* failed) {
       s.Log("删除组件安装目录下的设计时包文件...");
       // Without a library folder there is nothing of the library to delete,
       // and nothing relative to the current folder is ever touched.
-      if (!s.ctx.libraryRoot.empty()) {
-        std::vector<std::string> build;
-        for (int i = 0, n = s.view.BuildCount(); i < n; ++i) build.push_back(s.view.BuildItem(i));
-        failures += DeleteFiles(s, build, OutputFolder(s.ctx), "删除：");
-        RemoveTemporaryLeftovers(s, OutputFolder(s.ctx));
+      if (!c.library.empty()) {
+        failures += DeleteFiles(s, c.shortSuffix(), request.packages.rows(), OutputFolder(c), "删除：");
+        RemoveTemporaryLeftovers(s, OutputFolder(c));
       }
       s.Log(kLogOpen);
       s.Log(ide.uninstall.systemHeader);
       RemoveTemporaryLeftovers(s, system_folder);
-      failures += DeleteFiles(s, RuntimePackages(ide.family), system_folder, ide.uninstall.systemPrefix);
+      failures += DeleteFiles(s, c.shortSuffix(), RuntimePackages(ide.family), system_folder,
+                              ide.uninstall.systemPrefix);
     }
-    if (failed) *failed = failures;
+    result.failures = failures;
   }
   s.LogDone();
   s.TrimWorkingSetAndPump();
+  result.started = true;
+  return result;
 }
 
 }  // namespace kestrin

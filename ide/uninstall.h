@@ -4,7 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/command.h"
 #include "core/session.h"
+#include "core/target.h"
 
 namespace kestrin {
 
@@ -15,7 +17,13 @@ namespace kestrin {
 // and the program's temporary files left in both.
 // `failed`, when given, receives how many registry entries and files could
 // not be removed.
-void Uninstall(Session& s, bool delete_package_files, int* failed = nullptr);
+struct UninstallRequest {
+  Target target;
+  const PackageList& packages;  // whose files the output folder may hold
+  bool deletePackageFiles = false;
+};
+// Its failures are the registry entries and files that could not be removed.
+CommandResult Uninstall(Session& s, const UninstallRequest& request);
 
 enum class DeleteResult { Deleted, Failed, Missing };
 // Rewrites a file as "X" characters and CR LF (keeping its length), then

@@ -31,8 +31,8 @@ bool LogRefusal(Session& s, std::string_view folder, std::string_view why) {
 
 // The output folder as the add writes it into PATH: its long form, or the
 // folder as it is where that cannot be had (a folder removed since).
-std::string OutputFolderAsAdded(Session& s) {
-  const std::string folder = OutputFolder(s.ctx);
+std::string OutputFolderAsAdded(Session& s, const Target& target) {
+  const std::string folder = OutputFolder(target);
   if (!s.fs.IsFullyQualified(folder)) return folder;
   const std::string long_form = s.fs.LongPath(folder);
   return long_form.empty() ? folder : long_form;
@@ -40,8 +40,8 @@ std::string OutputFolderAsAdded(Session& s) {
 
 }  // namespace
 
-bool AddOutputFolderToUserPath(Session& s) {
-  const std::string given = OutputFolder(s.ctx);
+bool AddOutputFolderToUserPath(Session& s, const Target& target) {
+  const std::string given = OutputFolder(target);
   if (auto why = UnfitForPath(s.fs, given)) return LogRefusal(s, given, *why);
   // An 8.3 form would not be found again once the program is started by
   // the long one: the entry is always the long form.
@@ -73,8 +73,8 @@ bool AddOutputFolderToUserPath(Session& s) {
   return true;
 }
 
-void RemoveOutputFolderFromUserPath(Session& s) {
-  const std::string folder = OutputFolderAsAdded(s);
+void RemoveOutputFolderFromUserPath(Session& s, const Target& target) {
+  const std::string folder = OutputFolderAsAdded(s, target);
   auto record = s.registry.Open(kUserPathRecordKey, RegAccess::ReadWrite);
   auto key = s.registry.Open(kEnvironmentKey, RegAccess::ReadWrite);
   std::string value;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/session.h"
+#include "core/target.h"
 
 namespace kestrin {
 
@@ -18,10 +19,10 @@ inline constexpr std::string_view kUserPathRecordKey = "Software\\Kestrin\\UserP
 // keeps its type (a new one is REG_EXPAND_SZ, as Windows makes it). Throws
 // RegistryError when the value or the record cannot be read or written.
 // Adding returns whether the folder is on PATH now.
-bool AddOutputFolderToUserPath(Session& s);
+bool AddOutputFolderToUserPath(Session& s, const Target& target);
 // Removes the output folder's entry when the record says the program added
 // it, then the record; an entry the user made stays. Logs what was done,
 // kept or could not be done.
-void RemoveOutputFolderFromUserPath(Session& s);
+void RemoveOutputFolderFromUserPath(Session& s, const Target& target);
 
 }  // namespace kestrin

@@ -52,9 +52,8 @@ class PosixFileSystem : public FileSystem {
 
 class PosixProcessLauncher : public ProcessLauncher {
  public:
-  std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  std::unique_ptr<ChildSet> NewChildSet() override;
   std::string LastError() override;
-  void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) override;
   int UsableProcessors() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override {}

@@ -27,19 +27,31 @@ class ChildProcess {
   virtual int ExitCode() = 0;
 };
 
+// The children of one run: started, read and waited for together. The set
+// owns its children; one still running when it is removed or the set goes
+// is ended with everything it started.
+class ChildSet {
+ public:
+  virtual ~ChildSet() = default;
+  // Starts a hidden console child: standard output and error into one pipe,
+  // no standard input, the program's environment and current folder. Null
+  // (the launcher's LastError says why) when the program cannot be started.
+  virtual ChildProcess* Start(std::string_view command_line) = 0;
+  // Takes a child out of the set and closes its handles.
+  virtual void Remove(ChildProcess* child) = 0;
+  // Sleeps up to `timeout_ms` or until a child of the set ends, output
+  // arrives where the platform can tell, or, in the window program, a window
+  // message arrives.
+  virtual void Wait(int timeout_ms) = 0;
+};
+
 class ProcessLauncher {
  public:
   virtual ~ProcessLauncher() = default;
-  // Starts a hidden console child: standard output and error into one pipe,
-  // no standard input, the program's environment and current folder.
-  // Null when the program cannot be started.
-  virtual std::unique_ptr<ChildProcess> Start(std::string_view command_line) = 0;
+  // An empty set of children.
+  virtual std::unique_ptr<ChildSet> NewChildSet() = 0;
   // The system's reason for the last failure of this thread, as text.
   virtual std::string LastError() = 0;
-  // Sleeps up to `timeout_ms` or until one of `children` (all started by
-  // this launcher) ends, output arrives where the platform can tell, or a
-  // window message arrives.
-  virtual void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) = 0;
   // How many logical processors the program may run on (its affinity).
   virtual int UsableProcessors() = 0;
   // Whether a process runs whose program file is `image_path` (full paths,

@@ -104,7 +104,9 @@ class PosixChild : public ChildProcess {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view command_line) {
+namespace {
+
+std::unique_ptr<PosixChild> StartChild(std::string_view command_line) {
   std::vector<std::string> args = SplitCommandLine(command_line);
   if (args.empty()) {
     g_last_error = EINVAL;
@@ -147,21 +149,41 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::Start(std::string_view comma
   return std::make_unique<PosixChild>(pid, fds[0]);
 }
 
+class PosixChildSet : public ChildSet {
+ public:
+  ChildProcess* Start(std::string_view command_line) override {
+    auto child = StartChild(command_line);
+    if (!child) return nullptr;
+    children_.push_back(std::move(child));
+    return children_.back().get();
+  }
+  void Remove(ChildProcess* child) override {
+    std::erase_if(children_, [&](const std::unique_ptr<PosixChild>& c) { return c.get() == child; });
+  }
+  void Wait(int timeout_ms) override {
+    std::vector<pollfd> fds;
+    for (const auto& c : children_) {
+      if (c->Reaped()) return;  // one has ended already: nothing to wait for
+      c->PollSet(&fds);
+    }
+    PosixChild::PollFor(fds, timeout_ms);
+  }
+
+ private:
+  std::vector<std::unique_ptr<PosixChild>> children_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildSet> PosixProcessLauncher::NewChildSet() {
+  return std::make_unique<PosixChildSet>();
+}
+
 std::uint32_t PosixProcessLauncher::CurrentProcessId() {
   return static_cast<std::uint32_t>(getpid());
 }
 
 std::string PosixProcessLauncher::LastError() { return std::strerror(g_last_error); }
-
-void PosixProcessLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {
-  std::vector<pollfd> fds;
-  for (ChildProcess* c : children) {
-    auto* child = static_cast<PosixChild*>(c);
-    if (child->Reaped()) return;
-    child->PollSet(&fds);
-  }
-  PosixChild::PollFor(fds, timeout_ms);
-}
 
 int PosixProcessLauncher::UsableProcessors() {
   cpu_set_t set;

@@ -53,6 +53,7 @@ class Win32Child : public ChildProcess {
     return static_cast<int>(code);
   }
   HANDLE process() const { return process_; }
+  bool ended() const { return ended_; }
 
  private:
   HANDLE process_, read_, job_;
@@ -75,7 +76,9 @@ HANDLE MakeKillOnCloseJob() {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view command_line) {
+namespace {
+
+std::unique_ptr<Win32Child> StartChild(std::string_view command_line) {
   if (command_line.empty()) {
     g_last_error = ERROR_INVALID_PARAMETER;
     return nullptr;
@@ -126,6 +129,44 @@ std::unique_ptr<ChildProcess> Win32ProcessLauncher::Start(std::string_view comma
   return std::make_unique<Win32Child>(pi.hProcess, read, job);
 }
 
+class Win32ChildSet : public ChildSet {
+ public:
+  explicit Win32ChildSet(bool window_messages) : window_messages_(window_messages) {}
+  ChildProcess* Start(std::string_view command_line) override {
+    auto child = StartChild(command_line);
+    if (!child) return nullptr;
+    children_.push_back(std::move(child));
+    return children_.back().get();
+  }
+  void Remove(ChildProcess* child) override {
+    std::erase_if(children_, [&](const std::unique_ptr<Win32Child>& c) { return c.get() == child; });
+  }
+  void Wait(int timeout_ms) override {
+    std::vector<HANDLE> handles;
+    for (const auto& c : children_)
+      if (!c->ended()) handles.push_back(c->process());
+    if (handles.size() >= MAXIMUM_WAIT_OBJECTS) handles.resize(MAXIMUM_WAIT_OBJECTS - 1);
+    const DWORD timeout = static_cast<DWORD>(timeout_ms);
+    if (window_messages_)
+      MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(), timeout,
+                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    else if (handles.empty())
+      Sleep(timeout);
+    else
+      WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
+  }
+
+ private:
+  const bool window_messages_;
+  std::vector<std::unique_ptr<Win32Child>> children_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildSet> Win32ProcessLauncher::NewChildSet() {
+  return std::make_unique<Win32ChildSet>(window_messages_);
+}
+
 // The full, long form of a path, for comparing program files.
 static std::wstring CanonicalPath(const std::wstring& path) {
   std::wstring full(32768, L'\0');
@@ -163,14 +204,6 @@ bool Win32ProcessLauncher::IsRunning(std::string_view image_path) {
 }
 
 std::string Win32ProcessLauncher::LastError() { return SystemErrorText(g_last_error); }
-
-void Win32ProcessLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {
-  std::vector<HANDLE> handles;
-  for (ChildProcess* c : children) handles.push_back(static_cast<Win32Child*>(c)->process());
-  if (handles.size() >= MAXIMUM_WAIT_OBJECTS) handles.resize(MAXIMUM_WAIT_OBJECTS - 1);
-  MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(),
-                              static_cast<DWORD>(timeout_ms), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-}
 
 int Win32ProcessLauncher::UsableProcessors() {
   DWORD_PTR process_mask = 0, system_mask = 0;

@@ -38,13 +38,19 @@ class Win32FileSystem : public FileSystem {
 
 class Win32ProcessLauncher : public ProcessLauncher {
  public:
-  std::unique_ptr<ChildProcess> Start(std::string_view command_line) override;
+  // `window_messages`: a wait for children also wakes for the thread's
+  // window messages (the window program); the console run waits for its
+  // children alone.
+  explicit Win32ProcessLauncher(bool window_messages = true) : window_messages_(window_messages) {}
+  std::unique_ptr<ChildSet> NewChildSet() override;
   std::string LastError() override;
-  void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) override;
   int UsableProcessors() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
   std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
+
+ private:
+  bool window_messages_;
 };
 
 class Win32Shell : public Shell {

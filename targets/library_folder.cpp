@@ -31,12 +31,12 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return p + std::string(name);
 }
 
-std::string OutputFolder(const ToolContext& ctx) {
-  return ctx.libraryRoot + "Library\\" + ctx.ideLongSuffix;
+std::string OutputFolder(const Target& target) {
+  return target.library + "Library\\" + std::string(target.longSuffix());
 }
 
-std::string ProductSourceFolder(const ToolContext& ctx, std::string_view product) {
-  return ctx.libraryRoot + std::string(product) + "\\Sources";
+std::string ProductSourceFolder(const Target& target, std::string_view product) {
+  return target.library + std::string(product) + "\\Sources";
 }
 
 std::string PackageFileName(std::string_view package, std::string_view suffix,
@@ -49,41 +49,23 @@ std::string PackageFile(std::string_view folder, std::string_view package,
   return JoinPath(folder, PackageFileName(package, suffix, extension));
 }
 
-static void ShowFolderNotice(Session& s) {
-  s.view.ShowMessage("您选择的不是DEV的安装目录", "提示", MessageIcon::Information);
+bool IsLibraryFolder(FileSystem& fs, std::string_view folder) {
+  return !folder.empty() && fs.DirExists(JoinPath(folder, kMarkerFolder));
 }
 
-void SetLibraryFolder(Session& s, std::string_view text) {
-  if (s.view.PathText() == text) return;
-  s.view.SetPathText(text);
-  s.ctx.libraryRoot = NormalizeFolderPath(s.view.PathText());
-}
-
-void ChooseLibraryFolder(Session& s) {
+std::optional<std::string> PickLibraryFolder(Session& s) {
   auto chosen = s.shell.PickFolder("请选择DEV的安装目录");
-  if (!chosen) return;
-  std::string path = Trim(*chosen);
-  if (!path.empty() && s.fs.DirExists(JoinPath(path, kMarkerFolder))) {
-    SetLibraryFolder(s, NormalizeFolderPath(path));
-  } else {
-    ShowFolderNotice(s);
-  }
+  if (!chosen) return std::nullopt;
+  const std::string path = Trim(*chosen);
+  if (IsLibraryFolder(s.fs, path)) return NormalizeFolderPath(path);
+  s.host.Message(kNotLibraryNotice, "提示", MessageIcon::Information);
+  return std::nullopt;
 }
 
-void TakeLibraryFolderAtStart(Session& s) {
-  std::string folder = Trim(s.fs.ExecutableFolder());
-  if (!folder.empty() && s.fs.DirExists(JoinPath(folder, kMarkerFolder))) {
-    s.ctx.libraryRoot = folder;
-    SetLibraryFolder(s, folder);
-  } else {
-    ChooseLibraryFolder(s);
-  }
-}
-
-bool RequireLibraryFolder(Session& s) {
-  if (!s.ctx.libraryRoot.empty()) return true;
-  ShowFolderNotice(s);
-  return false;
+std::optional<std::string> LibraryFolderAtStart(Session& s) {
+  const std::string folder = Trim(s.fs.ExecutableFolder());
+  if (IsLibraryFolder(s.fs, folder)) return folder;
+  return PickLibraryFolder(s);
 }
 
 }  // namespace kestrin

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/session.h"
+#include "core/target.h"
 
 namespace kestrin {
 
@@ -21,10 +22,10 @@ std::string NormalizeFolderPath(std::string_view path);
 // Joins a folder and a name with exactly one backslash between them.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
-// The build's output folder: libraryRoot + "Library\" + the long suffix.
-std::string OutputFolder(const ToolContext& ctx);
-// libraryRoot + product + "\Sources".
-std::string ProductSourceFolder(const ToolContext& ctx, std::string_view product);
+// The build's output folder: library + "Library\" + the release's long suffix.
+std::string OutputFolder(const Target& target);
+// library + product + "\Sources".
+std::string ProductSourceFolder(const Target& target, std::string_view product);
 // A package's file name: package + suffix + extension (cxGrid, D7, ".bpl").
 std::string PackageFileName(std::string_view package, std::string_view suffix,
                             std::string_view extension);
@@ -32,15 +33,16 @@ std::string PackageFileName(std::string_view package, std::string_view suffix,
 std::string PackageFile(std::string_view folder, std::string_view package,
                         std::string_view suffix, std::string_view extension);
 
-// Puts `text` into the path box and takes it as the library folder.
-void SetLibraryFolder(Session& s, std::string_view text);
-// The folder button: the user picks a folder, which is taken when it holds
-// the marker folder and refused with a notice otherwise.
-void ChooseLibraryFolder(Session& s);
+// The notice for a folder that is not the library's, and for a command that
+// needs a library folder when none is chosen.
+inline constexpr std::string_view kNotLibraryNotice = "您选择的不是DEV的安装目录";
+// Whether `folder` holds the marker folder.
+bool IsLibraryFolder(FileSystem& fs, std::string_view folder);
+// The folder button: the folder the user picks, normalized, when it holds
+// the marker folder; a refused folder gets the notice; nothing on cancel.
+std::optional<std::string> PickLibraryFolder(Session& s);
 // At start: the program's own folder when it is the library's, otherwise
-// the user is asked.
-void TakeLibraryFolderAtStart(Session& s);
-// False, after a notice, when no library folder is chosen.
-bool RequireLibraryFolder(Session& s);
+// the one the user picks.
+std::optional<std::string> LibraryFolderAtStart(Session& s);
 
 }  // namespace kestrin

@@ -42,22 +42,10 @@ std::array<bool, kReleaseCount> ProbeReleases(Session& s) {
   return installed;
 }
 
-StateEvent ChooseRelease(Session& s, const IdeProfile& ide) {
-  if (s.view.PathText().empty()) ChooseLibraryFolder(s);
-  // A release whose RootDir is gone keeps the compiler folder of the one
-  // chosen before.
-  std::string bin_dir = s.ctx.ideBinDir;
-  {
-    auto key = s.registry.Open(ide.baseKey, RegAccess::Read);
-    if (IsInstalled(s, *key)) bin_dir = NormalizeFolderPath(ReadStringValue(*key, "RootDir")) + "bin";
-  }
-  s.ctx.release = &ide;
-  s.ctx.ideBinDir = bin_dir;
-  FixedList rows = BuildOrder(ide.family);
-  s.view.LoadBuildList(std::vector<std::string>(rows.begin(), rows.end()));
-  s.ctx.ideShortSuffix = ide.shortSuffix;
-  s.ctx.ideLongSuffix = ide.longSuffix;
-  return StateEvent::ReleaseChosen;
+std::string CompilerFolderOf(Session& s, const IdeProfile& ide, const std::string& current) {
+  auto key = s.registry.Open(ide.baseKey, RegAccess::Read);
+  if (IsInstalled(s, *key)) return NormalizeFolderPath(ReadStringValue(*key, "RootDir")) + "bin";
+  return current;
 }
 
 }  // namespace kestrin

@@ -19,10 +19,9 @@ std::optional<std::string> WhyNotUsable(Session& s, const IdeProfile& ide);
 // chosen.
 std::array<bool, kReleaseCount> ProbeReleases(Session& s);
 
-// Makes `ide` the release every command works on: its compiler folder and
-// suffixes, and its family's build list in the window (nothing ticked).
-// Everything that can fail comes first, so a failed choice changes nothing.
-// Asks for the library folder first when none is in the path box.
-StateEvent ChooseRelease(Session& s, const IdeProfile& ide);
+// The compiler folder of `ide` ("<RootDir>\bin"), or `current` when its
+// RootDir is gone: a release chosen after another keeps that one's. Throws
+// a RegistryError when its settings cannot be read.
+std::string CompilerFolderOf(Session& s, const IdeProfile& ide, const std::string& current);
 
 }  // namespace kestrin

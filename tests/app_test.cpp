@@ -70,7 +70,7 @@ TEST(CommandStates, FollowTheUsersProgress) {
   t.RegisterIde(2, d.Root() + "ide", d);
   t.shell.folderAnswers.push_back(std::nullopt);
   t.Start();
-  SetLibraryFolder(t.session(), d.Root() + "lib\\");
+  t.app.SetLibraryFolder(d.Root() + "lib\\");
   auto states = [&] {
     std::string s;
     for (int id : {ctl::kCompileButton, ctl::kVerifyButton, ctl::kCopyButton, ctl::kInstallButton, ctl::kUninstallButton, ctl::kDeleteBplCheck})
@@ -83,7 +83,7 @@ TEST(CommandStates, FollowTheUsersProgress) {
   t.app.OnCommand(ctl::kCopyButton);
   EXPECT_TRUE(t.view.log.empty());
   t.app.OnCommand(110);  // Delphi6 is not registered
-  EXPECT_EQ(t.ctx().release, nullptr);
+  EXPECT_EQ(t.target().release, nullptr);
   t.Choose(1);
   EXPECT_EQ(states(), "110011");
   t.app.OnCommand(ctl::kVerifyButton);
@@ -109,7 +109,7 @@ TEST(CommandStates, NothingStartsInsideARunningCommandAndExitWaits) {
     if (nested++) return;
     // While the compile runs: everything but stop, the panes and exit is off.
     EXPECT_FALSE(t.view.enabled[ctl::kVerifyButton]);
-    EXPECT_FALSE(t.view.enabled[ctl::kDelphi7]);
+    EXPECT_FALSE(t.view.enabled[ctl::ReleaseButton(1)]);
     EXPECT_FALSE(t.view.enabled[ctl::kChooseFolderButton]);
     EXPECT_FALSE(t.view.enabled[ctl::kSelectAllButton]);
     const std::size_t before = t.view.log.size();

@@ -121,8 +121,9 @@ TEST_F(CompileCommand, AMissingCompilerStartsNothing) {
   t.view.SetTicked(0, true);
   std::filesystem::remove(dir.Path() / "ide" / "bin" / "dcc32.exe");
   t.app.OnCommand(ctl::kCompileButton);
-  t.ctx().ideBinDir = "bin";  // an empty RootDir
-  t.app.OnCommand(ctl::kCompileButton);
+  Target relative = t.target();
+  relative.compilerFolder = "bin";  // an empty RootDir
+  Compile(t.session(), {.target = relative, .packages = t.app.packages()});
   ASSERT_EQ(t.view.messages.size(), 2u);
   EXPECT_EQ(t.view.messages[0].text, "找不到编译器: " + dir.Root() + "ide\\bin\\dcc32.exe");
   EXPECT_EQ(t.view.messages[1].text, "找不到编译器: bin\\dcc32.exe");
@@ -135,7 +136,7 @@ TEST_F(CompileCommand, GaugeFollowsTheTickedItems) {
   t.SetUpLibrary(dir, 1, {"D7"});
   std::vector<std::string> ten;
   for (int i = 0; i < 10; ++i) ten.push_back("pkg" + std::to_string(i));
-  t.view.LoadBuildList(ten);
+  t.app.LoadPackages(ten);
   t.view.SetTicked(3, true);
   t.view.SetTicked(7, true);
   t.app.OnCommand(ctl::kCompileButton);
@@ -161,7 +162,8 @@ TEST_F(CompileCommand, StopDuringTheSecondOfFivePackages) {
       EXPECT_FALSE(t.view.enabled[ctl::kCompileButton]);  // no second run in the meantime
     }
   };
-  t.app.states.copy = t.app.states.install = true;
+  t.EnableCommand(CommandId::Copy);
+  t.EnableCommand(CommandId::Install);
   t.app.OnCommand(ctl::kCompileButton);
   ASSERT_TRUE(stopped);
   auto lines = t.LogLines();
@@ -170,14 +172,13 @@ TEST_F(CompileCommand, StopDuringTheSecondOfFivePackages) {
   EXPECT_EQ(Count(lines, "=====================编译中止====================="), 1);
   EXPECT_EQ(lines.back(), "========================完成======================");
   EXPECT_EQ(lines[lines.size() - 2], " ");
-  EXPECT_TRUE(t.ctx().stopRequested);
   EXPECT_FALSE(t.view.enabled[ctl::kCopyButton]);
   EXPECT_FALSE(t.view.enabled[ctl::kInstallButton]);
   EXPECT_TRUE(t.view.enabled[ctl::kCompileButton]);
   // The next run starts afresh.
   t.view.onPump = nullptr;
   t.app.OnCommand(ctl::kCompileButton);
-  EXPECT_FALSE(t.ctx().stopRequested);
+  EXPECT_EQ(Count(t.LogLines(), "编译："), 2 + 5);
 }
 
 TEST_F(CompileCommand, EmptyLibraryFolderTouchesNothing) {
@@ -185,7 +186,7 @@ TEST_F(CompileCommand, EmptyLibraryFolderTouchesNothing) {
   t.shell.folderAnswers = {std::nullopt, std::nullopt};
   t.Start();
   t.Choose(1);
-  ASSERT_EQ(t.ctx().libraryRoot, "");
+  ASSERT_EQ(t.target().library, "");
   t.app.OnCommand(ctl::kSelectAllButton);
   t.app.OnCommand(ctl::kCompileButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
@@ -300,8 +301,8 @@ TEST(ParallelCompile, LogsWhatOneAtATimeLogs) {
   ASSERT_EQ(t.processes.mostAlive, 1);
   std::filesystem::remove_all(dir.Path() / "lib" / "Library");
   t.view.ClearLog();
-  CompileReport report;
-  Compile(t.session(), {.parallel = true, .compilers = 4}, &report);
+  const CompileResult report = Compile(
+      t.session(), {.target = t.target(), .packages = t.app.packages(), .parallel = true, .compilers = 4});
   const auto parallel = t.LogLines();
   EXPECT_EQ(parallel[2], "并行编译: 最多同时运行 4 个编译器");
   EXPECT_EQ(report.Count(PackageOutcome::Compiled), 171);
@@ -346,7 +347,7 @@ TEST(CompileSummary, NamesWhyEachPackageFailed) {
   TempDir dir;
   TestApp t;
   t.SetUpLibrary(dir, 1, {"D7"});
-  t.view.LoadBuildList({"dxTheme", "dxGDIPlus", "dxCore", "nowhere"});
+  t.app.LoadPackages({"dxTheme", "dxGDIPlus", "dxCore", "nowhere"});
   t.app.OnCommand(ctl::kSelectAllButton);
   setenv("KESTRIN_DCC_FAIL", "dxGDIPlusD7", 1);
   setenv("KESTRIN_DCC_CRASH", "dxCoreD7", 1);

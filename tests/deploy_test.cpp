@@ -133,7 +133,7 @@ TEST_F(Deploy, FoldersUnfitForPathAreRefused) {
       {dir.Root() + "a;b\\", "含有分号"}, {dir.Root() + "100%\\", "含有百分号"},
       {"lib\\", "不是完整路径"}, {dir.Root() + "gone\\", "无法取得它的长路径形式"}};
   for (const auto& [root, why] : cases) {
-    t.ctx().libraryRoot = root;
+    t.app.SetLibraryFolder(root);
     t.view.answers = {true};
     t.view.ClearLog();
     t.app.OnCommand(ctl::kCopyButton);

@@ -190,39 +190,39 @@ std::unique_ptr<RegistryKey> TestRegistry::Open(std::string_view path, RegAccess
 
 namespace {
 
-// A child as the launcher gave it, counted while the caller holds it.
-class TrackedChild : public ChildProcess {
+// The real set, with its command lines recorded and its children counted
+// while the caller holds them.
+class RecordingSet : public ChildSet {
  public:
-  TrackedChild(std::unique_ptr<ChildProcess> inner, int* alive) : inner_(std::move(inner)), alive_(alive) {
-    ++*alive_;
+  RecordingSet(RecordingLauncher& owner, std::unique_ptr<ChildSet> inner)
+      : owner_(owner), inner_(std::move(inner)) {}
+  ~RecordingSet() override { owner_.alive -= held_; }
+  ChildProcess* Start(std::string_view line) override {
+    owner_.lines.emplace_back(line);
+    ChildProcess* child = inner_->Start(line);
+    if (!child) return nullptr;
+    ++held_;
+    owner_.mostAlive = std::max(owner_.mostAlive, ++owner_.alive);
+    if (owner_.onStart) owner_.onStart(*child);
+    return child;
   }
-  ~TrackedChild() override { --*alive_; }
-  std::size_t ReadAvailable(std::string* out) override { return inner_->ReadAvailable(out); }
-  bool Wait(int timeout_ms) override { return inner_->Wait(timeout_ms); }
-  void Terminate() override { inner_->Terminate(); }
-  int ExitCode() override { return inner_->ExitCode(); }
-  ChildProcess* inner() const { return inner_.get(); }
+  void Remove(ChildProcess* child) override {
+    --held_;
+    --owner_.alive;
+    inner_->Remove(child);
+  }
+  void Wait(int timeout_ms) override { inner_->Wait(timeout_ms); }
 
  private:
-  std::unique_ptr<ChildProcess> inner_;
-  int* alive_;
+  RecordingLauncher& owner_;
+  std::unique_ptr<ChildSet> inner_;
+  int held_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> RecordingLauncher::Start(std::string_view line) {
-  lines.emplace_back(line);
-  auto child = real.Start(line);
-  if (!child) return nullptr;
-  auto tracked = std::make_unique<TrackedChild>(std::move(child), &alive);
-  mostAlive = std::max(mostAlive, alive);
-  return tracked;
-}
-
-void RecordingLauncher::WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) {
-  std::vector<ChildProcess*> inner;
-  for (ChildProcess* c : children) inner.push_back(static_cast<TrackedChild*>(c)->inner());
-  real.WaitAny(inner, timeout_ms);
+std::unique_ptr<ChildSet> RecordingLauncher::NewChildSet() {
+  return std::make_unique<RecordingSet>(*this, real.NewChildSet());
 }
 
 std::unique_ptr<RegistryKey> TestRegistry::Create(std::string_view path) {
@@ -232,6 +232,7 @@ std::unique_ptr<RegistryKey> TestRegistry::Create(std::string_view path) {
 
 TestApp::TestApp() : app(Platform{registry, fs, processes, shell}, view) {
   app.clockMs = [] { return std::uint64_t(0); };
+  view.onTicked = [this](int row, bool on) { app.OnTicked(static_cast<std::size_t>(row), on); };
 }
 
 void TestApp::RegisterIde(int index, const std::string& root_dir, const TempDir& dir) {
@@ -258,8 +259,7 @@ void TestApp::SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::s
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
   Start();
-  view.path.clear();
-  SetLibraryFolder(session(), NormalizeFolderPath(dir.Root() + "lib"));
+  app.SetLibraryFolder(NormalizeFolderPath(dir.Root() + "lib"));
   Choose(ide_index);
   shell.folderAnswers.clear();
 }
@@ -272,7 +272,7 @@ void TestApp::StartWithRelease(const TempDir& dir, int ide_index) {
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
   Start();
-  SetLibraryFolder(session(), dir.Root() + "lib\\");
+  app.SetLibraryFolder(dir.Root() + "lib\\");
   Choose(ide_index);
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/controls.h"
 #include "catalogue/catalogue.h"
 #include "platform/memory_registry.h"
 #include "platform/posix_platform.h"
@@ -27,24 +28,23 @@ class FakeView : public View {
   void ClearLog() override { log.clear(); }
   std::string LogText() override;
   void ShowLogPage() override { ++logPageShown; }
-  void RepaintLog() override {}
   void AppendCommandPane(std::string_view text) override { commandPane += std::string(text) + "\r\n"; }
   void ClearCommandPane() override { commandPane.clear(); }
   void CopyCommandPane() override { clipboard = commandPane; }
   void SetEnabled(int id, bool on) override { enabled[id] = on; }
-  void SetVisible(int id, bool on) override { visible[id] = on; }
   bool IsChecked(int id) override { return checked[id]; }
   void SetChecked(int id, bool on) override { checked[id] = on; }
   void SetRunningLook(bool on) override { running = on; }
   void SetGauge(int pos, int max) override { gaugePos = pos; gaugeMax = max; }
   void SetCaption(std::string_view c) override { caption = c; }
-  std::string PathText() override { return path; }
   void SetPathText(std::string_view t) override { path = t; }
   void LoadBuildList(const std::vector<std::string>& rows) override;
-  int BuildCount() override { return static_cast<int>(rows.size()); }
-  std::string BuildItem(int i) override { return rows[i]; }
-  bool IsTicked(int i) override { return ticks[i]; }
-  void SetTicked(int i, bool on) override { ticks[i] = on; }
+  // A tick set by App or, in a test, by the user: reported back as the
+  // window reports it.
+  void SetTicked(int i, bool on) override {
+    ticks[i] = on;
+    if (onTicked) onTicked(i, on);
+  }
   void PumpMessages() override {
     ++pumps;
     if (onPump) onPump();
@@ -76,6 +76,7 @@ class FakeView : public View {
   bool running = false;  // the compile run's look: stop button and gauge in view
   int gaugePos = 0, gaugeMax = 0, logPageShown = 0, pumps = 0;
   std::function<void()> onPump;
+  std::function<void(int, bool)> onTicked;
 };
 
 class FakeShell : public Shell {
@@ -185,9 +186,8 @@ class TestRegistry : public MemoryRegistry {
 // many were alive at once.
 class RecordingLauncher : public ProcessLauncher {
  public:
-  std::unique_ptr<ChildProcess> Start(std::string_view line) override;
+  std::unique_ptr<ChildSet> NewChildSet() override;
   std::string LastError() override { return real.LastError(); }
-  void WaitAny(const std::vector<ChildProcess*>& children, int timeout_ms) override;
   int UsableProcessors() override { return real.UsableProcessors(); }
   void TrimWorkingSet() override { ++trims; }
   bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
@@ -195,6 +195,7 @@ class RecordingLauncher : public ProcessLauncher {
   PosixProcessLauncher real;
   std::vector<std::string> lines;
   int trims = 0, alive = 0, mostAlive = 0;
+  std::function<void(ChildProcess&)> onStart;  // each child as it starts
 };
 
 struct TestApp {
@@ -205,15 +206,17 @@ struct TestApp {
   FakeShell shell;
   FakeView view;
   App app;
-  Session& session() { return app.session; }
-  ToolContext& ctx() { return app.session.ctx; }
+  Session& session() { return app.session(); }
+  const Target& target() const { return app.target(); }
   // Puts the stand-in compiler into dir/ide/bin.
   static void PlaceCompiler(const TempDir& dir);
   // Registers a release under its base key, with an App file that exists.
   void RegisterIde(int index, const std::string& root_dir, const TempDir& dir);
   // Selects release `index` as a click on its radio button would.
   void Choose(int index) { app.OnCommand(kFirstIdeId + index); }
-  static constexpr int kFirstIdeId = 110;
+  // As if the command's button had been enabled by the user's progress.
+  void EnableCommand(CommandId id) { app.enabled[static_cast<std::size_t>(id)] = true; }
+  static constexpr int kFirstIdeId = ctl::kFirstRelease;
   // The start-up checks, as when the window is about to appear.
   void Start() { app.Start(); }
   // A library generated into dir/lib for the given suffixes, a release with

@@ -37,7 +37,7 @@ struct InstallCommand : ::testing::Test {
     RegValue v;
     return t.registry.Get(base + key, name, &v) ? v.data : "<absent>";
   }
-  std::string Out() { return dir.Root() + "lib\\Library\\" + t.ctx().ideLongSuffix; }
+  std::string Out() { return dir.Root() + "lib\\Library\\" + std::string(t.target().longSuffix()); }
 };
 
 TEST_F(InstallCommand, WritesSearchPathAndKnownPackages) {

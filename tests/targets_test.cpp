@@ -43,7 +43,7 @@ TEST_F(Targets, ProbeEnablesExactlyTheRegisteredReleases) {
   for (int i = 0; i < 7; ++i)
     EXPECT_EQ(t.view.enabled[ctl::kFirstRelease + i], i == 1 || i == 4) << i;
   EXPECT_TRUE(t.view.messages.empty());
-  EXPECT_EQ(t.ctx().release, nullptr);
+  EXPECT_EQ(t.target().release, nullptr);
   for (int id : {ctl::kCompileButton, ctl::kVerifyButton, ctl::kCopyButton, ctl::kInstallButton, ctl::kUninstallButton, ctl::kDeleteBplCheck})
     EXPECT_FALSE(t.view.enabled[id]);
   EXPECT_TRUE(t.view.enabled[ctl::kChooseFolderButton]);
@@ -56,22 +56,22 @@ TEST_F(Targets, StartupTakesTheProgramFolderWhenItHoldsTheMarker) {
   ASSERT_EQ(t.shell.folderTitles.size(), 1u);
   EXPECT_EQ(t.shell.folderTitles[0], "请选择DEV的安装目录");
   EXPECT_EQ(t.view.path, dir.Root() + "lib\\");
-  EXPECT_EQ(t.ctx().libraryRoot, dir.Root() + "lib\\");
+  EXPECT_EQ(t.target().library, dir.Root() + "lib\\");
 }
 
 TEST_F(Targets, RefusedAndCancelledFoldersKeepTheEarlierOne) {
   t.shell.folderAnswers = {Library(), dir.Root() + "elsewhere", std::nullopt};
-  ChooseLibraryFolder(t.session());
+  t.app.OnCommand(ctl::kChooseFolderButton);
   const std::string accepted = dir.Root() + "lib\\";
-  EXPECT_EQ(t.ctx().libraryRoot, accepted);
-  ChooseLibraryFolder(t.session());  // refused
+  EXPECT_EQ(t.target().library, accepted);
+  t.app.OnCommand(ctl::kChooseFolderButton);  // refused
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "您选择的不是DEV的安装目录");
   EXPECT_EQ(t.view.messages[0].caption, "提示");
   EXPECT_EQ(t.view.messages[0].icon, MessageIcon::Information);
-  ChooseLibraryFolder(t.session());  // cancelled
+  t.app.OnCommand(ctl::kChooseFolderButton);  // cancelled
   EXPECT_EQ(t.view.messages.size(), 1u);
-  EXPECT_EQ(t.ctx().libraryRoot, accepted);
+  EXPECT_EQ(t.target().library, accepted);
   EXPECT_EQ(t.view.path, accepted);
 }
 
@@ -79,12 +79,12 @@ TEST_F(Targets, ChoosingAReleaseFillsTheContextAndLoadsTheFamily) {
   t.RegisterIde(1, "  C:\\Program Files\\Borland\\Delphi7  ", dir);
   t.RegisterIde(4, "D:\\BDS\\4.0\\", dir);
   t.RegisterIde(0, "", dir);
-  SetLibraryFolder(t.session(), Library());
+  t.app.SetLibraryFolder(Library());
   t.Start();  // the marker is not beside the test program: picker, cancelled
   t.Choose(1);
-  EXPECT_EQ(t.ctx().ideBinDir, "C:\\Program Files\\Borland\\Delphi7\\bin");
-  EXPECT_EQ(t.ctx().ideShortSuffix, "D7");
-  EXPECT_EQ(t.ctx().ideLongSuffix, "Delphi7");
+  EXPECT_EQ(t.target().compilerFolder, "C:\\Program Files\\Borland\\Delphi7\\bin");
+  EXPECT_EQ(t.target().shortSuffix(), "D7");
+  EXPECT_EQ(t.target().longSuffix(), "Delphi7");
   EXPECT_EQ(t.view.rows.size(), 171u);
   for (int id : {ctl::kCompileButton, ctl::kVerifyButton, ctl::kUninstallButton, ctl::kDeleteBplCheck}) EXPECT_TRUE(t.view.enabled[id]);
   for (int id : {ctl::kCopyButton, ctl::kInstallButton}) EXPECT_FALSE(t.view.enabled[id]);
@@ -94,16 +94,17 @@ TEST_F(Targets, ChoosingAReleaseFillsTheContextAndLoadsTheFamily) {
   t.Choose(4);
   EXPECT_EQ(t.view.rows.size(), 131u);
   EXPECT_TRUE(t.view.Ticked().empty());
-  EXPECT_EQ(t.ctx().ideBinDir, "D:\\BDS\\4.0\\bin");
-  EXPECT_EQ(t.ctx().ideShortSuffix, "D10");
-  t.app.states.copy = t.app.states.install = true;
+  EXPECT_EQ(t.target().compilerFolder, "D:\\BDS\\4.0\\bin");
+  EXPECT_EQ(t.target().shortSuffix(), "D10");
+  t.EnableCommand(CommandId::Copy);
+  t.EnableCommand(CommandId::Install);
   t.Choose(0);
   EXPECT_EQ(t.view.rows.size(), 171u);
-  EXPECT_EQ(t.ctx().ideBinDir, "bin");  // empty RootDir
-  EXPECT_EQ(t.ctx().ideLongSuffix, "Delphi6");
+  EXPECT_EQ(t.target().compilerFolder, "bin");  // empty RootDir
+  EXPECT_EQ(t.target().longSuffix(), "Delphi6");
   EXPECT_FALSE(t.view.enabled[ctl::kCopyButton]);
-  EXPECT_TRUE(t.view.checked[ctl::kDelphi6]);
-  EXPECT_FALSE(t.view.checked[ctl::kBds2006]);
+  EXPECT_TRUE(t.view.checked[ctl::ReleaseButton(0)]);
+  EXPECT_FALSE(t.view.checked[ctl::ReleaseButton(4)]);
 }
 
 TEST_F(Targets, ChoiceWithAnEmptyPathBoxAsksForTheFolderFirst) {
@@ -113,22 +114,22 @@ TEST_F(Targets, ChoiceWithAnEmptyPathBoxAsksForTheFolderFirst) {
   EXPECT_EQ(t.shell.folderTitles.size(), 1u);
   t.Choose(1);
   EXPECT_EQ(t.shell.folderTitles.size(), 2u);
-  EXPECT_EQ(t.ctx().libraryRoot, "");
-  EXPECT_EQ(t.ctx().ideShortSuffix, "D7");  // the choice completes
+  EXPECT_EQ(t.target().library, "");
+  EXPECT_EQ(t.target().shortSuffix(), "D7");  // the choice completes
 }
 
 TEST_F(Targets, SettingsChangedAfterTheProbe) {
   t.RegisterIde(1, "C:\\D7", dir);
   t.RegisterIde(4, "D:\\BDS", dir);
-  SetLibraryFolder(t.session(), Library());
+  t.app.SetLibraryFolder(Library());
   t.Start();
   t.Choose(1);
-  ASSERT_EQ(t.ctx().ideBinDir, "C:\\D7\\bin");
+  ASSERT_EQ(t.target().compilerFolder, "C:\\D7\\bin");
   // BDS's RootDir disappears: the earlier IdeBinDir stays, the rest is set.
   t.registry.Remove(std::string(kIdeProfiles[4].baseKey), "RootDir");
   t.Choose(4);
-  EXPECT_EQ(t.ctx().ideBinDir, "C:\\D7\\bin");
-  EXPECT_EQ(t.ctx().ideShortSuffix, "D10");
+  EXPECT_EQ(t.target().compilerFolder, "C:\\D7\\bin");
+  EXPECT_EQ(t.target().shortSuffix(), "D10");
   EXPECT_TRUE(t.view.messages.empty());
   // A numeric RootDir inside a choice: the error shows and the handler stops.
   t.registry.Set(std::string(kIdeProfiles[1].baseKey), "RootDir", RegType::Dword, "1");
@@ -136,11 +137,11 @@ TEST_F(Targets, SettingsChangedAfterTheProbe) {
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Invalid data type for 'RootDir'");
   // The failed choice changed nothing: BDS 2006 is still the release, whole.
-  EXPECT_EQ(t.ctx().release, &kIdeProfiles[4]);
-  EXPECT_TRUE(t.view.checked[ctl::kBds2006]);
-  EXPECT_FALSE(t.view.checked[ctl::kDelphi7]);
-  EXPECT_EQ(t.ctx().ideShortSuffix, "D10");
-  EXPECT_EQ(t.ctx().ideLongSuffix, "Delphi10");
+  EXPECT_EQ(t.target().release, &kIdeProfiles[4]);
+  EXPECT_TRUE(t.view.checked[ctl::ReleaseButton(4)]);
+  EXPECT_FALSE(t.view.checked[ctl::ReleaseButton(1)]);
+  EXPECT_EQ(t.target().shortSuffix(), "D10");
+  EXPECT_EQ(t.target().longSuffix(), "Delphi10");
   EXPECT_EQ(t.view.rows.size(), 131u);
 }
 

@@ -20,8 +20,9 @@ TEST(UnattendedArguments, FormsOrderAndCase) {
   ASSERT_EQ(p.error, "");
   const UnattendedOptions& o = p.options;
   EXPECT_EQ(o.release, &kIdeProfiles[6]);
-  EXPECT_TRUE(o.compile && o.verify && o.copy && o.install && o.parallel && o.yes);
-  EXPECT_FALSE(o.uninstall || o.deleteBpl || o.list || o.help);
+  EXPECT_TRUE(o.step(CommandId::Compile) && o.step(CommandId::Verify) && o.step(CommandId::Copy) &&
+              o.step(CommandId::Install) && o.parallel && o.yes);
+  EXPECT_FALSE(o.step(CommandId::Uninstall) || o.deleteBpl || o.list || o.help);
   EXPECT_EQ(o.packages, (std::vector<std::string>{"dxCore", "cxLibrary"}));  // as the list names them
   EXPECT_EQ(o.library, "C:\\a b\\DevExpress VCL\\");
   EXPECT_EQ(o.logFile, "C:\\b d\\x.log");

@@ -81,7 +81,7 @@ struct UninstallCommand : ::testing::Test {
     t.StartWithRelease(dir, ide);
     base = std::string(kIdeProfiles[ide].baseKey);
   }
-  std::string Out() { return dir.Root() + "lib\\Library\\" + t.ctx().ideLongSuffix; }
+  std::string Out() { return dir.Root() + "lib\\Library\\" + std::string(t.target().longSuffix()); }
   bool Has(const std::string& key, const std::string& name) {
     RegValue v;
     return t.registry.Get(base + key, name, &v);
@@ -165,7 +165,7 @@ TEST_F(UninstallCommand, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
   t2.registry.Set(base2 + "Known Packages", dir2.Root() + "lib\\Library\\Delphi9\\dclcxGridD9.bpl", RegType::Sz, "d");
   t2.shell.folderAnswers.push_back(std::nullopt);
   t2.Start();
-  SetLibraryFolder(t2.session(), dir2.Root() + "lib\\");
+  t2.app.SetLibraryFolder(dir2.Root() + "lib\\");
   t2.Choose(3);
   t2.view.checked[ctl::kDeleteBplCheck] = true;
   t2.app.OnCommand(ctl::kUninstallButton);
@@ -184,7 +184,7 @@ TEST_F(UninstallCommand, EmptyLibraryFolderDeletesNothingThere) {
   t.shell.folderAnswers = {std::nullopt, std::nullopt};
   t.Start();
   t.Choose(1);
-  ASSERT_EQ(t.ctx().libraryRoot, "");
+  ASSERT_EQ(t.target().library, "");
   t.view.checked[ctl::kDeleteBplCheck] = true;
   t.app.OnCommand(ctl::kUninstallButton);
   auto lines = t.view.Lines();

@@ -1,14 +1,16 @@
-// What the commands need of the main window. The Win32 window implements it;
-// tests implement it with a recording fake.
+// The main window as App sees it: the controls by their ids (app/controls.h),
+// the panes, the build list and the dialogs. The Win32 window implements it;
+// tests implement it with a recording fake. Commands never see it: App hands
+// them a Host over it.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace kestrin {
+#include "core/host.h"
 
-enum class MessageIcon { Information, Error };
+namespace kestrin {
 
 class View {
  public:
@@ -18,28 +20,23 @@ class View {
   virtual void ClearLog() = 0;
   virtual std::string LogText() = 0;  // lines ended by CR LF, as the pane holds them
   virtual void ShowLogPage() = 0;
-  virtual void RepaintLog() = 0;
   // Command pane.
   virtual void AppendCommandPane(std::string_view text) = 0;
   virtual void ClearCommandPane() = 0;
   virtual void CopyCommandPane() = 0;  // select all and copy to the clipboard
   // Controls by the window's control id.
   virtual void SetEnabled(int id, bool enabled) = 0;
-  virtual void SetVisible(int id, bool visible) = 0;
-  virtual bool IsChecked(int id) = 0;            // check boxes and release buttons
+  virtual bool IsChecked(int id) = 0;  // check boxes and release buttons
   virtual void SetChecked(int id, bool on) = 0;
   // The look of a compile run: the stop button in place of the compile
   // button and the progress gauge in place of the select buttons; or back.
   virtual void SetRunningLook(bool running) = 0;
   virtual void SetGauge(int position, int maximum) = 0;
   virtual void SetCaption(std::string_view caption) = 0;
-  virtual std::string PathText() = 0;
   virtual void SetPathText(std::string_view text) = 0;
-  // The build list and its ticks.
+  // The build list as the model holds it; the window reports the user's
+  // ticks to App::OnTicked.
   virtual void LoadBuildList(const std::vector<std::string>& rows) = 0;
-  virtual int BuildCount() = 0;
-  virtual std::string BuildItem(int index) = 0;
-  virtual bool IsTicked(int index) = 0;
   virtual void SetTicked(int index, bool ticked) = 0;
   // Handles pending window messages, then returns.
   virtual void PumpMessages() = 0;
@@ -47,10 +44,5 @@ class View {
   // A question with Yes and No, No the default; true for Yes.
   virtual bool AskYesNo(std::string_view text, std::string_view caption) = 0;
 };
-
-// Ticks or clears every row of the build list.
-inline void TickAll(View& view, bool ticked) {
-  for (int i = 0, n = view.BuildCount(); i < n; ++i) view.SetTicked(i, ticked);
-}
 
 }  // namespace kestrin
