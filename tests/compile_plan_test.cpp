@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/text.h"
+#include "tools/mklib/samplelib.h"
 
 namespace kestrin {
 namespace {
@@ -143,6 +144,27 @@ TEST(CompilePlan, TiesGoInListOrderAndWeightsBreakThem) {
   EXPECT_EQ(weighed.Priority(0), 4);
   EXPECT_EQ(weighed.Priority(1), 8);
   EXPECT_EQ(Simulate(weighed, 1, {1, 1, 3, 7}).first, (Waits{1, 3, 0, 2}));
+}
+
+TEST(CompilePlan, TheDeepSampleGraphAtEightCompilers) {
+  // Every package ticked: the longest chain first keeps to the chain's
+  // length (30 runtime packages and a design package off the last), while
+  // list order lets the side packages before the chain's middle hold it up.
+  Projects p;
+  std::vector<std::string> jobs;
+  for (const PackageRequires& package : SamplePackageGraph(IdeFamily::Delphi, SampleGraphShape::Deep)) {
+    jobs.push_back(package.package + "D7");
+    std::vector<std::string> names = {"rtl", "vcl"};
+    for (const std::string& r : package.required) names.push_back(r + "D7");
+    p.graph[ToLowerAscii(jobs.back())] = Known(names);
+  }
+  const std::vector<int> length(jobs.size(), 1);
+  const int chain = static_cast<int>(kSampleDeepChain);
+  CompilePlan longest(jobs, p.Fn());
+  EXPECT_EQ(longest.Priority(0), chain + 1);
+  EXPECT_EQ(Simulate(longest, 8, length).second, chain + 1);
+  CompilePlan listed(jobs, p.Fn(), {}, StartOrder::ListOrder);
+  EXPECT_GE(Simulate(listed, 8, length).second, chain + 10);
 }
 
 }  // namespace
