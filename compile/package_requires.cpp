@@ -9,23 +9,89 @@ bool IsIdentStart(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
 }
-bool IsIdentPart(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '.'; }
+bool IsIdentPart(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
 
-// The project's text as the compiler sees it: identifiers and single
-// punctuation characters; comments, directives and quoted strings dropped.
+void AppendUtf8(std::string* out, char32_t c) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | c >> 6);
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | c >> 12);
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | c >> 18);
+    *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The project's text as the compiler takes it: UTF-16 (either byte order,
+// with its byte-order mark) decoded to UTF-8, a UTF-8 byte-order mark
+// dropped, anything else as it is. An unpaired surrogate becomes U+FFFD, an
+// odd last byte is dropped.
+std::string ProjectText(std::string_view bytes) {
+  auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+  if (starts("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+  const bool le = starts("\xFF\xFE"), be = starts("\xFE\xFF");
+  if (!le && !be) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  auto unit = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char32_t>(le ? a | b << 8 : a << 8 | b);
+  };
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(&out, c);
+  }
+  return out;
+}
+
+struct Token {
+  // A word, one punctuation character, or a conditional directive: the start
+  // of a branch ({$IF...}, {$IFDEF}, {$IFNDEF}, {$IFOPT}), the next branch
+  // ({$ELSE}, {$ELSEIF}) or the end ({$ENDIF}, {$IFEND}).
+  enum class Kind { Word, Symbol, BranchOpen, BranchNext, BranchClose } kind;
+  std::string_view text;
+};
+
+// The project's text as the compiler sees it: words, single punctuation
+// characters and conditional directives; comments, other directives and
+// quoted strings dropped.
 class Tokens {
  public:
   explicit Tokens(std::string_view text) : t_(text) {}
   // The next token, or nothing at the end (or inside an unclosed comment).
-  std::optional<std::string_view> Next() {
+  std::optional<Token> Next() {
     for (;;) {
       while (i_ < t_.size() && static_cast<unsigned char>(t_[i_]) <= ' ') ++i_;
       if (i_ >= t_.size()) return std::nullopt;
       const char c = t_[i_];
-      if (c == '{') {
-        if (!SkipPast("}", 1)) return std::nullopt;
-      } else if (c == '(' && i_ + 1 < t_.size() && t_[i_ + 1] == '*') {
-        if (!SkipPast("*)", 2)) return std::nullopt;
+      const bool paren = c == '(' && i_ + 1 < t_.size() && t_[i_ + 1] == '*';
+      if (c == '{' || paren) {
+        const std::size_t open = paren ? 2 : 1;
+        const std::string_view close = paren ? "*)" : "}";
+        const bool directive = i_ + open < t_.size() && t_[i_ + open] == '$';
+        const std::size_t body = i_ + open + 1;
+        if (!SkipPast(close, open)) return std::nullopt;
+        if (!directive) continue;
+        std::size_t end = body;
+        while (end < i_ && IsIdentPart(t_[end])) ++end;
+        const std::string name = ToLowerAscii(t_.substr(body, end - body));
+        if (name == "if" || name == "ifdef" || name == "ifndef" || name == "ifopt")
+          return Token{Token::Kind::BranchOpen, {}};
+        if (name == "else" || name == "elseif") return Token{Token::Kind::BranchNext, {}};
+        if (name == "endif" || name == "ifend") return Token{Token::Kind::BranchClose, {}};
       } else if (c == '/' && i_ + 1 < t_.size() && t_[i_ + 1] == '/') {
         const std::size_t end = t_.find_first_of("\r\n", i_);
         i_ = end == std::string_view::npos ? t_.size() : end;
@@ -36,9 +102,9 @@ class Tokens {
       } else if (IsIdentStart(c)) {
         const std::size_t start = i_;
         while (i_ < t_.size() && IsIdentPart(t_[i_])) ++i_;
-        return t_.substr(start, i_ - start);
+        return Token{Token::Kind::Word, t_.substr(start, i_ - start)};
       } else {
-        return t_.substr(i_++, 1);
+        return Token{Token::Kind::Symbol, t_.substr(i_++, 1)};
       }
     }
   }
@@ -54,22 +120,74 @@ class Tokens {
   std::size_t i_ = 0;
 };
 
+bool IsKeyword(std::string_view word) {
+  return EqualsNoCase(word, "contains") || EqualsNoCase(word, "end") || EqualsNoCase(word, "requires");
+}
+
+// The names of a clause, from after "requires". Every branch of a
+// conditional directive is read, so a ';' inside a branch ends only that
+// branch: the clause ends at a ';' outside every branch, or at the next
+// section after a branch that ended with one. Two names with nothing
+// between them, or a section before the clause's ';', leave it unreadable.
+std::optional<std::vector<std::string>> ReadClause(Tokens& tokens) {
+  std::vector<std::string> names;
+  int depth = 0;
+  bool after_name = false;       // the last token was a name
+  bool after_dot = false;        // ... and a '.' after it
+  bool after_semicolon = false;  // the last token was a ';' inside a branch
+  while (auto token = tokens.Next()) {
+    switch (token->kind) {
+      case Token::Kind::BranchOpen:
+        ++depth;
+        after_name = after_dot = false;
+        break;
+      case Token::Kind::BranchNext:
+        after_name = after_dot = false;
+        break;
+      case Token::Kind::BranchClose:
+        if (depth > 0) --depth;
+        after_name = after_dot = false;
+        break;
+      case Token::Kind::Symbol:
+        if (token->text == ";" && depth == 0) return names;
+        after_dot = after_name && token->text == ".";
+        after_semicolon = token->text == ";";
+        if (!after_dot) after_name = false;
+        break;
+      case Token::Kind::Word:
+        if (depth == 0 && IsKeyword(token->text)) {
+          if (after_semicolon) return names;
+          return std::nullopt;
+        }
+        if (after_dot) {
+          names.back() += '.';
+          names.back() += token->text;
+        } else if (after_name) {
+          return std::nullopt;
+        } else {
+          names.emplace_back(token->text);
+        }
+        after_name = true;
+        after_dot = after_semicolon = false;
+        break;
+    }
+  }
+  return std::nullopt;  // the clause never ends
+}
+
 }  // namespace
 
-std::optional<std::vector<std::string>> ReadRequiredPackages(std::string_view project_text) {
-  Tokens tokens(project_text);
+std::optional<std::vector<std::string>> ReadRequiredPackages(std::string_view project_bytes) {
+  const std::string text = ProjectText(project_bytes);
+  Tokens tokens(text);
   auto first = tokens.Next();
-  if (!first || !EqualsNoCase(*first, "package")) return std::nullopt;
+  if (!first || first->kind != Token::Kind::Word || !EqualsNoCase(first->text, "package"))
+    return std::nullopt;
   // The clause follows the header and comes before "contains" and "end".
   while (auto token = tokens.Next()) {
-    if (EqualsNoCase(*token, "contains") || EqualsNoCase(*token, "end")) break;
-    if (!EqualsNoCase(*token, "requires")) continue;
-    std::vector<std::string> names;
-    while (auto name = tokens.Next()) {
-      if (*name == ";") return names;
-      if (IsIdentStart(name->front())) names.emplace_back(*name);
-    }
-    return std::nullopt;  // the clause never ends
+    if (token->kind != Token::Kind::Word) continue;
+    if (EqualsNoCase(token->text, "contains") || EqualsNoCase(token->text, "end")) break;
+    if (EqualsNoCase(token->text, "requires")) return ReadClause(tokens);
   }
   return std::vector<std::string>{};
 }

@@ -1,9 +1,12 @@
 // The packages a package project (.dpk) requires, read as the compiler reads
-// its requires clause: comments ({ }, (* *), //) and compiler directives
-// ({$IFDEF ...}) skipped, over as many lines as it takes, names in any
-// letter case. Where a directive chooses between names, the names of every
-// branch are taken: waiting for a package too many is harmless, starting
-// before one that is needed is not.
+// its requires clause: the file in UTF-8 (with or without a byte-order mark),
+// an ANSI code page or UTF-16 with a byte-order mark; comments ({ }, (* *),
+// //) and compiler directives skipped, over as many lines as it takes, names
+// in any letter case, a dotted name in one piece whatever blanks or comments
+// surround its dots. Where a directive chooses between names, the names of
+// every branch are taken, and a ';' that ends one branch does not end the
+// clause: waiting for a package too many is harmless, starting before one
+// that is needed is not.
 #pragma once
 
 #include <optional>
@@ -14,7 +17,8 @@
 namespace kestrin {
 
 // The names of the requires clause (none when the project has no clause), or
-// nothing when the text is not a package project or the clause never ends.
-std::optional<std::vector<std::string>> ReadRequiredPackages(std::string_view project_text);
+// nothing when the file is not a package project or its clause is not one
+// the compiler would take (it never ends, it lacks its final ';').
+std::optional<std::vector<std::string>> ReadRequiredPackages(std::string_view project_bytes);
 
 }  // namespace kestrin

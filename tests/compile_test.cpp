@@ -424,5 +424,33 @@ TEST(PackageRequires, ReadAsTheCompilerReadsThem) {
   EXPECT_EQ(ReadRequiredPackages("package P; { requires rtl; unclosed"), std::vector<std::string>{});
 }
 
+TEST(PackageRequires, ReadAsSavedByTheIde) {
+  using Names = std::vector<std::string>;
+  const std::string project = "package P;\r\nrequires rtl, DXCORED7;\r\nend.";
+  EXPECT_EQ(ReadRequiredPackages("\xEF\xBB\xBF" + project), (Names{"rtl", "DXCORED7"}));
+  std::string le = "\xFF\xFE", be = "\xFE\xFF";
+  for (char c : project) {
+    le += {c, '\0'};
+    be += {'\0', c};
+  }
+  EXPECT_EQ(ReadRequiredPackages(le), (Names{"rtl", "DXCORED7"}));
+  EXPECT_EQ(ReadRequiredPackages(be), (Names{"rtl", "DXCORED7"}));
+  // A name in Chinese, and an odd byte at the end.
+  const char chinese[] = "\xFF\xFEp\0a\0c\0k\0a\0g\0e\0 \0P\0;\0r\0e\0q\0u\0i\0r\0e\0s\0 \0\x2D\x4E;\0!";
+  EXPECT_EQ(ReadRequiredPackages(std::string(chinese, sizeof chinese - 1)), Names{"\xE4\xB8\xAD"});
+
+  // A ';' inside a branch ends only the branch.
+  EXPECT_EQ(ReadRequiredPackages("package P; requires SynEdit_R5, {$IFDEF VER130} dsnide50; {$ELSE} designide, "
+                                 "vclx; {$ENDIF}\r\ncontains A in 'A.pas'; end."),
+            (Names{"SynEdit_R5", "dsnide50", "designide", "vclx"}));
+  EXPECT_EQ(ReadRequiredPackages("package P; requires a, (*$IFNDEF X*) b; {$ELSEIF Y} c; {$ELSE} d, {$IFEND} e;"),
+            (Names{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(ReadRequiredPackages("package P; requires Vcl . Imaging, Vcl{x}.Jpeg(* *).Ex, rtl;"),
+            (Names{"Vcl.Imaging", "Vcl.Jpeg.Ex", "rtl"}));
+  // Without the final ';' the compiler takes no clause.
+  EXPECT_EQ(ReadRequiredPackages("package P; requires rtl, vcl\r\ncontains A in 'A.pas'; end."), std::nullopt);
+  EXPECT_EQ(ReadRequiredPackages("package P; requires rtl, {$IFDEF X} vcl; {$ENDIF} a contains"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace kestrin

@@ -1,5 +1,5 @@
 // mklib: writes a sample library tree.
-//   mklib <folder> [--files N] [--suffix D7]...
+//   mklib <folder> [--files N] [--suffix D7]... [--shape wide|deep]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,7 +13,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: mklib <folder> [--files N] [--suffix D7]...\n");
+    std::fprintf(stderr, "usage: mklib <folder> [--files N] [--suffix D7]... [--shape wide|deep]\n");
     return 2;
   }
   kestrin::SampleLibraryOptions o;
@@ -26,6 +26,14 @@ int main(int argc, char** argv) {
       if (!custom_suffixes) o.suffixes.clear();
       custom_suffixes = true;
       o.suffixes.push_back(argv[i + 1]);
+    } else if (a == "--shape") {
+      const std::string shape = argv[i + 1];
+      if (shape == "deep") o.shape = kestrin::SampleGraphShape::Deep;
+      else if (shape == "wide") o.shape = kestrin::SampleGraphShape::Wide;
+      else {
+        std::fprintf(stderr, "mklib: --shape takes wide or deep, not %s\n", shape.c_str());
+        return 2;
+      }
     }
   }
 #ifdef _WIN32

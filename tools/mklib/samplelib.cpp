@@ -18,11 +18,48 @@ std::string Family(const std::string& suffix) {
   return suffix == "D6" || suffix == "D7" ? "Delphi" : "Bds";
 }
 
-}  // namespace
-
-std::vector<PackageRequires> SamplePackageGraph(IdeFamily family) {
+std::set<std::string> DesignSet(IdeFamily family) {
   std::set<std::string> design;
   for (std::string_view d : DesignNames(family)) design.insert(ToLowerAscii(d));
+  return design;
+}
+
+std::vector<PackageRequires> DeepGraph(IdeFamily family) {
+  const std::set<std::string> design = DesignSet(family);
+  std::vector<std::string> runtime;
+  for (std::string_view entry : BuildOrder(family))
+    if (!design.count(ToLowerAscii(entry))) runtime.emplace_back(entry);
+  std::set<std::string> chain;
+  for (std::size_t i = 0; i < runtime.size(); ++i)
+    if (runtime.size() <= kSampleDeepChain || i < kSampleCorePackages ||
+        i >= runtime.size() - (kSampleDeepChain - kSampleCorePackages))
+      chain.insert(runtime[i]);
+  std::vector<PackageRequires> graph;
+  std::map<std::string, std::string> runtime_by_name;  // lower-case name -> name
+  std::string last_link, last_runtime;
+  for (std::string_view entry : BuildOrder(family)) {
+    PackageRequires p{std::string(entry), design.count(ToLowerAscii(entry)) > 0, {}};
+    const std::string lower = ToLowerAscii(p.package);
+    if (p.design) {
+      auto own = runtime_by_name.find(lower.rfind("dcl", 0) == 0 ? lower.substr(3) : lower);
+      if (own != runtime_by_name.end()) p.required.push_back(own->second);
+      else if (!last_runtime.empty()) p.required.push_back(last_runtime);
+    } else {
+      if (!last_link.empty()) p.required.push_back(last_link);
+      if (chain.count(p.package)) last_link = p.package;
+      runtime_by_name[lower] = p.package;
+      last_runtime = p.package;
+    }
+    graph.push_back(std::move(p));
+  }
+  return graph;
+}
+
+}  // namespace
+
+std::vector<PackageRequires> SamplePackageGraph(IdeFamily family, SampleGraphShape shape) {
+  if (shape == SampleGraphShape::Deep) return DeepGraph(family);
+  const std::set<std::string> design = DesignSet(family);
   std::vector<PackageRequires> graph;
   std::vector<std::string> cores;
   std::map<std::string, std::string> runtime_by_name;      // lower-case name -> name
@@ -114,7 +151,7 @@ bool GenerateSampleLibrary(FileSystem& fs, const SampleLibraryOptions& o,
 
   for (const std::string& suffix : o.suffixes) {
     const IdeFamily family = Family(suffix) == "Delphi" ? IdeFamily::Delphi : IdeFamily::Bds;
-    for (const PackageRequires& entry : SamplePackageGraph(family)) {
+    for (const PackageRequires& entry : SamplePackageGraph(family, o.shape)) {
       const std::string& name = entry.package;
       std::vector<std::string> required = {"rtl", "vcl"};
       if (entry.design) required.push_back("designide");
