@@ -182,7 +182,7 @@ class CompileRun {
   void Pass();
   void EndAll();
   void Finish(Job& job);
-  void RemoveCutShortOutputs(Job& job);
+  void RemoveWrittenOutputs(Job& job);
   bool Stopped() { return s_.host.StopRequested(); }
 
   Session& s_;
@@ -335,13 +335,21 @@ void CompileRun::Pass() {
 // while they go; one that does not go in time is left to the system (the
 // set's clean-up ends it with its job).
 void CompileRun::EndAll() {
-  std::vector<Job*> running;
-  for (Job& job : jobs_)
-    if (job.state == Job::State::Running) {
-      job.compiler.Terminate();
-      job.endedByProgram = true;
-      running.push_back(&job);
+  std::vector<Job*> running, ended;
+  for (Job& job : jobs_) {
+    if (job.state != Job::State::Running) continue;
+    // A compiler that has ended since the last look finishes as it ended:
+    // its outputs are whole.
+    job.compiler.Poll();
+    if (job.compiler.ended()) {
+      ended.push_back(&job);
+      continue;
     }
+    job.compiler.Terminate();
+    job.endedByProgram = true;
+    running.push_back(&job);
+  }
+  for (Job* job : ended) Finish(*job);
   const auto deadline = Clock::now() + std::chrono::milliseconds(kEndWaitMs);
   auto all_gone = [&] {
     return std::all_of(running.begin(), running.end(), [](Job* j) { return j->compiler.ended(); });
@@ -354,18 +362,21 @@ void CompileRun::EndAll() {
   for (Job* job : running) Finish(*job);
 }
 
-// After the compiler was ended part-way: the package files it wrote since
-// it started may be cut short, and a truncated .bpl must not pass the
-// verification. Files it did not touch stay.
-void CompileRun::RemoveCutShortOutputs(Job& job) {
+// After a compile that did not succeed: the package files its compiler
+// wrote since it started may be cut short (it was ended, it crashed, the
+// disk filled up), and such a .bpl must never be copied or registered.
+// Files it did not touch stay.
+void CompileRun::RemoveWrittenOutputs(Job& job) {
+  const bool ended = job.result.outcome == PackageOutcome::Ended;
   for (std::size_t i = 0; i < job.outputs.size(); ++i) {
     const std::string& path = job.outputs[i];
     FileInfo now;
     if (!s_.fs.Inspect(path, &now) || Unchanged(job.before[i], now)) continue;
     if (s_.fs.RemoveFile(path))
-      job.notes.push_back("编译器被中止, 已删除可能不完整的文件: " + path);
+      job.notes.push_back((ended ? "编译器被中止, 已删除可能不完整的文件: " : "已删除编译失败时写下的文件: ") + path);
     else
-      job.notes.push_back("编译器被中止, 无法删除可能不完整的文件: " + path + ": " + s_.fs.LastError());
+      job.notes.push_back((ended ? "编译器被中止, 无法删除可能不完整的文件: " : "无法删除编译失败时写下的文件: ") +
+                          path + ": " + s_.fs.LastError());
   }
 }
 
@@ -387,11 +398,14 @@ void CompileRun::Finish(Job& job) {
     r.hints = messages.hints;
     FileInfo bpl;
     const bool fresh = s_.fs.Inspect(job.outputs[0], &bpl) && !Unchanged(job.before[0], bpl);
-    if (job.endedByProgram) r.outcome = PackageOutcome::Ended;
+    // A compiler that ended by itself just before the program ended it
+    // reports its own success.
+    const bool ended = job.endedByProgram && r.exitCode != 0;
+    if (ended) r.outcome = PackageOutcome::Ended;
     else if (r.exitCode == 0 && fresh) r.outcome = PackageOutcome::Compiled;
     else if (!job.projectFound) r.outcome = PackageOutcome::ProjectNotFound;
     else r.outcome = PackageOutcome::Failed;
-    if (job.endedByProgram) RemoveCutShortOutputs(job);
+    if (r.outcome != PackageOutcome::Compiled) RemoveWrittenOutputs(job);
   }
   job.compiler = CapturedChild();  // its handles and output go now
   reporter_.Write(jobs_, false);
@@ -455,10 +469,15 @@ CompileResult Compile(Session& s, const CompileRequest& request) {
   CompileResult result;
   {
     IdleLook idle{s.host};
-    const std::string library = t.library + "Library";
-    if (!s.fs.DirExists(library)) s.fs.MakeDir(library);
+    // Without it every package would fail for a reason the compiler cannot
+    // name.
     const std::string out = OutputFolder(t);
-    if (!s.fs.DirExists(out)) s.fs.MakeDir(out);
+    for (const std::string& folder : {t.library + "Library", out}) {
+      if (s.fs.DirExists(folder) || s.fs.MakeDir(folder)) continue;
+      refused.whyNot = "无法创建输出目录 " + folder + ": " + s.fs.LastError();
+      s.host.Message(refused.whyNot, kAppTitle, MessageIcon::Error);
+      return refused;
+    }
     CompileRun run(s, request, CompilerCommandPrefix(s, t, out), compiler);
     result = run.Run();
   }

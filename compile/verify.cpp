@@ -24,18 +24,22 @@ VerifyResult Verify(Session& s, const VerifyRequest& request) {
     s.LogWalkFailures(packages);
     for (std::size_t i = 0; i < request.packages.size(); ++i) {
       const std::string package = Trim(request.packages.row(i));
+      // A package the last compile run failed is not compiled, whatever
+      // older .bpl remains: it was built from other sources.
+      const std::string* failed = nullptr;
+      if (request.last)
+        if (auto why = request.last->failures.find(ToLowerAscii(package));
+            why != request.last->failures.end())
+          failed = &why->second;
       // Letter case aside: dxCoreD7.BPL on disk is a compiled dxCore.
-      if (const FoundFile* hit = packages.Find(PackageFileName(package, suffix, ".bpl"))) {
+      if (const FoundFile* hit = packages.Find(PackageFileName(package, suffix, ".bpl")); hit && !failed) {
         const std::string stem = ReplaceAllOccurrences(
             ToLowerAscii(hit->name), ToLowerAscii(std::string(suffix) + ".bpl"), "");
         if (EqualsNoCase(stem, package)) continue;
       }
       result.missing.push_back(i);
       s.Log("包:" + PackageFileName(package, suffix, ".dpk") + "  未编译.");
-      if (request.last)
-        if (auto why = request.last->failures.find(ToLowerAscii(package));
-            why != request.last->failures.end())
-          s.Log("    原因: " + why->second);
+      if (failed) s.Log("    原因: " + *failed);
       s.Pump();
     }
   }
