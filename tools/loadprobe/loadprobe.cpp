@@ -41,7 +41,8 @@ std::vector<std::string> Unbound(HMODULE module) {
       FARPROC want = nullptr;
       if (IMAGE_SNAP_BY_ORDINAL(lookup->u1.Ordinal)) {
         const WORD ordinal = static_cast<WORD>(IMAGE_ORDINAL(lookup->u1.Ordinal));
-        function = "#" + std::to_string(ordinal);
+        function = "#";
+        function += std::to_string(ordinal);
         if (target) want = GetProcAddress(target, MAKEINTRESOURCEA(ordinal));
       } else {
         auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + lookup->u1.AddressOfData);
@@ -49,7 +50,7 @@ std::vector<std::string> Unbound(HMODULE module) {
         if (target) want = GetProcAddress(target, function.c_str());
       }
       if (!want || reinterpret_cast<ULONG_PTR>(want) != static_cast<ULONG_PTR>(slot->u1.Function))
-        bad.push_back(std::string(name) + "!" + function);
+        bad.push_back(std::string(name).append("!").append(function));
     }
   }
   return bad;
@@ -73,7 +74,7 @@ int wmain(int argc, wchar_t** argv) {
       continue;
     }
     const std::vector<std::string> bad = Unbound(m);
-    std::printf("%s\t%d\n", path.c_str(), bad.empty() ? 0 : ERROR_PROC_NOT_FOUND);
+    std::printf("%s\t%lu\n", path.c_str(), bad.empty() ? 0ul : static_cast<unsigned long>(ERROR_PROC_NOT_FOUND));
     for (const std::string& b : bad) std::printf("\tunbound: %s\n", b.c_str());
     if (!bad.empty()) result = 1;
     FreeLibrary(m);

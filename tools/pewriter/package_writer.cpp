@@ -312,7 +312,12 @@ std::string WriteDll(const DllSpec& spec) {
   return out;
 }
 
-std::string PackageExportName(const std::string& module) { return "@" + Stem(module) + "@Finalize"; }
+std::string PackageExportName(const std::string& module) {
+  std::string name = "@";  // built up in steps: GCC 12 warns wrongly on "@" + std::string&&
+  name += Stem(module);
+  name += "@Finalize";
+  return name;
+}
 
 std::string PackageInfoBytes(const PackageSpec& spec) {
   Buf b;
