@@ -41,6 +41,9 @@ for ide in "Delphi7/Bin/delphi32.exe" "BDS/4.0/Bin/bds.exe"; do
   printf 'MZ' > "$drive/Program Files/Borland/$ide"
   cp "$bin/dcc32.exe" "$dir/dcc32.exe"
 done
+# The releases' own packages (rtl70.bpl, ... in bin; rtl.dcp, ... in lib).
+wine "$bin/mklib.exe" --ide 'C:\Program Files\Borland\Delphi7' D7 >/dev/null
+wine "$bin/mklib.exe" --ide 'C:\Program Files\Borland\BDS\4.0' D10 >/dev/null
 reg="$WINEPREFIX/kestrin-demo.reg"
 iconv -f UTF-8 -t UTF-16LE scripts/demo-ide.reg | { printf '\xff\xfe'; cat; } > "$reg"
 wine reg import "$(winepath -w "$reg")" >/dev/null 2>&1

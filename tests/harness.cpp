@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "targets/library_folder.h"
 #include "tools/mklib/samplelib.h"
+#include "tools/pewriter/package_writer.h"
 
 namespace kestrin::test {
 
@@ -256,6 +257,10 @@ void TestApp::SetUpLibrary(const TempDir& dir, int ide_index, std::vector<std::s
   std::string error;
   if (!GenerateSampleLibrary(fs, o, nullptr, &error)) throw std::runtime_error(error);
   PlaceCompiler(dir);
+  // The release's own packages, where the stand-in compiler looks for them.
+  const std::string number =
+      pe::IdePackageNumber(std::string(kIdeProfiles[static_cast<std::size_t>(ide_index)].shortSuffix));
+  if (!pe::WriteIdePackages(dir.Path() / "ide", number, &error)) throw std::runtime_error(error);
   RegisterIde(ide_index, dir.Root() + "ide", dir);
   shell.folderAnswers.push_back(std::nullopt);
   Start();

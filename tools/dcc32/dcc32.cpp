@@ -7,6 +7,15 @@
 // unit. A required package whose .dcp is in neither the -LN folder nor a -U
 // folder is fatal, and then nothing is written.
 //
+// The .bpl is a real 32-bit DLL: it imports one function of each package it
+// requires, from that package's module file, exports one function of its
+// own, and holds the PACKAGEINFO and DESCRIPTION resources. Each required
+// package's module name comes from its .dcp, as with the real compiler: the
+// .dcp this stand-in writes names its .bpl. The IDE's own packages (rtl,
+// vcl, ...) are looked up in the IDE's lib folder beside this program's
+// folder (<RootDir>\bin\..\lib), and where they are not there the name
+// follows the release's rule (rtl70.bpl for a project ending in D7).
+//
 // Environment switches for tests (each takes "*" or a comma-separated list of
 // project names such as dxCoreD7; names compare without regard to case):
 //   KESTRIN_DCC_SLEEP_MS=<n>       take n milliseconds per package
@@ -25,11 +34,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/pe_module.h"
+#include "tools/pewriter/package_writer.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -180,12 +193,69 @@ std::vector<std::string> Clause(const std::string& text, const std::string& word
   return names;
 }
 
-bool FindFileNoCase(const fs::path& dir, const std::string& name) {
+std::optional<fs::path> FindFileNoCase(const fs::path& dir, const std::string& name) {
   std::error_code ec;
-  if (fs::exists(dir / P(name), ec)) return true;
+  if (fs::exists(dir / P(name), ec)) return dir / P(name);
   for (fs::directory_iterator it(dir, ec), e; !ec && it != e; it.increment(ec))
-    if (Lower(U8(it->path().filename())) == Lower(name)) return true;
-  return false;
+    if (Lower(U8(it->path().filename())) == Lower(name)) return it->path();
+  return std::nullopt;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buf;
+  buf << in.rdbuf();
+  return buf.str();
+}
+
+// The folder this program was started from.
+fs::path OwnFolder() {
+#ifdef _WIN32
+  wchar_t exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  return fs::path(std::wstring(exe, n)).parent_path();
+#else
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec).parent_path();
+#endif
+}
+
+// The release suffix a project's name ends in ("D7" of dxCoreD7).
+std::string ProjectSuffix(const std::string& project) {
+  std::size_t i = project.size();
+  while (i > 0 && std::isdigit(static_cast<unsigned char>(project[i - 1]))) --i;
+  if (i == 0 || i == project.size() || (project[i - 1] != 'D' && project[i - 1] != 'd')) return {};
+  return project.substr(i - 1);
+}
+
+// The text of the directive {$<name> ...} in the source, without the
+// braces and the name; nothing when the source has none.
+std::optional<std::string> Directive(const std::string& source, const std::string& name) {
+  const std::string low = Lower(source);
+  const std::string key = "{$" + Lower(name);
+  for (std::size_t p = low.find(key); p != std::string::npos; p = low.find(key, p + 1)) {
+    const std::size_t after = p + key.size();
+    if (after < low.size() && std::isalnum(static_cast<unsigned char>(low[after]))) continue;
+    const std::size_t end = source.find('}', after);
+    if (end == std::string::npos) return std::nullopt;
+    return source.substr(after, end - after);
+  }
+  return std::nullopt;
+}
+
+// The quoted text of {$DESCRIPTION 'text'} ('' stands for a quote).
+std::string Description(const std::string& source) {
+  const auto d = Directive(source, "DESCRIPTION");
+  if (!d) return {};
+  std::string text;
+  const std::size_t open = d->find('\'');
+  if (open == std::string::npos) return {};
+  for (std::size_t i = open + 1; i < d->size(); ++i) {
+    if ((*d)[i] != '\'') text += (*d)[i];
+    else if (i + 1 < d->size() && (*d)[i + 1] == '\'') text += (*d)[++i];
+    else break;
+  }
+  return text;
 }
 
 bool WriteFile(const fs::path& path, const std::string& content) {
@@ -194,11 +264,10 @@ bool WriteFile(const fs::path& path, const std::string& content) {
   return static_cast<bool>(f);
 }
 
-const char* const kBuiltins[] = {"rtl",     "vcl",     "vclx",    "vcldb",      "dbrtl",
-                                 "designide", "adortl", "bdertl",  "vclsmp",     "teeui",
-                                 "tee",     "teedb",   "ibxpress", "vclactnband", "xmlrtl",
-                                 "inet",    "vclie",   "dsnap",   "soaprtl",    "vcljpg",
-                                 "dclstd",  "dbexpress", "websnap", "webdsnap",  "teepro"};
+bool IsIdePackage(const std::string& name) {
+  const auto& names = kestrin::pe::IdePackageNames();
+  return std::find(names.begin(), names.end(), Lower(name)) != names.end();
+}
 
 [[noreturn]] void Forever() {
   for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -289,15 +358,32 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::abort();
   }
+  const fs::path ide_lib = OwnFolder().parent_path() / "lib";
+  const std::string release_number = kestrin::pe::IdePackageNumber(ProjectSuffix(project));
+  std::vector<kestrin::pe::PackageRequirement> requirements;
   for (const std::string& r : required) {
-    if (std::find(std::begin(kBuiltins), std::end(kBuiltins), Lower(r)) != std::end(kBuiltins)) continue;
-    bool found = !ln.empty() && FindFileNoCase(P(ln), r + ".dcp");
-    for (const std::string& dir : units_path) found = found || FindFileNoCase(P(dir), r + ".dcp");
-    if (!found) {
-      Out(out + project_arg + "(" + std::to_string(LineOf(source, r)) + ") Fatal: " + code("E2202") +
-          "Required package '" + r + "' not found\n");
-      return 1;
+    const bool ide_package = IsIdePackage(r);
+    std::optional<fs::path> dcp;
+    if (ide_package) {
+      dcp = FindFileNoCase(ide_lib, r + ".dcp");
+    } else {
+      if (!ln.empty()) dcp = FindFileNoCase(P(ln), r + ".dcp");
+      for (const std::string& dir : units_path)
+        if (!dcp) dcp = FindFileNoCase(P(dir), r + ".dcp");
+      if (!dcp) dcp = FindFileNoCase(ide_lib, r + ".dcp");
+      if (!dcp) {
+        Out(out + project_arg + "(" + std::to_string(LineOf(source, r)) + ") Fatal: " + code("E2202") +
+            "Required package '" + r + "' not found\n");
+        return 1;
+      }
     }
+    kestrin::pe::DcpFacts facts;
+    if (!dcp || !kestrin::pe::ReadDcpText(ReadAll(*dcp), &facts)) {
+      // No readable symbols file: the module is named by the usual rule.
+      facts.module = r + (ide_package ? release_number : std::string()) + ".bpl";
+      facts.exportName = kestrin::pe::PackageExportName(facts.module);
+    }
+    requirements.push_back({r, facts.module, facts.exportName});
   }
   if (Selected("KESTRIN_DCC_FAIL", project)) {
     const std::string unit = (contains.empty() ? package : contains[0]) + ".pas";
@@ -333,8 +419,21 @@ int main(int argc, char** argv) {
   std::error_code ec;
   bool ok = true;
   const std::string stamp = "stand-in output of " + package + "\n";
-  if (!le.empty()) ok &= WriteFile(P(le) / P(package + ".bpl"), "MZ" + stamp + std::string(1000, 'b'));
-  if (!ln.empty()) ok &= WriteFile(P(ln) / P(package + ".dcp"), stamp);
+  if (!le.empty()) {
+    namespace pf = kestrin::package_flags;
+    kestrin::pe::PackageSpec spec;
+    spec.module = package + ".bpl";
+    spec.flags = pf::kPackageModule | pf::kDelphi4Produced;
+    if (Directive(source, "DESIGNONLY")) spec.flags |= pf::kDesignOnly;
+    if (Directive(source, "RUNONLY")) spec.flags |= pf::kRunOnly;
+    if (auto implicit = Directive(source, "IMPLICITBUILD"); implicit && Lower(*implicit).find("off") != std::string::npos)
+      spec.flags |= pf::kNeverBuild;
+    spec.required = requirements;
+    spec.contains = kestrin::pe::PackageUnits(package, contains);
+    spec.description = Description(source);
+    ok &= WriteFile(P(le) / P(package + ".bpl"), kestrin::pe::WritePackage(spec));
+  }
+  if (!ln.empty()) ok &= WriteFile(P(ln) / P(package + ".dcp"), kestrin::pe::DcpText(package, package + ".bpl", contains));
   if (!n.empty())
     for (const std::string& u : contains) ok &= WriteFile(P(n) / P(u + ".dcu"), stamp);
   if (!ok) {

@@ -1,10 +1,13 @@
-// mklib: writes a sample library tree.
+// mklib: writes a sample library tree, or an IDE release's own packages.
 //   mklib <folder> [--files N] [--suffix D7]... [--shape wide|deep]
+//   mklib --ide <RootDir> <D7>   rtl70.bpl, vcl70.bpl, ... into <RootDir>\bin,
+//                                rtl.dcp, vcl.dcp, ... into <RootDir>\lib
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "tools/mklib/samplelib.h"
+#include "tools/pewriter/package_writer.h"
 #ifdef _WIN32
 #include "platform/win32_platform.h"
 #else
@@ -13,8 +16,23 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: mklib <folder> [--files N] [--suffix D7]... [--shape wide|deep]\n");
+    std::fprintf(stderr, "usage: mklib <folder> [--files N] [--suffix D7]... [--shape wide|deep]\n"
+                         "       mklib --ide <RootDir> <D7>\n");
     return 2;
+  }
+  if (std::string(argv[1]) == "--ide") {
+    const std::string number = argc == 4 ? kestrin::pe::IdePackageNumber(argv[3]) : std::string();
+    if (number.empty()) {
+      std::fprintf(stderr, "usage: mklib --ide <RootDir> <D6|D7|D8|D9|D10|D11|D12>\n");
+      return 2;
+    }
+    std::string error;
+    if (!kestrin::pe::WriteIdePackages(argv[2], number, &error)) {
+      std::fprintf(stderr, "mklib: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%zu IDE packages (%s) in %s\n", kestrin::pe::IdePackageNames().size(), number.c_str(), argv[2]);
+    return 0;
   }
   kestrin::SampleLibraryOptions o;
   o.root = argv[1];
