@@ -226,10 +226,11 @@ StepOutcome UnattendedRun::Step(CommandId id) {
         break;
       case CommandId::Install:
         result = Install(s_, {.target = target_});
+        not_done(result.failures, "处失败");
         break;
       case CommandId::Uninstall:
         result = Uninstall(s_, {.target = target_, .packages = packages_, .deletePackageFiles = o_.deleteBpl});
-        not_done(result.failures, "项未能删除, 详见上面的日志");
+        not_done(result.failures, "处失败");
         break;
     }
     if (result.next == StateEvent::None && !result.started && r.code == kExitDone)

@@ -18,7 +18,7 @@ int main() {
   SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", L"300");
   SetEnvironmentVariableW(L"KESTRIN_DCC_OUTPUT_BYTES", L"200000");
   Program p(s.Exe(), s.library);
-  if (!p.Started() || !p.Click(kDelphi7)) return 1;
+  if (!p.Started() || !p.Click(ReleaseButton(1))) return 1;
   WaitUntil([&] { return p.States() == "110011"; }, 10000);
   p.Click(kSelectAllButton);
   WaitUntil([&] { return p.Ticked().size() == 171; }, 10000);

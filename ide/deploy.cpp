@@ -94,6 +94,11 @@ int CopyFoundPackages(Session& s, const Target& c, const std::string& system_fol
     // hit again would report a package that was never deployed.
     const FoundFile* hit = packages.Find(PackageFileName(Trim(row), c.shortSuffix(), ".BPL"));
     if (!hit) continue;
+    if (!hit->others.empty()) {
+      std::string others;
+      for (const std::string& other : hit->others) others += (others.empty() ? "" : "; ") + other;
+      s.Log("输出目录中有多个 " + hit->name + ", 复制的是: " + hit->path + " (另有: " + others + ")");
+    }
     const std::string destination = JoinPath(system_folder, hit->name);
     if (auto error =
             CopyFileByStream(s.fs, hit->path, destination, s.processes.CurrentProcessId())) {

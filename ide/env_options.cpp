@@ -10,8 +10,8 @@
 
 namespace kestrin {
 
-void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
-  if (ide.envOptionsFile.empty()) return;
+bool ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
+  if (ide.envOptionsFile.empty()) return true;
   const std::string globals = GlobalsKey(ide);
   auto key = s.registry.Open(globals, RegAccess::ReadWrite);
   if (!key->IsOpen()) {
@@ -19,14 +19,15 @@ void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
           (key->Missing() ? "注册表键 " + globals + " 不存在"
                           : "无法打开注册表键 " + globals + ": " + key->LastError()) +
           ", " + std::string(ide.caption) + " 下次启动时不会据此更新 EnvOptions.proj.");
-    return;
+    return key->Missing();
   }
   if (!key->WriteString("ForceEnvOptionsUpdate", "1")) {
     s.Log("未设置 ForceEnvOptionsUpdate: " + key->LastError());
-    return;
+    return false;
   }
   s.Log("已设置 " + globals + "ForceEnvOptionsUpdate = 1, " + std::string(ide.caption) +
         " 下次启动时将据此更新 EnvOptions.proj.");
+  return true;
 }
 
 namespace {
@@ -44,19 +45,24 @@ std::optional<std::string> ReplaceFileContent(FileSystem& fs, const std::string&
 
 }  // namespace
 
-void AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
+bool AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
                                 const std::vector<std::string>& folders) {
-  if (ide.envOptionsFile.empty()) return;
+  if (ide.envOptionsFile.empty()) return true;
   const std::string appdata = s.shell.RoamingAppDataFolder();
   if (appdata.empty()) {
     s.Log("未更新 EnvOptions.proj: 无法取得当前用户的应用程序数据目录: " + s.shell.LastError());
-    return;
+    return false;
   }
   const std::string file = JoinPath(appdata, ide.envOptionsFile);
-  auto left_alone = [&](const std::string& why) { s.Log("未更新 " + file + ": " + why); };
+  auto left_alone = [&](const std::string& why) {
+    s.Log("未更新 " + file + ": " + why);
+    return false;
+  };
   switch (s.fs.Probe(file)) {
     case PathKind::File: break;
-    case PathKind::Missing: return left_alone("文件不存在.");
+    case PathKind::Missing:
+      left_alone("文件不存在.");
+      return true;
     case PathKind::Directory: return left_alone("这是一个文件夹.");
     case PathKind::Error: return left_alone("无法读取文件: " + s.fs.LastError());
   }
@@ -69,7 +75,7 @@ void AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
   const std::string merged = MergeSearchPath(spot->value, folders);
   if (merged == spot->value) {
     s.Log("未更改 " + file + ": Win32LibraryPath 已包含库的全部目录.");
-    return;
+    return true;
   }
   const std::string addition = merged.substr(spot->value.size());
   std::string out;
@@ -81,6 +87,7 @@ void AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
           (addition[0] == ';' ? addition.substr(1) : addition) + ".");
   else
     s.Log("已更新 " + file + ": 添加了 Win32LibraryPath = " + merged + ".");
+  return true;
 }
 
 }  // namespace kestrin

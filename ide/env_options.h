@@ -13,8 +13,10 @@ namespace kestrin {
 // For a release that uses EnvOptions.proj: sets Globals\ForceEnvOptionsUpdate
 // to "1" (never creating the key), so that the IDE rewrites the file from the
 // registry at its next start, and logs one line saying which it was. Other
-// releases are left alone.
-void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide);
+// releases are left alone. Returns false when the value could not be set
+// (a missing Globals key is no failure: the IDE has not made its settings
+// yet, and makes the file from them when it does).
+bool ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide);
 
 // For a release that uses EnvOptions.proj, when the user's file exists and
 // is understood: adds the folders it does not hold yet to Win32LibraryPath of
@@ -24,7 +26,9 @@ void ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide);
 // its encoding and line ends included; the new file is written beside it and
 // put in its place in one step. The file is never created. Logs one line
 // saying which it was, naming the file. Other releases are left alone.
-void AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
+// Returns false when the file is there but could not be read, understood
+// or written (a missing file is no failure: it is never created).
+bool AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
                                 const std::vector<std::string>& folders);
 
 }  // namespace kestrin

@@ -50,8 +50,8 @@ CommandResult Install(Session& s, const InstallRequest& request) {
     }
     s.Pump();
   }
-  AddFoldersToEnvOptionsFile(s, ide, folders);
-  ForceEnvOptionsUpdate(s, ide);
+  result.failures += !AddFoldersToEnvOptionsFile(s, ide, folders);
+  result.failures += !ForceEnvOptionsUpdate(s, ide);
   s.LogDone();
   s.TrimWorkingSetAndPump();
   result.started = true;

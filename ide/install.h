@@ -12,7 +12,9 @@ namespace kestrin {
 // .bpl is in the output folder under Known Packages, with its description.
 // RAD Studio 2007 and 2009 also get those folders in the user's
 // EnvOptions.proj, when it exists.
-// A registry error stops it with a RegistryError.
+// A registry error stops it with a RegistryError. Its failures are the
+// EnvOptions.proj that could not be read, understood or written and the
+// ForceEnvOptionsUpdate that could not be set.
 struct InstallRequest {
   Target target;
 };

@@ -139,8 +139,8 @@ CommandResult Uninstall(Session& s, const UninstallRequest& request) {
                                            : "部分设计时包信息未能删除(" +
                                                  std::to_string(failures) + " 项), 详见日志.");
     // The PATH entry a copy without administrator rights made, if any.
-    if (!c.library.empty()) RemoveOutputFolderFromUserPath(s, c);
-    ForceEnvOptionsUpdate(s, ide);
+    if (!c.library.empty()) failures += !RemoveOutputFolderFromUserPath(s, c);
+    failures += !ForceEnvOptionsUpdate(s, ide);
     if (request.deletePackageFiles) {
       const std::string system_folder = s.fs.SystemFolder();
       if (system_folder.empty())

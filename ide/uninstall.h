@@ -22,7 +22,8 @@ struct UninstallRequest {
   const PackageList& packages;  // whose files the output folder may hold
   bool deletePackageFiles = false;
 };
-// Its failures are the registry entries and files that could not be removed.
+// Its failures are the registry entries and files that could not be removed,
+// and the PATH entry and ForceEnvOptionsUpdate that could not be seen to.
 CommandResult Uninstall(Session& s, const UninstallRequest& request);
 
 enum class DeleteResult { Deleted, Failed, Missing };

@@ -73,7 +73,7 @@ bool AddOutputFolderToUserPath(Session& s, const Target& target) {
   return true;
 }
 
-void RemoveOutputFolderFromUserPath(Session& s, const Target& target) {
+bool RemoveOutputFolderFromUserPath(Session& s, const Target& target) {
   const std::string folder = OutputFolderAsAdded(s, target);
   auto record = s.registry.Open(kUserPathRecordKey, RegAccess::ReadWrite);
   auto key = s.registry.Open(kEnvironmentKey, RegAccess::ReadWrite);
@@ -85,36 +85,37 @@ void RemoveOutputFolderFromUserPath(Session& s, const Target& target) {
     case RegRead::WrongType:
       s.Log("当前用户的 PATH 环境变量不是文本 (REG_SZ 或 REG_EXPAND_SZ), 未检查其中的输出目录: " +
             folder);
-      return;
+      return false;
     case RegRead::Failed:
       s.Log("无法读取当前用户的 PATH 环境变量, 未检查其中的输出目录 " + folder + ": " +
             key->LastError());
-      return;
+      return false;
   }
   auto reduced = RemovePathEntry(value, folder);
   if (!reduced) {
     // The entry is gone (removed by hand): so is the reason for its record.
     if (record->HasValue(folder)) record->DeleteValue(folder);
-    return;
+    return true;
   }
   if (!record->IsOpen() && !record->Missing()) {
     s.Log("无法读取 HKEY_CURRENT_USER\\" + std::string(kUserPathRecordKey) +
           ", PATH 中的输出目录保留: " + folder + ": " + record->LastError());
-    return;
+    return false;
   }
   if (!record->HasValue(folder)) {
     s.Log("PATH 中的输出目录不是本工具添加的, 保留: " + folder);
-    return;
+    return true;
   }
   if (!key->WriteString(kPathValue, *reduced, expandable)) {
     s.Log("无法从当前用户的 PATH 环境变量中删除 " + folder + ": " + key->LastError());
-    return;
+    return false;
   }
   s.shell.AnnounceEnvironmentChange();
   s.Log("已从当前用户的 PATH 环境变量中删除输出目录: " + folder);
-  if (!record->DeleteValue(folder))
-    s.Log("无法删除 HKEY_CURRENT_USER\\" + std::string(kUserPathRecordKey) + " 中的记录 " + folder +
-          ": " + record->LastError());
+  if (record->DeleteValue(folder)) return true;
+  s.Log("无法删除 HKEY_CURRENT_USER\\" + std::string(kUserPathRecordKey) + " 中的记录 " + folder + ": " +
+        record->LastError());
+  return false;
 }
 
 }  // namespace kestrin

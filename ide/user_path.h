@@ -22,7 +22,8 @@ inline constexpr std::string_view kUserPathRecordKey = "Software\\Kestrin\\UserP
 bool AddOutputFolderToUserPath(Session& s, const Target& target);
 // Removes the output folder's entry when the record says the program added
 // it, then the record; an entry the user made stays. Logs what was done,
-// kept or could not be done.
-void RemoveOutputFolderFromUserPath(Session& s, const Target& target);
+// kept or could not be done; returns false when an entry or a record the
+// program made could not be removed, or PATH could not be checked.
+bool RemoveOutputFolderFromUserPath(Session& s, const Target& target);
 
 }  // namespace kestrin

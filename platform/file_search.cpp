@@ -102,8 +102,16 @@ void FileIndex::Build(FileSystem& fs, std::string_view folder, std::string_view 
   FolderWalk walk(fs, pump, [this](const std::string& dir, const DirEntry& e, bool via_link) {
     if (!EndsWithNoCase(e.name, extension_)) return;
     std::string key = ToLowerAscii(e.name);
-    if (via_link && hits_.count(key)) return;
-    hits_[std::move(key)] = FoundFile{e.name, dir + e.name};
+    auto it = hits_.find(key);
+    if (it == hits_.end()) {
+      hits_.emplace(std::move(key), FoundFile{e.name, dir + e.name, {}});
+      return;
+    }
+    if (via_link) return;
+    FoundFile& hit = it->second;
+    hit.others.push_back(std::move(hit.path));
+    hit.name = e.name;
+    hit.path = dir + e.name;
   }, &failures_);
   walk.Run(WithBackslash(folder));
 }

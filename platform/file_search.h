@@ -20,6 +20,9 @@ bool IsDotEntry(std::string_view name);
 struct FoundFile {
   std::string name;
   std::string path;
+  // In a FileIndex: the other files of that name the walk met before this
+  // one, in walk order.
+  std::vector<std::string> others;
 };
 
 // A folder that a walk could not read, or a folder link it did not follow

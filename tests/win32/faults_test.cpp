@@ -32,7 +32,7 @@ struct Faults : ::testing::Test {
     s = std::make_unique<Scenario>(lib, std::vector<std::string>{"D7"});
     s->RegisterIde(ide);
   }
-  void Launch(int release = kDelphi7) {
+  void Launch(int release = ReleaseButton(1)) {
     p = std::make_unique<Program>(s->Exe(), s->library);
     ASSERT_TRUE(p->Started());
     ASSERT_TRUE(p->Click(release));
@@ -523,7 +523,7 @@ std::string RoamingAppData() {
 // and the uninstall leaves it as it is.
 TEST_F(Faults, RadStudio2009ForcesTheEnvironmentFileUpdate) {
   Start(6);
-  Launch(kRad2009);
+  Launch(ReleaseButton(6));
   VerifyAll();
   const std::string globals = BaseKey(6) + "\\Globals";
   const std::string appdata = RoamingAppData();

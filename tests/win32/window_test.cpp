@@ -45,13 +45,13 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
       {kChooseFolderButton, 520, 8, 23, 22, "..."},
       {kMainFrame, 8, 32, 537, 249, ""},
       {kReleaseGroup, 16, 40, 153, 233, "选择Delphi版本"},
-      {kDelphi6, 40, 64, 113, 17, "Delphi6"},
-      {kDelphi7, 40, 93, 113, 17, "Delphi7"},
-      {kDelphi8, 40, 123, 113, 17, "Delphi8"},
-      {kBds2005, 40, 152, 113, 17, "BDS 2005"},
-      {kBds2006, 40, 181, 113, 17, "BDS 2006"},
-      {kRad2007, 40, 211, 113, 17, "RAD Studio 2007"},
-      {kRad2009, 40, 240, 113, 17, "RAD Studio 2009"},
+      {ReleaseButton(0), 40, 64, 113, 17, "Delphi6"},
+      {ReleaseButton(1), 40, 93, 113, 17, "Delphi7"},
+      {ReleaseButton(2), 40, 123, 113, 17, "Delphi8"},
+      {ReleaseButton(3), 40, 152, 113, 17, "BDS 2005"},
+      {ReleaseButton(4), 40, 181, 113, 17, "BDS 2006"},
+      {ReleaseButton(5), 40, 211, 113, 17, "RAD Studio 2007"},
+      {ReleaseButton(6), 40, 240, 113, 17, "RAD Studio 2009"},
       {kPackageGroup, 176, 40, 241, 233, "组件包"},
       {kBuildList, 184, 64, 225, 169, nullptr},
       {kSelectAllButton, 214, 240, 75, 25, "全选(&A)"},
@@ -99,8 +99,8 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
   EXPECT_FALSE(p.Visible(kLogPane));
 
   EXPECT_EQ(p.Text(kPathEdit), s.library);  // from the program's own folder, no dialog
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(p.Enabled(kDelphi6 + i), i == 1 || i == 4) << i;
-  for (int i = 0; i < 7; ++i) EXPECT_FALSE(p.Checked(kDelphi6 + i));
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(p.Enabled(ReleaseButton(0) + i), i == 1 || i == 4) << i;
+  for (int i = 0; i < 7; ++i) EXPECT_FALSE(p.Checked(ReleaseButton(0) + i));
   for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck}) EXPECT_FALSE(p.Enabled(id)) << id;
   for (int id : {kChooseFolderButton, kSelectAllButton, kClearAllButton, kParallelCheck, kClearCommandsButton, kClearLogButton,
                  kCopyCommandsButton, kRunCmdButton, kExitButton})
@@ -124,8 +124,8 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
   };
   EXPECT_EQ(order(p.Main()), (std::vector<int>{kPathEdit, kMainFrame, kPanes, kClearCommandsButton, kClearLogButton,
                                                kCopyCommandsButton, kRunCmdButton, kExitButton}));
-  EXPECT_EQ(order(p.Ctl(kReleaseGroup)), (std::vector<int>{kDelphi6, kDelphi7, kDelphi8, kBds2005, kBds2006,
-                                                        kRad2007, kRad2009}));
+  EXPECT_EQ(order(p.Ctl(kReleaseGroup)), (std::vector<int>{ReleaseButton(0), ReleaseButton(1), ReleaseButton(2), ReleaseButton(3), ReleaseButton(4),
+                                                        ReleaseButton(5), ReleaseButton(6)}));
   EXPECT_EQ(order(p.Ctl(kPackageGroup)), (std::vector<int>{kBuildList, kSelectAllButton, kClearAllButton}));
   EXPECT_EQ(order(p.Ctl(kCommandGroup)), (std::vector<int>{kCompileButton, kStopButton, kVerifyButton, kCopyButton, kInstallButton,
                                                         kUninstallButton, kDeleteBplCheck, kParallelCheck}));
@@ -150,9 +150,9 @@ TEST(Window, SelectionAndTheChoiceOfARelease) {
   Sleep(200);
   EXPECT_TRUE(p.Ticked().empty());
 
-  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
-  EXPECT_TRUE(p.Checked(kDelphi7));
+  EXPECT_TRUE(p.Checked(ReleaseButton(1)));
   EXPECT_EQ(p.ListCount(), 171);
   EXPECT_TRUE(p.Enabled(kVerifyButton));
   EXPECT_TRUE(p.Enabled(kUninstallButton));
@@ -161,17 +161,17 @@ TEST(Window, SelectionAndTheChoiceOfARelease) {
   EXPECT_FALSE(p.Enabled(kInstallButton));
   ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
-  ASSERT_TRUE(p.Click(kBds2006));
+  ASSERT_TRUE(p.Click(ReleaseButton(4)));
   ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131; }, 5000));
   EXPECT_TRUE(p.Ticked().empty());
   EXPECT_EQ(p.ListText(3), "cxLibrary");
-  EXPECT_TRUE(p.Checked(kBds2006));
-  EXPECT_FALSE(p.Checked(kDelphi7));
+  EXPECT_TRUE(p.Checked(ReleaseButton(4)));
+  EXPECT_FALSE(p.Checked(ReleaseButton(1)));
   // A disabled release cannot be chosen, whatever reaches its button.
-  PostMessageW(p.Ctl(kDelphi6), BM_CLICK, 0, 0);
+  PostMessageW(p.Ctl(ReleaseButton(0)), BM_CLICK, 0, 0);
   Sleep(300);
   EXPECT_EQ(p.ListCount(), 131);
-  EXPECT_FALSE(p.Checked(kDelphi6));
+  EXPECT_FALSE(p.Checked(ReleaseButton(0)));
   ASSERT_TRUE(p.Click(kExitButton));
   EXPECT_TRUE(p.WaitExit(10000));
 }
@@ -264,7 +264,7 @@ TEST(Window, SaveLogThroughTheRealDialog) {
   s.RegisterIde(1);
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
   ASSERT_TRUE(p.Click(kVerifyButton));  // verification writes a block with Chinese text
   ASSERT_TRUE(p.WaitIdle(60000));

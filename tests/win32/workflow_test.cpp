@@ -47,7 +47,7 @@ TEST(Workflow, Delphi7FromCompileToUninstall) {
 
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000)) << p.States();
   ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
@@ -164,7 +164,7 @@ TEST(Workflow, Bds2006FromCompileToUninstall) {
   RemoveOurSystemFiles("D10");
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kBds2006));
+  ASSERT_TRUE(p.Click(ReleaseButton(4)));
   ASSERT_TRUE(WaitUntil([&] { return p.ListCount() == 131 && p.States() == "110011"; }, 5000));
   ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 131; }, 5000));
@@ -210,7 +210,7 @@ TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
   Program p(s.Exe(), s.library);
   SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", nullptr);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
   ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kCompileButton); }, 5000));
   // Tick the first three packages by hand.
   ASSERT_TRUE(p.Click(kSelectAllButton));
@@ -227,7 +227,7 @@ TEST(Workflow, WindowAnswersWhileTheCompilerRunsAndStopWorksAtOnce) {
   }
   EXPECT_LT(worst, 500u);
   EXPECT_FALSE(p.Enabled(kVerifyButton));  // nothing else starts meanwhile
-  EXPECT_FALSE(p.Enabled(kDelphi7));
+  EXPECT_FALSE(p.Enabled(ReleaseButton(1)));
   ASSERT_TRUE(p.Click(kStopButton));
   ASSERT_TRUE(WaitUntil([&] { return Has(p.LogLines(), "=====================编译中止====================="); }, 1500));
   EXPECT_TRUE(p.Visible(kCompileButton));
@@ -250,7 +250,7 @@ TEST(Workflow, ParallelRunThroughTheWindow) {
   s.RegisterIde(1);
   Program p(s.Exe(), s.library);
   ASSERT_TRUE(p.Started());
-  ASSERT_TRUE(p.Click(kDelphi7));
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
   ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
   ASSERT_TRUE(p.Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
