@@ -454,3 +454,94 @@ TEST(PackageRequires, ReadAsSavedByTheIde) {
 
 }  // namespace
 }  // namespace kestrin
+
+namespace kestrin {
+namespace {
+using test::TempDir;
+using test::TestApp;
+
+// dclcxLibraryVCL needs dxTheme through cxLibraryVCL, which is not ticked:
+// it must not start before dxTheme has ended.
+TEST(ParallelCompile, WaitsThroughUntickedPackages) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  // cxLibraryVCL is not even in the list: its project in the library counts.
+  t.app.LoadPackages({"dxTheme", "dclcxLibraryVCL"});
+  t.app.OnCommand(ctl::kSelectAllButton);
+  setenv("KESTRIN_DCC_SLEEP_MS", "300", 1);
+  Compile(t.session(), {.target = t.target(), .packages = t.app.packages(), .parallel = true, .compilers = 4});
+  unsetenv("KESTRIN_DCC_SLEEP_MS");
+  EXPECT_EQ(t.processes.lines.size(), 2u);
+  EXPECT_EQ(t.processes.mostAlive, 1);
+}
+
+// A compiler that dies after writing part of its .bpl leaves nothing that
+// verify would pass; an older .bpl of a package that failed does not pass
+// either.
+TEST(FailedCompile, LeavesNoPackageThatPassesVerify) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.app.LoadPackages({"dxTheme", "dxGDIPlus"});
+  dir.Write("lib/Library/Delphi7/dxGDIPlusD7.bpl", "MZ from an older compile");
+  t.app.OnCommand(ctl::kSelectAllButton);
+  setenv("KESTRIN_DCC_TORN", "dxThemeD7", 1);
+  setenv("KESTRIN_DCC_FAIL", "dxGDIPlusD7", 1);
+  t.app.OnCommand(ctl::kCompileButton);
+  unsetenv("KESTRIN_DCC_TORN");
+  unsetenv("KESTRIN_DCC_FAIL");
+  const std::string bpl = dir.Root() + "lib\\Library\\Delphi7\\dxThemeD7.bpl";
+  EXPECT_EQ(Count(t.LogLines(), "已删除编译失败时写下的文件: " + bpl), 1);
+  EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dxThemeD7.bpl"));
+  EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/dxGDIPlusD7.bpl"));  // not written by this run
+  t.view.ClearLog();
+  t.app.OnCommand(ctl::kVerifyButton);
+  EXPECT_EQ(t.view.Ticked(), (std::vector<int>{0, 1}));
+  EXPECT_EQ(Count(t.LogLines(), "    原因: "), 2);
+}
+
+// Without its output folder every package would fail for no reason the
+// compiler could give: nothing starts.
+TEST(FailedCompile, AnOutputFolderThatCannotBeMadeStartsNothing) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.view.SetTicked(0, true);
+  t.fs.InjectError(dir.Root() + "lib\\Library", EACCES);
+  t.app.OnCommand(ctl::kCompileButton);
+  ASSERT_EQ(t.view.messages.size(), 1u);
+  EXPECT_EQ(t.view.messages[0].text.rfind("无法创建输出目录 " + dir.Root() + "lib\\Library: ", 0), 0u);
+  EXPECT_TRUE(t.processes.lines.empty());
+  EXPECT_FALSE(t.view.running);
+}
+
+// The program is closing and ends the compiler, which has just ended by
+// itself: its package stands compiled and keeps its files.
+TEST(FailedCompile, ACompilerThatEndedJustBeforeTheEndKeepsItsPackage) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.view.SetTicked(0, true);
+  std::uint64_t now = 0;
+  t.app.clockMs = [&] { return now; };
+  t.processes.exitBeforeTerminate = true;
+  bool asked = false;
+  t.view.onPump = [&] {
+    if (asked || t.processes.lines.empty()) return;
+    asked = true;
+    t.app.OnCommand(ctl::kExitButton);
+    now += kStopGraceMs + 1;
+  };
+  setenv("KESTRIN_DCC_SLEEP_MS", "300", 1);
+  t.app.OnCommand(ctl::kCompileButton);
+  unsetenv("KESTRIN_DCC_SLEEP_MS");
+  ASSERT_TRUE(asked);
+  const auto lines = t.LogLines();
+  EXPECT_EQ(Count(lines, "编译结果: 共 1 个包, 成功 1 个, 失败 0 个, 未编译 0 个; 用时 "), 1);
+  EXPECT_EQ(Count(lines, "编译器被中止"), 0);
+  EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/" + t.app.packages().row(0) + "D7.bpl"));
+}
+
+}  // namespace
+}  // namespace kestrin

@@ -191,6 +191,22 @@ std::unique_ptr<RegistryKey> TestRegistry::Open(std::string_view path, RegAccess
 
 namespace {
 
+// A child that, asked to end, first ends by itself: the race of a compiler
+// that exits between the program's last look and its end.
+class ExitingFirstChild : public ChildProcess {
+ public:
+  explicit ExitingFirstChild(ChildProcess& inner) : inner_(inner) {}
+  std::size_t ReadAvailable(std::string* out) override { return inner_.ReadAvailable(out); }
+  bool Wait(int timeout_ms) override { return inner_.Wait(timeout_ms); }
+  void Terminate() override {
+    while (!inner_.Wait(50)) {
+    }
+    inner_.Terminate();
+  }
+  int ExitCode() override { return inner_.ExitCode(); }
+  ChildProcess& inner_;
+};
+
 // The real set, with its command lines recorded and its children counted
 // while the caller holds them.
 class RecordingSet : public ChildSet {
@@ -205,11 +221,15 @@ class RecordingSet : public ChildSet {
     ++held_;
     owner_.mostAlive = std::max(owner_.mostAlive, ++owner_.alive);
     if (owner_.onStart) owner_.onStart(*child);
-    return child;
+    if (!owner_.exitBeforeTerminate) return child;
+    racing_.push_back(std::make_unique<ExitingFirstChild>(*child));
+    return racing_.back().get();
   }
   void Remove(ChildProcess* child) override {
     --held_;
     --owner_.alive;
+    for (auto& r : racing_)
+      if (r.get() == child) child = &r->inner_;
     inner_->Remove(child);
   }
   void Wait(int timeout_ms) override { inner_->Wait(timeout_ms); }
@@ -217,6 +237,7 @@ class RecordingSet : public ChildSet {
  private:
   RecordingLauncher& owner_;
   std::unique_ptr<ChildSet> inner_;
+  std::vector<std::unique_ptr<ExitingFirstChild>> racing_;
   int held_ = 0;
 };
 

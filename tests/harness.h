@@ -196,6 +196,7 @@ class RecordingLauncher : public ProcessLauncher {
   std::vector<std::string> lines;
   int trims = 0, alive = 0, mostAlive = 0;
   std::function<void(ChildProcess&)> onStart;  // each child as it starts
+  bool exitBeforeTerminate = false;  // a child asked to end ends by itself first
 };
 
 struct TestApp {

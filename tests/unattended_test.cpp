@@ -88,6 +88,30 @@ TEST(Unattended, AClosedOutputStopsTheRun) {
   EXPECT_EQ(console.out.size(), 6u);
 }
 
+// Parts of an install that fail only with a log line still make the step
+// unfinished: an EnvOptions.proj the program does not understand is one.
+TEST(Unattended, AnInstallWithAFailedPartEndsUnfinished) {
+  TempDir dir;
+  TestApp t;
+  t.StartWithRelease(dir, 6);
+  const std::string base(kIdeProfiles[6].baseKey);
+  t.registry.CreateKey(base + "Library");
+  t.registry.CreateKey(base + "Known Packages");
+  dir.Write("appdata/CodeGear/BDS/6.0/EnvOptions.proj", "<NotAProject/>");
+  ClosingConsole console;
+  console.lines = 1000;
+  auto run = [&] {
+    return RunUnattended(Platform{t.registry, t.fs, t.processes, t.shell}, console,
+                         {"/release:RAD2009", "/library:" + dir.Root() + "lib", "/install"}, [] { return 0; });
+  };
+  EXPECT_EQ(run(), kExitIncomplete);
+  EXPECT_EQ(console.out.back(), "未完成: 安装 — 1 处失败");
+  std::filesystem::remove(dir.Path() / "appdata/CodeGear/BDS/6.0/EnvOptions.proj");  // missing: no failure
+  console.out.clear();
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_EQ(console.out.back(), "全部完成: 安装");
+}
+
 // The README shows the example scripts as they are in scripts/examples,
 // where the Win32 suite runs them.
 TEST(Unattended, ReadmeShowsTheExampleScripts) {

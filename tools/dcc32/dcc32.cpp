@@ -21,6 +21,8 @@
 //   KESTRIN_DCC_SLEEP_MS=<n>       take n milliseconds per package
 //   KESTRIN_DCC_OUTPUT_BYTES=<n>   print n extra bytes of messages
 //   KESTRIN_DCC_CRASH=<names>      die without writing anything
+//   KESTRIN_DCC_TORN=<names>       write a cut-short .bpl, then die (a
+//                                  compiler killed or out of disk mid-write)
 //   KESTRIN_DCC_HANG=<names>       never end
 //   KESTRIN_DCC_STALL=<names>      write a cut-short .bpl and .dcp, start a
 //                                  child of its own that never ends, then
@@ -352,6 +354,12 @@ int main(int argc, char** argv) {
     Out(out + "stand-in: stalled while writing " + package + "\n");
     std::fflush(stdout);
     Forever();
+  }
+  if (Selected("KESTRIN_DCC_TORN", project)) {
+    if (!le.empty()) WriteFile(P(le) / P(package + ".bpl"), "MZ cut short");
+    Out(out);
+    std::fflush(stdout);
+    std::abort();
   }
   if (Selected("KESTRIN_DCC_CRASH", project)) {
     Out(out);
