@@ -1,14 +1,18 @@
 // Compile-run benchmark over the sample library's 171 Delphi-family packages
 // on a generated tree of about 20,000 files, with a stand-in compile of fixed
 // length:
-//   - one at a time and in parallel with a sleeping stand-in: wall time
-//     against the bound the dependency graph allows, and against each other;
+//   - one at a time and in parallel with a sleeping stand-in at P = 4, 8 and
+//     16, each with the ready package earliest in the list first and with the
+//     longest chain first: wall time against the bound the dependency graph
+//     allows, the time spent starting processes, and the tool's own
+//     processor time per package; over the sample library's graph and over a
+//     deeper one (a chain of 30 with short side branches);
 //   - one at a time and in parallel with a stand-in that keeps a processor
 //     busy, on this machine's processors;
 //   - for every run, the tool's own processor time as a share of the run
 //     and the longest stretch without a message pump.
 //
-//   kestrin_bench [--files N] [--compile-ms N] [--compilers P]
+//   kestrin_bench [--files N] [--compile-ms N] [--quick]
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -40,10 +44,10 @@ double ProcessorSeconds() {
 // The longest path through the sample graph (in packages) and the most
 // packages that can run side by side (the widest level when each package
 // starts as soon as what it requires is done).
-void GraphShape(int* depth, int* width) {
+void GraphShape(SampleGraphShape shape, int* depth, int* width) {
   std::map<std::string, int> level;
   std::map<int, int> per_level;
-  for (const PackageRequires& p : SamplePackageGraph(IdeFamily::Delphi)) {
+  for (const PackageRequires& p : SamplePackageGraph(IdeFamily::Delphi, shape)) {
     int l = 1;
     for (const std::string& r : p.required) l = std::max(l, level[ToLowerAscii(r)] + 1);
     level[ToLowerAscii(p.package)] = l;
@@ -58,17 +62,20 @@ void GraphShape(int* depth, int* width) {
 }
 
 struct Run {
-  double wall = 0, own = 0, longestGap = 0;
+  double wall = 0, own = 0, longestGap = 0, starting = 0;
   int compiled = 0;
 };
 
 struct Options {
   bool parallel = false;
   int compilers = 0;
+  StartOrder order = StartOrder::LongestChainFirst;
 };
 
-Run CompileAll(test::TestApp& t, const test::TempDir& dir, const Options& options) {
-  std::filesystem::remove_all(dir.Path() / "lib" / "Library");
+Run CompileAll(test::TestApp& t, const Options& options) {
+  std::string output = t.target().library + "Library";
+  std::replace(output.begin(), output.end(), '\\', '/');
+  std::filesystem::remove_all(output);
   t.app.OnCommand(ctl::kSelectAllButton);
   Run r;
   auto last = Clock::now();
@@ -78,14 +85,17 @@ Run CompileAll(test::TestApp& t, const test::TempDir& dir, const Options& option
     last = now;
   };
   const double cpu = ProcessorSeconds();
+  const double starting = t.processes.startSeconds;
   const auto start = Clock::now();
   last = start;
   const CompileResult report = Compile(t.session(), {.target = t.target(),
                                                      .packages = t.app.packages(),
                                                      .parallel = options.parallel,
-                                                     .compilers = options.compilers});
+                                                     .compilers = options.compilers,
+                                                     .order = options.order});
   r.wall = std::chrono::duration<double>(Clock::now() - start).count();
   r.own = ProcessorSeconds() - cpu;
+  r.starting = t.processes.startSeconds - starting;
   r.compiled = report.Count(PackageOutcome::Compiled);
   t.view.onPump = nullptr;
   t.view.log.clear();
@@ -98,27 +108,59 @@ void Print(const char* what, const Run& r) {
               what, r.wall, r.compiled, r.own, 100.0 * r.own / r.wall, 1000.0 * r.longestGap);
 }
 
+// The sleeping parallel runs over one graph: P = 4, 8 and 16, list order
+// against longest chain first.
+void ParallelTable(test::TestApp& t, SampleGraphShape shape, int compile_ms,
+                   const std::vector<int>& ps) {
+  int depth = 0, width = 0;
+  GraphShape(shape, &depth, &width);
+  const int packages = static_cast<int>(t.app.packages().size());
+  std::printf("graph %s: depth %d, widest level %d\n", shape == SampleGraphShape::Deep ? "deep" : "wide",
+              depth, width);
+  for (int p : ps) {
+    const double bound = std::max(depth * compile_ms, packages * compile_ms / p) / 1000.0;
+    for (StartOrder order : {StartOrder::ListOrder, StartOrder::LongestChainFirst}) {
+      const Run r = CompileAll(t, {.parallel = true, .compilers = p, .order = order});
+      std::printf("  P = %2d, %-19s %6.2f s wall, bound %5.2f s, wall / bound %.3f; %3d compiled; "
+                  "starting processes %.2f s (%.1f%% of P x wall); own processor time %.2f ms per "
+                  "package; longest stretch without a pump %.1f ms\n",
+                  p, order == StartOrder::ListOrder ? "list order:" : "longest chain first:", r.wall,
+                  bound, r.wall / bound, r.compiled, r.starting, 100.0 * r.starting / (p * r.wall),
+                  1000.0 * r.own / packages, 1000.0 * r.longestGap);
+    }
+  }
+}
+
+bool MakeLibrary(test::TestApp& t, const std::string& root, int files, SampleGraphShape shape,
+                 SampleLibraryReport* tree) {
+  SampleLibraryOptions o;
+  o.root = root;
+  o.extraFiles = files;
+  o.suffixes = {"D7"};
+  o.shape = shape;
+  std::string error;
+  if (GenerateSampleLibrary(t.fs, o, tree, &error)) return true;
+  std::fprintf(stderr, "%s\n", error.c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int files = 19100, compile_ms = 200, compilers = 4;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  int files = 19100, compile_ms = 200;
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--quick")) quick = true;
+    if (i + 1 >= argc) continue;
     if (!std::strcmp(argv[i], "--files")) files = std::atoi(argv[i + 1]);
     if (!std::strcmp(argv[i], "--compile-ms")) compile_ms = std::atoi(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--compilers")) compilers = std::atoi(argv[i + 1]);
   }
   test::TempDir dir;
   test::TestApp t;
-  SampleLibraryOptions o;
-  o.root = dir.Root() + "lib";
-  o.extraFiles = files;
-  o.suffixes = {"D7"};
   SampleLibraryReport tree;
-  std::string error;
-  if (!GenerateSampleLibrary(t.fs, o, &tree, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  if (!MakeLibrary(t, dir.Root() + "lib", files, SampleGraphShape::Wide, &tree) ||
+      !MakeLibrary(t, dir.Root() + "deep", 0, SampleGraphShape::Deep, nullptr))
     return 1;
-  }
   std::filesystem::create_directories(dir.Path() / "ide" / "bin");
   std::filesystem::copy_file(test::ToolsDir() + "/dcc32.exe", dir.Path() / "ide" / "bin" / "dcc32.exe");
   t.RegisterIde(1, dir.Root() + "ide", dir);
@@ -127,31 +169,27 @@ int main(int argc, char** argv) {
   t.app.SetLibraryFolder(dir.Root() + "lib\\");
   t.Choose(1);
 
-  int depth = 0, width = 0;
-  GraphShape(&depth, &width);
   const int packages = static_cast<int>(t.app.packages().size());
-  std::printf("tree: %d files in %d folders; %d packages; graph: depth %d, widest level %d; "
-              "compile length %d ms; %d processors usable\n",
-              tree.files, tree.folders, packages, depth, width, compile_ms,
-              t.processes.UsableProcessors());
+  std::printf("tree: %d files in %d folders; %d packages; compile length %d ms; %d processors usable\n",
+              tree.files, tree.folders, packages, compile_ms, t.processes.UsableProcessors());
 
   setenv("KESTRIN_DCC_SLEEP_MS", std::to_string(compile_ms).c_str(), 1);
-  const Run one = CompileAll(t, dir, {});
-  Print("sleeping, one at a time:", one);
-  const Run par = CompileAll(t, dir, {.parallel = true, .compilers = compilers});
-  const std::string label = "sleeping, parallel P = " + std::to_string(compilers) + ":";
-  Print(label.c_str(), par);
-  const double bound = std::max(depth * compile_ms, packages * compile_ms / compilers) / 1000.0;
-  std::printf("  bound max(critical path %.2f s, work / P %.2f s) = %.2f s; wall / bound = %.3f (goal <= 1.15); "
-              "parallel / one at a time = %.3f\n",
-              depth * compile_ms / 1000.0, packages * compile_ms / 1000.0 / compilers, bound,
-              par.wall / bound, par.wall / one.wall);
-
+  const std::vector<int> ps = quick ? std::vector<int>{8} : std::vector<int>{4, 8, 16};
+  if (!quick) {
+    const Run one = CompileAll(t, {});
+    Print("sleeping, one at a time:", one);
+  }
+  ParallelTable(t, SampleGraphShape::Wide, compile_ms, ps);
+  t.app.SetLibraryFolder(dir.Root() + "deep\\");
+  ParallelTable(t, SampleGraphShape::Deep, compile_ms, ps);
+  t.app.SetLibraryFolder(dir.Root() + "lib\\");
   unsetenv("KESTRIN_DCC_SLEEP_MS");
+  if (quick) return 0;
+
   setenv("KESTRIN_DCC_BUSY_MS", std::to_string(compile_ms).c_str(), 1);
-  const Run busy_one = CompileAll(t, dir, {});
+  const Run busy_one = CompileAll(t, {});
   Print("busy, one at a time:", busy_one);
-  const Run busy_par = CompileAll(t, dir, {.parallel = true});
+  const Run busy_par = CompileAll(t, {.parallel = true});
   Print("busy, parallel on every processor:", busy_par);
   std::printf("  parallel / one at a time = %.3f (goal <= 0.6 on 2 cores)\n", busy_par.wall / busy_one.wall);
   return 0;

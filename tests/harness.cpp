@@ -1,5 +1,6 @@
 #include "tests/harness.h"
 
+#include <chrono>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -216,7 +217,9 @@ class RecordingSet : public ChildSet {
   ~RecordingSet() override { owner_.alive -= held_; }
   ChildProcess* Start(std::string_view line) override {
     owner_.lines.emplace_back(line);
+    const auto begun = std::chrono::steady_clock::now();
     ChildProcess* child = inner_->Start(line);
+    owner_.startSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     if (!child) return nullptr;
     ++held_;
     owner_.mostAlive = std::max(owner_.mostAlive, ++owner_.alive);

@@ -197,6 +197,7 @@ class RecordingLauncher : public ProcessLauncher {
   int trims = 0, alive = 0, mostAlive = 0;
   std::function<void(ChildProcess&)> onStart;  // each child as it starts
   bool exitBeforeTerminate = false;  // a child asked to end ends by itself first
+  double startSeconds = 0;           // spent starting children
 };
 
 struct TestApp {
