@@ -6,6 +6,7 @@
 #include "catalogue/catalogue.h"
 #include "compile/verify.h"
 #include "ide/deploy.h"
+#include "ide/diagnose.h"
 #include "ide/install.h"
 #include "ide/uninstall.h"
 #include "targets/library_folder.h"
@@ -200,6 +201,9 @@ void App::Run(CommandId id) {
                              .deletePackageFiles = view_.IsChecked(ctl::kDeleteBplCheck)})
             .next;
       });
+      break;
+    case CommandId::Diagnose:
+      RunLong([&] { return Diagnose(s, {.target = target_}).next; });
       break;
   }
 }

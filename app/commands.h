@@ -14,7 +14,7 @@
 
 namespace kestrin {
 
-enum class CommandId { Compile, Verify, Copy, Install, Uninstall };
+enum class CommandId { Compile, Verify, Copy, Install, Uninstall, Diagnose };
 
 // What the end of a command (or the choice of a release) does to a
 // command's button.
@@ -33,18 +33,26 @@ struct CommandSpec {
   Turn afterRelease, afterCompile, afterVerify, afterCopy;
 };
 
-inline constexpr std::array<CommandSpec, 5> kCommands = {{
-    {CommandId::Compile, ctl::kCompileButton, "编译(&C)", 16, "编译组件包", "编译", "compile",
+// The height of a command button.
+inline constexpr int kCommandButtonHeight = 28;
+
+// In the order of the buttons and of the steps of a run without the window.
+inline constexpr std::array<CommandSpec, 6> kCommands = {{
+    {CommandId::Compile, ctl::kCompileButton, "编译(&C)", 14, "编译组件包", "编译", "compile",
      "编译包", Turn::On, Turn::On, Turn::On, Turn::On},
-    {CommandId::Verify, ctl::kVerifyButton, "验证(&R)", 52,
+    {CommandId::Verify, ctl::kVerifyButton, "验证(&R)", 44,
      "验证组件包是否编译完成\r\n如果有未编译成功的，请点击‘编译’按钮重新编译！", "验证", "verify",
      "验证每个包都已编译", Turn::On, Turn::On, Turn::On, Turn::On},
-    {CommandId::Copy, ctl::kCopyButton, "复制(&P)", 88, "复制运行时包到System32目录", "复制", "copy",
+    {CommandId::Copy, ctl::kCopyButton, "复制(&P)", 74, "复制运行时包到System32目录", "复制", "copy",
      "把运行时包复制到系统目录", Turn::Off, Turn::Off, Turn::On, Turn::On},
-    {CommandId::Install, ctl::kInstallButton, "安装(&S)", 124, "安装DEV组件到Delphi", "安装",
+    {CommandId::Install, ctl::kInstallButton, "安装(&S)", 104, "安装DEV组件到Delphi", "安装",
      "install", "把库的目录和设计时包登记到 IDE", Turn::Off, Turn::Off, Turn::On, Turn::On},
-    {CommandId::Uninstall, ctl::kUninstallButton, "卸载(&U)", 160, "", "卸载", "uninstall",
+    {CommandId::Uninstall, ctl::kUninstallButton, "卸载(&U)", 134, "", "卸载", "uninstall",
      "从 IDE 中卸载 (只能单独使用)", Turn::On, Turn::Keep, Turn::Keep, Turn::Keep},
+    {CommandId::Diagnose, ctl::kDiagnoseButton, "诊断(&D)", 164,
+     "检查 IDE 启动时能否加载本库的包:\r\n找不到的依赖包、重复的单元、先被找到的旧包 (只读)", "诊断",
+     "diagnose", "检查 IDE 启动时能否加载本库的包 (只读, 不作任何修改)", Turn::On, Turn::Keep,
+     Turn::Keep, Turn::Keep},
 }};
 
 inline constexpr std::size_t kCommandCount = kCommands.size();

@@ -26,6 +26,7 @@ enum : int {
   kUninstallButton = 136,
   kDeleteBplCheck = 137,
   kParallelCheck = 138,  // compile several packages at once
+  kDiagnoseButton = 139,
   kProgressGauge = 140,
   kPanes = 150,          // the tabs of the command pane and the log
   kCommandPane = 151,

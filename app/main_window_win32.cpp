@@ -136,10 +136,13 @@ void MainWindow::BuildControls() {
   Make(packages, L"BUTTON", "反选(&U)", button, 117, 200, 75, 25, kClearAllButton);
   HWND command_group = group(frame, "命令", {416, 8, 113, 233}, kCommandGroup);
   for (const CommandSpec& spec : kCommands) {
-    EnableWindow(Make(command_group, L"BUTTON", spec.caption, button, 8, spec.top, 97, 33, spec.button), FALSE);
+    EnableWindow(Make(command_group, L"BUTTON", spec.caption, button, 8, spec.top, 97,
+                      kCommandButtonHeight, spec.button),
+                 FALSE);
     // The stop button stands where compile stands, shown while a compile runs.
     if (spec.id == CommandId::Compile)
-      Make(command_group, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, spec.top, 97, 33, kStopButton);
+      Make(command_group, L"BUTTON", "中止(&T)", tab | BS_PUSHBUTTON, 8, spec.top, 97,
+           kCommandButtonHeight, kStopButton);
   }
   Make(command_group, L"BUTTON", "是否删除BPL包", vis | tab | BS_AUTOCHECKBOX, 8, 200, 97, 17, kDeleteBplCheck);
   EnableWindow(Control(kDeleteBplCheck), FALSE);

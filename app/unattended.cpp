@@ -8,6 +8,7 @@
 #include "compile/compile.h"
 #include "compile/verify.h"
 #include "ide/deploy.h"
+#include "ide/diagnose.h"
 #include "ide/install.h"
 #include "ide/uninstall.h"
 #include "platform/text.h"
@@ -228,6 +229,12 @@ StepOutcome UnattendedRun::Step(CommandId id) {
         result = Install(s_, {.target = target_});
         not_done(result.failures, "处失败");
         break;
+      case CommandId::Diagnose: {
+        const DiagnoseResult d = Diagnose(s_, {.target = target_});
+        not_done(d.errors, "个错误");
+        result = d;
+        break;
+      }
       case CommandId::Uninstall:
         result = Uninstall(s_, {.target = target_, .packages = packages_, .deletePackageFiles = o_.deleteBpl});
         not_done(result.failures, "处失败");

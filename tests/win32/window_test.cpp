@@ -10,10 +10,13 @@ using namespace kestrin::ctl;
 
 const std::string kLib = "C:\\kestrin-tests\\窗口 测试\\DevExpress VCL\\";
 
-BOOL CALLBACK CountAcceleratorB(HWND control, LPARAM count) {
+// Counts the controls whose caption has the accelerator &B and &D.
+BOOL CALLBACK CountAccelerators(HWND control, LPARAM counts) {
   wchar_t text[256] = {};
   GetWindowTextW(control, text, 256);
-  *reinterpret_cast<int*>(count) += wcsstr(text, L"&B") || wcsstr(text, L"&b");
+  int* n = reinterpret_cast<int*>(counts);
+  n[0] += wcsstr(text, L"&B") || wcsstr(text, L"&b");
+  n[1] += wcsstr(text, L"&D") || wcsstr(text, L"&d");
   return TRUE;
 }
 
@@ -57,12 +60,13 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
       {kSelectAllButton, 214, 240, 75, 25, "全选(&A)"},
       {kClearAllButton, 293, 240, 75, 25, "反选(&U)"},
       {kCommandGroup, 424, 40, 113, 233, "命令"},
-      {kCompileButton, 432, 56, 97, 33, "编译(&C)"},
-      {kStopButton, 432, 56, 97, 33, "中止(&T)"},
-      {kVerifyButton, 432, 92, 97, 33, "验证(&R)"},
-      {kCopyButton, 432, 128, 97, 33, "复制(&P)"},
-      {kInstallButton, 432, 164, 97, 33, "安装(&S)"},
-      {kUninstallButton, 432, 200, 97, 33, "卸载(&U)"},
+      {kCompileButton, 432, 54, 97, 28, "编译(&C)"},
+      {kStopButton, 432, 54, 97, 28, "中止(&T)"},
+      {kVerifyButton, 432, 84, 97, 28, "验证(&R)"},
+      {kCopyButton, 432, 114, 97, 28, "复制(&P)"},
+      {kInstallButton, 432, 144, 97, 28, "安装(&S)"},
+      {kUninstallButton, 432, 174, 97, 28, "卸载(&U)"},
+      {kDiagnoseButton, 432, 204, 97, 28, "诊断(&D)"},
       {kDeleteBplCheck, 432, 240, 97, 17, "是否删除BPL包"},
       {kParallelCheck, 432, 257, 97, 13, "并行编译(&B)"},
       {kProgressGauge, 178, 247, 237, 21, nullptr},
@@ -101,15 +105,18 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
   EXPECT_EQ(p.Text(kPathEdit), s.library);  // from the program's own folder, no dialog
   for (int i = 0; i < 7; ++i) EXPECT_EQ(p.Enabled(ReleaseButton(0) + i), i == 1 || i == 4) << i;
   for (int i = 0; i < 7; ++i) EXPECT_FALSE(p.Checked(ReleaseButton(0) + i));
-  for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDeleteBplCheck}) EXPECT_FALSE(p.Enabled(id)) << id;
+  for (int id : {kCompileButton, kVerifyButton, kCopyButton, kInstallButton, kUninstallButton, kDiagnoseButton,
+                 kDeleteBplCheck})
+    EXPECT_FALSE(p.Enabled(id)) << id;
   for (int id : {kChooseFolderButton, kSelectAllButton, kClearAllButton, kParallelCheck, kClearCommandsButton, kClearLogButton,
                  kCopyCommandsButton, kRunCmdButton, kExitButton})
     EXPECT_TRUE(p.Enabled(id)) << id;
   EXPECT_FALSE(p.Checked(kParallelCheck));
-  // The parallel box's accelerator is its own.
-  int with_b = 0;
-  EnumChildWindows(p.Main(), CountAcceleratorB, reinterpret_cast<LPARAM>(&with_b));
-  EXPECT_EQ(with_b, 1);
+  // The parallel box's accelerator and the check's are their own.
+  int with[2] = {0, 0};
+  EnumChildWindows(p.Main(), CountAccelerators, reinterpret_cast<LPARAM>(with));
+  EXPECT_EQ(with[0], 1);
+  EXPECT_EQ(with[1], 1);
   EXPECT_TRUE(p.Visible(kCompileButton));
   EXPECT_FALSE(p.Visible(kStopButton));
   EXPECT_FALSE(p.Visible(kProgressGauge));
@@ -128,7 +135,8 @@ TEST(Window, EveryControlInPlaceWithItsTextAndStartState) {
                                                         ReleaseButton(5), ReleaseButton(6)}));
   EXPECT_EQ(order(p.Ctl(kPackageGroup)), (std::vector<int>{kBuildList, kSelectAllButton, kClearAllButton}));
   EXPECT_EQ(order(p.Ctl(kCommandGroup)), (std::vector<int>{kCompileButton, kStopButton, kVerifyButton, kCopyButton, kInstallButton,
-                                                        kUninstallButton, kDeleteBplCheck, kParallelCheck}));
+                                                        kUninstallButton, kDiagnoseButton, kDeleteBplCheck,
+                                                        kParallelCheck}));
   EXPECT_EQ(p.ListCount(), 171);
   EXPECT_TRUE(p.Ticked().empty());
   EXPECT_EQ(p.ListText(0), "dxTheme");
