@@ -251,17 +251,24 @@ TEST_F(Faults, MissingProjectAndUncreatableOutputFolder) {
   auto log = Compile();
   EXPECT_TRUE(Contains(log, "Fatal: File not found: '"));
   EXPECT_TRUE(Has(log, "失败: dxGDIPlusD7.dpk — 库目录中找不到这个包工程"));
-  // "Library" is a file: no output folder can be made.
+  // "Library" is a file: no output folder can be made, which a message says
+  // before any compiler starts.
   p->Close(10000);
   RemoveTree(s->library + "Library");
   WriteFileUtf8(s->library + "Library", "a file in the way");
   Launch();
   ASSERT_TRUE(p->Click(kSelectAllButton));
   ASSERT_TRUE(WaitUntil([&] { return p->Ticked().size() == 171; }, 5000));
-  ASSERT_TRUE(p->Click(kClearAllButton));
-  ASSERT_TRUE(WaitUntil([&] { return p->Ticked().empty(); }, 5000));
-  log = Compile();
-  EXPECT_EQ(CountPrefix(log, "编译："), 0);
+  const auto before = p->LogLines();
+  ASSERT_TRUE(p->Click(kCompileButton));
+  HWND box = p->WaitDialog("Kestrin", 10000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(p->DialogText(box).rfind("无法创建输出目录 " + s->library + "Library: ", 0), 0u) << p->DialogText(box);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return p->Enabled(kCompileButton); }, 5000));
+  EXPECT_EQ(p->LogLines(), before);
+  EXPECT_EQ(CountProcesses(L"dcc32.exe"), 0);
   std::string in_the_way;
   ReadFileUtf8(s->library + "Library", &in_the_way);
   EXPECT_EQ(in_the_way, "a file in the way");
