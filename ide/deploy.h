@@ -20,9 +20,6 @@ namespace kestrin {
 // PATH entry that could not be made counts as one).
 StateEvent CopyRuntimePackages(Session& s, int* failed = nullptr);
 
-// The ending of every temporary file the program makes.
-inline constexpr std::string_view kTemporaryEnding = ".kestrin-tmp";
-
 // Copies every byte of `source` (opened without sharing) into `destination`,
 // written beside it first under a name of its own
 // ("<destination>.<process_id>-<n>.kestrin-tmp"), flushed to the disk and

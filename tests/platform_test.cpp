@@ -33,6 +33,19 @@ TEST(CommandLine, SplitsLikeWindowsPrograms) {
   EXPECT_TRUE(SplitCommandLine("   ").empty());
 }
 
+// The batch form /library:"%~dp0" gives a quoted folder ending in a
+// backslash: the switches after it stay switches.
+TEST(CommandLine, ProgramArgumentsReadAQuotedFolderEndingInABackslash) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(ProgramArguments(R"("C:\a b\kestrin.com" /library:"C:\Dev Express\" /release:RAD2009 /compile)"),
+            (V{"/library:C:\\Dev Express\\", "/release:RAD2009", "/compile"}));
+  EXPECT_EQ(ProgramArguments(R"(kestrin.com /log:"C:\x\\"  /library:"C:\" /yes /library:"C:\d\")"),
+            (V{"/log:C:\\x\\", "/library:C:\\", "/yes", "/library:C:\\d\\"}));
+  // Elsewhere the Windows rules hold.
+  EXPECT_EQ(ProgramArguments(R"(k.com a\"b "c\"d e" /x:C:\y\)"), (V{"a\"b", "c\"d e", "/x:C:\\y\\"}));
+  EXPECT_TRUE(ProgramArguments(R"("C:\k.com")").empty());
+}
+
 TEST(MemoryRegistry, TextFormRoundTripsAndNamesIgnoreCase) {
   MemoryRegistry r;
   ASSERT_TRUE(r.LoadText("[Software\\Borland\\Delphi\\7.0]\n\"App\"=sz:C:\\D7\\delphi32.exe\n"
@@ -75,7 +88,10 @@ TEST(PosixFileSystem, WindowsPathsResolveWithoutRegardToCase) {
   // quotes it (a backslash must not end up before the closing quote).
   EXPECT_EQ(fs.ShortPath(d.Root() + "a b\\x.txt"), d.Path().string() + "/a b/x.txt");
   EXPECT_EQ(CommandLinePath(fs, d.Root() + "a b\\x.txt"), "\"" + d.Path().string() + "/a b/x.txt\"");
-  EXPECT_EQ(CommandLinePath(fs, d.Root() + "missing"), "");
+  // Without a short form (a path not there yet, a refused folder) the path
+  // goes on as given, never dropped.
+  EXPECT_EQ(CommandLinePath(fs, d.Root() + "no such\\Sources"), "\"" + d.Root() + "no such\\Sources\"");
+  EXPECT_EQ(CommandLinePath(fs, "C:\\Lib\\Sources"), "C:\\Lib\\Sources");
 }
 
 TEST(PosixFileSystem, ReadOnlyAndLockedFilesBehaveAsOnWindows) {
