@@ -109,6 +109,7 @@ class ConsoleView : public View {
   bool IsTicked(int index) override { return ticks_[static_cast<std::size_t>(index)]; }
   void SetTicked(int index, bool ticked) override { ticks_[static_cast<std::size_t>(index)] = ticked; }
   void PumpMessages() override {
+    console_.HandleQueuedMessages();
     if (onPump) onPump();
   }
   void ShowMessage(std::string_view text, std::string_view, MessageIcon icon) override {

@@ -69,4 +69,14 @@ bool Win32Console::Broken() { return broken_; }
 void Win32Console::CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool Win32Console::Interrupted() { return g_interrupted; }
 
+void Win32Console::HandleQueuedMessages() {
+  // PeekMessageW also answers the messages other threads send. A WM_QUIT
+  // is taken out like the rest: the run ends by its own rules.
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+}
+
 }  // namespace kestrin
