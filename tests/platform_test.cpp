@@ -24,6 +24,26 @@ TEST(Text, GbkRoundTripAndInvalidBytesKeepTheRest) {
   EXPECT_EQ(Utf8ToGbk("\xF0\x9F\x98\x80"), "?");       // an emoji is not
 }
 
+TEST(Text, Utf8AndUtf16ConvertStrictly) {
+  const std::string text = "a\xC3\xA9\xE5\xBA\x93\xF0\x9F\x98\x80";  // 1, 2, 3 and 4 bytes
+  std::u16string units;
+  ASSERT_TRUE(Utf8ToUtf16(text, &units));
+  EXPECT_EQ(units, (std::u16string{u'a', 0xE9, 0x5E93, 0xD83D, 0xDE00}));
+  std::string back;
+  ASSERT_TRUE(Utf16ToUtf8(units, &back));
+  EXPECT_EQ(back, text);
+  for (const char* bad : {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\xE5\xBA", "\xF0\x9F\x98", "\xC3x", "\xFF"}) {
+    units.clear();
+    EXPECT_FALSE(Utf8ToUtf16(std::string("x") + bad, &units)) << bad;
+  }
+  for (std::u16string bad : {std::u16string{0xD83D}, std::u16string{0xDE00, u'a'},
+                             std::u16string{0xD83D, u'a'}, std::u16string{u'a', 0xD83D, 0xD83D}}) {
+    back.clear();
+    EXPECT_FALSE(Utf16ToUtf8(bad, &back));
+  }
+}
+
 TEST(CommandLine, SplitsLikeWindowsPrograms) {
   using V = std::vector<std::string>;
   EXPECT_EQ(SplitCommandLine(R"(a  b	c)"), (V{"a", "b", "c"}));
