@@ -94,6 +94,7 @@ class ConsoleHost : public Host {
   // button stops a compile: no compiler starts any more, and one that runs
   // is ended after the grace period.
   void Pump() override {
+    console_.HandleQueuedMessages();
     if (stop_.stopped() || !(console_.Interrupted() || console_.Broken())) return;
     stop_.StopAndEnd(clock_ ? clock_() : 0);
     if (onStop) onStop();
@@ -389,7 +390,8 @@ std::vector<std::string> UsageText() {
       "  /deletebpl        与 /uninstall 一起: 同时删除输出目录和系统目录中的包文件",
       "",
       "选项:",
-      "  /library:<目录>   DEV 的安装目录, 默认是本程序所在的目录",
+      "  /library:<目录>   DEV 的安装目录, 默认是本程序所在的目录;",
+      "                    批处理中可写 /library:\"%~dp0\" (批处理所在的目录)",
       "  /packages:<a,b>   只编译这些包 (名称与窗口中的包列表相同), 默认全部",
       "  /parallel         并行编译",
       "  /yes              对提问 (IDE 正在运行; 改用 PATH) 回答 是; 否则回答 否",

@@ -17,36 +17,17 @@ std::optional<std::string> CopyFileByStream(FileSystem& fs, std::string_view sou
                                             std::uint32_t process_id) {
   auto in = fs.OpenRead(source, true);
   if (!in) return fs.LastError();
-  // The copy is written beside the destination and then put in its place in
-  // one step: a copy that fails or is cut short leaves the earlier package
-  // whole, and never a part of one under the package's name. The name is
-  // this run's and this copy's own, so no other run writes into it.
-  static unsigned copies = 0;  // the program copies on its one thread
-  const std::string temp = std::string(destination) + "." + std::to_string(process_id) + "-" +
-                           std::to_string(++copies) + std::string(kTemporaryEnding);
-  auto out = fs.CreateWrite(temp);
-  if (!out) return fs.LastError();
-  std::optional<std::string> error;
-  char buf[65536];
-  for (;;) {
-    long long n = in->Read(buf, sizeof buf);
-    if (n < 0) {
-      error = fs.LastError();
-      break;
+  // A copy that fails or is cut short leaves the earlier package whole, and
+  // never a part of one under the package's name.
+  auto error = ReplaceFileContents(fs, destination, [&in](File& out) {
+    char buf[65536];
+    for (;;) {
+      long long n = in->Read(buf, sizeof buf);
+      if (n <= 0) return n == 0;
+      if (!out.Write(std::string_view(buf, static_cast<std::size_t>(n)))) return false;
     }
-    if (n == 0) break;
-    if (!out->Write(std::string_view(buf, static_cast<std::size_t>(n)))) {
-      error = fs.LastError();
-      break;
-    }
-  }
-  // On the disk before the move: a crash after it must not leave a package
-  // whose content was never written.
-  if (!error && !out->Flush()) error = fs.LastError();
+  }, process_id);
   in->Close();
-  if (!out->Close() && !error) error = fs.LastError();
-  if (!error && !fs.ReplaceWith(temp, destination)) error = fs.LastError();
-  if (error) fs.RemoveFile(temp);
   return error;
 }
 

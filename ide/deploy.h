@@ -26,9 +26,6 @@ struct CopyRequest {
 // entry that could not be made counts as one).
 CommandResult CopyRuntimePackages(Session& s, const CopyRequest& request);
 
-// The ending of every temporary file the program makes.
-inline constexpr std::string_view kTemporaryEnding = ".kestrin-tmp";
-
 // Copies every byte of `source` (opened without sharing) into `destination`,
 // written beside it first under a name of its own
 // ("<destination>.<process_id>-<n>.kestrin-tmp"), flushed to the disk and

@@ -30,21 +30,6 @@ bool ForceEnvOptionsUpdate(Session& s, const IdeProfile& ide) {
   return true;
 }
 
-namespace {
-
-// Writes `data` beside `path` and puts it in the file's place in one step:
-// the reason when that fails, with nothing left behind.
-std::optional<std::string> ReplaceFileContent(FileSystem& fs, const std::string& path,
-                                              std::string_view data) {
-  const std::string temp = path + ".kestrin-tmp";
-  std::optional<std::string> error;
-  if (!WriteWholeFile(fs, temp, data) || !fs.ReplaceWith(temp, path)) error = fs.LastError();
-  if (error) fs.RemoveFile(temp);
-  return error;
-}
-
-}  // namespace
-
 bool AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
                                 const std::vector<std::string>& folders) {
   if (ide.envOptionsFile.empty()) return true;
@@ -81,7 +66,9 @@ bool AddFoldersToEnvOptionsFile(Session& s, const IdeProfile& ide,
   std::string out;
   if (!EncodeProjectFile(AddToProperty(decoded->text, *spot, addition), decoded->encoding, &out))
     return left_alone("写入失败: 新内容无法转换为文件的编码.");
-  if (auto error = ReplaceFileContent(s.fs, file, out)) return left_alone("写入失败: " + *error);
+  if (auto error = ReplaceFileContents(
+          s.fs, file, [&out](File& f) { return f.Write(out); }, s.processes.CurrentProcessId()))
+    return left_alone("写入失败: " + *error);
   if (spot->present)
     s.Log("已更新 " + file + ": Win32LibraryPath 中添加了 " +
           (addition[0] == ';' ? addition.substr(1) : addition) + ".");

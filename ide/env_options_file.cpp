@@ -30,38 +30,6 @@ bool AllBlank(std::string_view s) {
   return true;
 }
 
-bool IsScalar(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
-  }
-  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-  out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
-  for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
-}
-
-// Reads the UTF-8 character at `i` and moves past it; false for bytes that
-// are not one (overlong forms and surrogates included).
-bool NextUtf8(std::string_view s, std::size_t& i, char32_t& c) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  const int tail = b < 0x80 ? 0 : b >= 0xC2 && b < 0xE0 ? 1 : b >= 0xE0 && b < 0xF0 ? 2
-                 : b >= 0xF0 && b < 0xF5 ? 3 : -1;
-  if (tail < 0 || s.size() - i <= static_cast<std::size_t>(tail)) return false;
-  c = tail == 0 ? b : b & (0x3F >> tail);
-  for (int k = 1; k <= tail; ++k) {
-    const auto t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80) return false;
-    c = (c << 6) | (t & 0x3F);
-  }
-  static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-  if (c < kLeast[tail] || !IsScalar(c)) return false;
-  i += tail + 1;
-  return true;
-}
-
 // Valid UTF-8 without NUL (which no XML text holds, and which UTF-16 text
 // read as bytes is full of).
 bool IsXmlUtf8(std::string_view s) {
@@ -73,39 +41,19 @@ bool IsXmlUtf8(std::string_view s) {
 
 bool Utf16LeToUtf8(std::string_view bytes, std::string* out) {
   if (bytes.size() % 2) return false;
-  auto unit = [&](std::size_t k) {
-    return static_cast<char32_t>(static_cast<unsigned char>(bytes[k]) |
-                                 static_cast<unsigned char>(bytes[k + 1]) << 8);
-  };
-  for (std::size_t k = 0; k < bytes.size(); k += 2) {
-    char32_t c = unit(k);
-    if (c >= 0xDC00 && c <= 0xDFFF) return false;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (k + 2 >= bytes.size()) return false;
-      const char32_t low = unit(k + 2);
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      k += 2;
-    }
-    AppendUtf8(*out, c);
-  }
-  return true;
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t k = 0; k < units.size(); ++k)
+    units[k] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                     static_cast<unsigned char>(bytes[2 * k + 1]) << 8);
+  return Utf16ToUtf8(units, out);
 }
 
 bool Utf8ToUtf16Le(std::string_view text, std::string* out) {
-  auto put = [&](char32_t u) {
+  std::u16string units;
+  if (!Utf8ToUtf16(text, &units)) return false;
+  for (char16_t u : units) {
     *out += static_cast<char>(u & 0xFF);
     *out += static_cast<char>(u >> 8);
-  };
-  char32_t c = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    if (!NextUtf8(text, i, c)) return false;
-    if (c < 0x10000) {
-      put(c);
-    } else {
-      put(0xD800 + ((c - 0x10000) >> 10));
-      put(0xDC00 + ((c - 0x10000) & 0x3FF));
-    }
   }
   return true;
 }
@@ -151,7 +99,7 @@ std::optional<std::string> UnescapeXmlText(std::string_view s) {
     const auto [end, error] =
         std::from_chars(digits.data(), digits.data() + digits.size(), c, hex ? 16 : 10);
     if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || c == 0 ||
-        !IsScalar(c))
+        !IsUnicodeScalar(c))
       return std::nullopt;
     AppendUtf8(out, c);
   }

@@ -20,6 +20,13 @@ class Console {
   // they are noted, and Interrupted() says so.
   virtual void CatchInterrupts() = 0;
   virtual bool Interrupted() = 0;
+  // Removes and handles whatever waits in the message queue of the calling
+  // thread (broadcasts to the system's hidden windows, thread messages), so
+  // that a wait for a child that also wakes for messages blocks again, and
+  // a program that broadcasts with SendMessage gets its answer. The run
+  // without the window calls it from its pump. Nothing where the system
+  // has no message queues.
+  virtual void HandleQueuedMessages() = 0;
 };
 
 }  // namespace kestrin

@@ -1,9 +1,9 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <string>
 
+#include "platform/process.h"
 #include "platform/text.h"
 #include "platform/win32_platform.h"
 
@@ -58,13 +58,9 @@ bool Win32Console::Write(HANDLE h, std::string_view line) {
 }
 
 std::vector<std::string> Win32Arguments() {
-  std::vector<std::string> args;
-  int count = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!argv) return args;
-  for (int i = 1; i < count; ++i) args.push_back(Narrow(argv[i]));
-  LocalFree(argv);
-  return args;
+  // By Windows' rules, except that the batch form /library:"%~dp0" (a
+  // quoted folder ending in a backslash) does not take in the rest.
+  return ProgramArguments(Narrow(GetCommandLineW()));
 }
 
 bool Win32Console::WriteOut(std::string_view line) { return Write(out_, line); }
@@ -72,5 +68,15 @@ bool Win32Console::WriteErr(std::string_view line) { return Write(err_, line); }
 bool Win32Console::Broken() { return broken_; }
 void Win32Console::CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool Win32Console::Interrupted() { return g_interrupted; }
+
+void Win32Console::HandleQueuedMessages() {
+  // PeekMessageW also answers the messages other threads send. A WM_QUIT
+  // is taken out like the rest: the run ends by its own rules.
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+}
 
 }  // namespace kestrin

@@ -6,7 +6,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,13 +107,28 @@ class FileSystem {
 // Helpers written once over the interface.
 bool WriteWholeFile(FileSystem& fs, std::string_view path, std::string_view data);
 bool ReadWholeFile(FileSystem& fs, std::string_view path, std::string* data);
+// The ending of every temporary file the program makes: a run that ends
+// before it can remove one leaves it behind, and the clean-ups find it by it.
+inline constexpr std::string_view kTemporaryEnding = ".kestrin-tmp";
+// Replaces the content of `destination` in one step: `write` fills a file
+// made beside it under a name of its own
+// ("<destination>.<process_id>-<n>.kestrin-tmp", n counting the calls of this
+// process), which is then flushed to the disk and put in the destination's
+// place. A failure at any point leaves the destination as it was and removes
+// the temporary file; the file is closed on every path. `write` returns false
+// when it fails, with fs.LastError() telling why. Returns the system's
+// reason on failure.
+std::optional<std::string> ReplaceFileContents(FileSystem& fs, std::string_view destination,
+                                               const std::function<bool(File&)>& write,
+                                               std::uint32_t process_id);
 // Creates every missing folder of `path`.
 bool MakeDirs(FileSystem& fs, std::string_view path);
 // The folder part of a path, up to and including its last backslash.
 std::string FolderPart(std::string_view path);
 // `path` as one piece of a command line: its short form, in double quotes
 // when even that holds a blank (a volume without 8.3 names gives the long
-// form back). Empty when the path is missing.
+// form back). Where the short form cannot be had (a missing path among
+// them), `path` as given, quoted when it holds a blank.
 std::string CommandLinePath(FileSystem& fs, std::string_view path);
 // Quotes a piece of a command line when it holds a blank.
 std::string QuoteIfBlank(std::string path);

@@ -1,5 +1,7 @@
 #include "platform/filesystem.h"
 
+#include <atomic>
+
 namespace kestrin {
 
 bool WriteWholeFile(FileSystem& fs, std::string_view path, std::string_view data) {
@@ -23,6 +25,27 @@ bool ReadWholeFile(FileSystem& fs, std::string_view path, std::string* data) {
   return true;
 }
 
+std::optional<std::string> ReplaceFileContents(FileSystem& fs, std::string_view destination,
+                                               const std::function<bool(File&)>& write,
+                                               std::uint32_t process_id) {
+  // The name is this process's and this call's own, so no other run (and no
+  // other call of this one) writes into it.
+  static std::atomic<unsigned> calls{0};
+  const std::string temp = std::string(destination) + "." + std::to_string(process_id) + "-" +
+                           std::to_string(++calls) + std::string(kTemporaryEnding);
+  auto out = fs.CreateWrite(temp);
+  if (!out) return fs.LastError();
+  std::optional<std::string> error;
+  // On the disk before the move: a crash after it must not leave a file
+  // whose content was never written.
+  if (!write(*out) || !out->Flush()) error = fs.LastError();
+  if (!out->Close() && !error) error = fs.LastError();
+  out.reset();
+  if (!error && !fs.ReplaceWith(temp, destination)) error = fs.LastError();
+  if (error) fs.RemoveFile(temp);
+  return error;
+}
+
 std::string FolderPart(std::string_view path) {
   std::size_t p = path.find_last_of("\\/");
   return p == std::string_view::npos ? std::string() : std::string(path.substr(0, p + 1));
@@ -34,8 +57,11 @@ std::string QuoteIfBlank(std::string path) {
 }
 
 std::string CommandLinePath(FileSystem& fs, std::string_view path) {
+  // Without a short form (a path not there yet, a name too long, a folder
+  // that cannot be read) the path goes on as it is: dropping it would
+  // leave the compiler without a folder it was meant to have.
   std::string s = fs.ShortPath(path);
-  return s.empty() ? s : QuoteIfBlank(std::move(s));
+  return QuoteIfBlank(s.empty() ? std::string(path) : std::move(s));
 }
 
 bool IsFullyQualifiedWindowsPath(std::string_view path) {

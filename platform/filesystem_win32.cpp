@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/text.h"
+#include "platform/win32_handle.h"
 #include "platform/win32_platform.h"
 
 namespace kestrin {
@@ -16,11 +18,11 @@ bool Fail() {
 
 class Win32File : public File {
  public:
-  explicit Win32File(HANDLE h) : h_(h) {}
+  explicit Win32File(UniqueHandle h) : h_(std::move(h)) {}
   ~Win32File() override { Close(); }
   long long Read(char* buf, std::size_t n) override {
     DWORD got = 0;
-    if (!ReadFile(h_, buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, nullptr))
+    if (!ReadFile(h_.Get(), buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, nullptr))
       return Fail(), -1;
     return got;
   }
@@ -28,26 +30,21 @@ class Win32File : public File {
     while (!data.empty()) {
       DWORD wrote = 0;
       DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
-      if (!WriteFile(h_, data.data(), chunk, &wrote, nullptr)) return Fail();
+      if (!WriteFile(h_.Get(), data.data(), chunk, &wrote, nullptr)) return Fail();
       data.remove_prefix(wrote);
     }
     return true;
   }
   long long Size() override {
     LARGE_INTEGER s;
-    if (!GetFileSizeEx(h_, &s)) return Fail(), -1;
+    if (!GetFileSizeEx(h_.Get(), &s)) return Fail(), -1;
     return s.QuadPart;
   }
-  bool Flush() override { return FlushFileBuffers(h_) || Fail(); }
-  bool Close() override {
-    if (h_ == INVALID_HANDLE_VALUE) return true;
-    BOOL ok = CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok || Fail();
-  }
+  bool Flush() override { return FlushFileBuffers(h_.Get()) || Fail(); }
+  bool Close() override { return h_.Reset() || Fail(); }
 
  private:
-  HANDLE h_;
+  UniqueHandle h_;
 };
 
 // A path as the wide W functions take it. From MAX_PATH on (folders: from
@@ -130,15 +127,12 @@ bool Win32FileSystem::Inspect(std::string_view path, FileInfo* info) {
   DWORD a = GetFileAttributesW(w.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return Fail();
   // No access asked for: this opens files that others hold without sharing.
-  HANDLE h = CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail();
+  const UniqueHandle h(CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h) return Fail();
   BY_HANDLE_FILE_INFORMATION bh;
-  const bool ok = GetFileInformationByHandle(h, &bh) != FALSE;
-  if (!ok) Fail();
-  if (ok) info->id = IdentityOf(h, bh);
-  CloseHandle(h);
-  if (!ok) return false;
+  if (!GetFileInformationByHandle(h.Get(), &bh)) return Fail();
+  info->id = IdentityOf(h.Get(), bh);
   info->links = bh.nNumberOfLinks;
   info->reparse = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info->size = static_cast<long long>((static_cast<std::uint64_t>(bh.nFileSizeHigh) << 32) |
@@ -218,23 +212,19 @@ bool Win32FileSystem::SetAttributes(std::string_view path, std::uint32_t attrs) 
 }
 
 std::unique_ptr<File> Win32FileSystem::OpenRead(std::string_view path, bool exclusive) {
-  HANDLE h = CreateFileW(PathW(path).c_str(), GENERIC_READ, exclusive ? 0 : FILE_SHARE_READ,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail(), nullptr;
-  return std::make_unique<Win32File>(h);
+  UniqueHandle h(CreateFileW(PathW(path).c_str(), GENERIC_READ, exclusive ? 0 : FILE_SHARE_READ,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return Fail(), nullptr;
+  return std::make_unique<Win32File>(std::move(h));
 }
 
 std::unique_ptr<File> Win32FileSystem::CreateWrite(std::string_view path) {
   // Open first, then empty: CREATE_ALWAYS would refuse a hidden file.
-  HANDLE h = CreateFileW(PathW(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail(), nullptr;
-  if (!SetEndOfFile(h)) {
-    Fail();
-    CloseHandle(h);
-    return nullptr;
-  }
-  return std::make_unique<Win32File>(h);
+  UniqueHandle h(CreateFileW(PathW(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return Fail(), nullptr;
+  if (!SetEndOfFile(h.Get())) return Fail(), nullptr;
+  return std::make_unique<Win32File>(std::move(h));
 }
 
 bool Win32FileSystem::RemoveFile(std::string_view path) {

@@ -68,6 +68,7 @@ class PosixConsole : public Console {
   bool Broken() override;
   void CatchInterrupts() override;
   bool Interrupted() override;
+  void HandleQueuedMessages() override {}
 
  private:
   bool Write(int fd, std::string_view line);

@@ -66,5 +66,13 @@ class ProcessLauncher {
 // Splits a command line by the rules Windows programs use for their argv
 // (backslashes before quotes, doubled quotes inside quotes).
 std::vector<std::string> SplitCommandLine(std::string_view line);
+// The program's own arguments: `line` (the whole command line, the program's
+// name first) split as SplitCommandLine does, except that a quoted part
+// ending in a backslash right before the argument ends is a folder:
+// /library:"C:\dir\" /yes (the batch form /library:"%~dp0" /yes) gives
+// "/library:C:\dir\" and "/yes", where Windows' rules would read \" as a
+// quote and take the rest of the line into the folder. No argument of the
+// program can hold a quote, so nothing is lost by it.
+std::vector<std::string> ProgramArguments(std::string_view line);
 
 }  // namespace kestrin

@@ -1,7 +1,10 @@
 #include "platform/text.h"
+#include "platform/win32_handle.h"
 #include "platform/win32_platform.h"
 
 #include <tlhelp32.h>
+
+#include <utility>
 
 namespace kestrin {
 namespace {
@@ -10,25 +13,24 @@ thread_local DWORD g_last_error = 0;
 
 class Win32Child : public ChildProcess {
  public:
-  Win32Child(HANDLE process, HANDLE read, HANDLE job) : process_(process), read_(read), job_(job) {}
+  Win32Child(UniqueHandle process, UniqueHandle read, UniqueHandle job)
+      : read_(std::move(read)), process_(std::move(process)), job_(std::move(job)) {}
   ~Win32Child() override {
     if (!ended_) {
       Terminate();
-      WaitForSingleObject(process_, 1000);
+      WaitForSingleObject(process_.Get(), 1000);
     }
-    // Closing the job ends whatever the child left running.
-    if (job_) CloseHandle(job_);
-    CloseHandle(process_);
-    CloseHandle(read_);
+    // Then the job goes first (the members' reverse order): closing it ends
+    // whatever the child left running.
   }
   std::size_t ReadAvailable(std::string* out) override {
     std::size_t total = 0;
     char buf[65536];
     for (;;) {
       DWORD avail = 0;
-      if (!PeekNamedPipe(read_, nullptr, 0, nullptr, &avail, nullptr) || avail == 0) break;
+      if (!PeekNamedPipe(read_.Get(), nullptr, 0, nullptr, &avail, nullptr) || avail == 0) break;
       DWORD got = 0;
-      if (!ReadFile(read_, buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr) || got == 0)
+      if (!ReadFile(read_.Get(), buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr) || got == 0)
         break;
       out->append(buf, got);
       total += got;
@@ -37,7 +39,8 @@ class Win32Child : public ChildProcess {
   }
   bool Wait(int timeout_ms) override {
     if (ended_) return true;
-    DWORD r = MsgWaitForMultipleObjectsEx(1, &process_, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
+    HANDLE process = process_.Get();
+    DWORD r = MsgWaitForMultipleObjectsEx(1, &process, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
                                           MWMO_INPUTAVAILABLE);
     if (r == WAIT_OBJECT_0) ended_ = true;
     return ended_;
@@ -45,32 +48,30 @@ class Win32Child : public ChildProcess {
   void Terminate() override {
     if (ended_) return;
     // The whole job: the compiler and anything it started.
-    if (!job_ || !TerminateJobObject(job_, 1)) TerminateProcess(process_, 1);
+    if (!job_ || !TerminateJobObject(job_.Get(), 1)) TerminateProcess(process_.Get(), 1);
   }
   int ExitCode() override {
     DWORD code = 0;
-    if (!ended_ || !GetExitCodeProcess(process_, &code)) return -1;
+    if (!ended_ || !GetExitCodeProcess(process_.Get(), &code)) return -1;
     return static_cast<int>(code);
   }
-  HANDLE process() const { return process_; }
+  HANDLE process() const { return process_.Get(); }
   bool ended() const { return ended_; }
 
  private:
-  HANDLE process_, read_, job_;
+  UniqueHandle read_, process_, job_;  // closed in the reverse order
   bool ended_ = false;
 };
 
 // A job that ends every process in it when its last handle closes, so that
 // the child and everything it starts go with the program.
-HANDLE MakeKillOnCloseJob() {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (!job) return nullptr;
+UniqueHandle MakeKillOnCloseJob() {
+  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-    CloseHandle(job);
-    return nullptr;
-  }
+  if (!SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    job.Reset();
   return job;
 }
 
@@ -84,25 +85,25 @@ std::unique_ptr<Win32Child> StartChild(std::string_view command_line) {
     return nullptr;
   }
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
+  HANDLE read_end = nullptr, write_end = nullptr;
   // A large pipe lets a chatty compiler run ahead of the reader.
-  if (!CreatePipe(&read, &write, &sa, 1 << 20)) {
+  if (!CreatePipe(&read_end, &write_end, &sa, 1 << 20)) {
     g_last_error = GetLastError();
     return nullptr;
   }
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  UniqueHandle read(read_end), write(write_end);
+  SetHandleInformation(read.Get(), HANDLE_FLAG_INHERIT, 0);
   // Standard input is the empty device: a child that reads gets the end at
   // once (a null handle is not that everywhere: Wine passes its own on).
-  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                             OPEN_EXISTING, 0, nullptr);
-  if (input == INVALID_HANDLE_VALUE) input = nullptr;
+  UniqueHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                 OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
-  si.hStdInput = input;
-  si.hStdOutput = write;
-  si.hStdError = write;
+  si.hStdInput = input ? input.Get() : nullptr;
+  si.hStdOutput = write.Get();
+  si.hStdError = write.Get();
   std::wstring line = Widen(command_line);
   line.push_back(L'\0');
   PROCESS_INFORMATION pi{};
@@ -110,23 +111,19 @@ std::unique_ptr<Win32Child> StartChild(std::string_view command_line) {
   BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
                            NORMAL_PRIORITY_CLASS | CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
                            nullptr, &si, &pi);
-  if (!ok) g_last_error = GetLastError();
-  CloseHandle(write);  // only the child writes now
-  if (input) CloseHandle(input);
   if (!ok) {
-    CloseHandle(read);
+    g_last_error = GetLastError();
     return nullptr;
   }
+  write.Reset();  // only the child writes now
+  input.Reset();
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
   // Where the program itself runs in a job that allows no nesting (before
   // Windows 8), the child runs without one and is ended alone.
-  HANDLE job = MakeKillOnCloseJob();
-  if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
-    CloseHandle(job);
-    job = nullptr;
-  }
-  ResumeThread(pi.hThread);
-  CloseHandle(pi.hThread);
-  return std::make_unique<Win32Child>(pi.hProcess, read, job);
+  UniqueHandle job = MakeKillOnCloseJob();
+  if (job && !AssignProcessToJobObject(job.Get(), process.Get())) job.Reset();
+  ResumeThread(thread.Get());
+  return std::make_unique<Win32Child>(std::move(process), std::move(read), std::move(job));
 }
 
 class Win32ChildSet : public ChildSet {
@@ -182,24 +179,22 @@ static std::wstring CanonicalPath(const std::wstring& path) {
 
 bool Win32ProcessLauncher::IsRunning(std::string_view image_path) {
   const std::wstring wanted = CanonicalPath(Widen(image_path));
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return false;
+  const UniqueHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snap) return false;
   PROCESSENTRY32W e{};
   e.dwSize = sizeof e;
   bool found = false;
-  for (BOOL ok = Process32FirstW(snap, &e); ok && !found; ok = Process32NextW(snap, &e)) {
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID);
+  for (BOOL ok = Process32FirstW(snap.Get(), &e); ok && !found; ok = Process32NextW(snap.Get(), &e)) {
+    const UniqueHandle h(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID));
     if (!h) continue;  // access denied and the like: not the IDE, as far as we can tell
     std::wstring image(32768, L'\0');
     DWORD n = static_cast<DWORD>(image.size());
-    if (QueryFullProcessImageNameW(h, 0, image.data(), &n)) {
+    if (QueryFullProcessImageNameW(h.Get(), 0, image.data(), &n)) {
       image.resize(n);
       found = CompareStringOrdinal(CanonicalPath(image).c_str(), -1, wanted.c_str(), -1, TRUE) ==
               CSTR_EQUAL;
     }
-    CloseHandle(h);
   }
-  CloseHandle(snap);
   return found;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/win32_handle.h"
 #include "platform/win32_platform.h"
 
 namespace kestrin {
@@ -116,8 +117,7 @@ void Win32Shell::StartCommandPrompt() {
   PROCESS_INFORMATION pi{};
   if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
                      nullptr, nullptr, &si, &pi)) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    UniqueHandle thread(pi.hThread), process(pi.hProcess);  // not waited for
   }
 }
 

@@ -12,6 +12,20 @@ std::string GbkToUtf8(std::string_view gbk);
 // Encodes to GBK; characters GBK cannot hold become '?'.
 std::string Utf8ToGbk(std::string_view utf8);
 
+// Strict UTF-8 <-> UTF-16 (code units in the system's order). Both fail on
+// input that is not valid: a byte that starts no character, a cut-short or
+// overlong sequence, an encoded surrogate, a code point above U+10FFFF, a
+// lone or unpaired surrogate. On failure `out` holds what came before.
+bool Utf8ToUtf16(std::string_view utf8, std::u16string* out);
+bool Utf16ToUtf8(std::u16string_view utf16, std::string* out);
+// Whether `c` is a Unicode scalar value (a code point, not a surrogate).
+bool IsUnicodeScalar(char32_t c);
+// Reads the UTF-8 character at `i` into `c` and moves `i` past it; false
+// (nothing moved) for bytes that are not one.
+bool NextUtf8(std::string_view s, std::size_t& i, char32_t& c);
+// Appends scalar value `c` as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
+
 #ifdef _WIN32
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view wide);

@@ -28,6 +28,68 @@ std::string Trim(std::string_view t) {
   return std::string(t.substr(b, e - b));
 }
 
+bool IsUnicodeScalar(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
+  for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+}
+
+bool NextUtf8(std::string_view s, std::size_t& i, char32_t& c) {
+  if (i >= s.size()) return false;
+  const auto b = static_cast<unsigned char>(s[i]);
+  const int tail = b < 0x80 ? 0 : b >= 0xC2 && b < 0xE0 ? 1 : b >= 0xE0 && b < 0xF0 ? 2
+                 : b >= 0xF0 && b < 0xF5 ? 3 : -1;
+  if (tail < 0 || s.size() - i <= static_cast<std::size_t>(tail)) return false;
+  char32_t v = tail == 0 ? b : b & (0x3F >> tail);
+  for (int k = 1; k <= tail; ++k) {
+    const auto t = static_cast<unsigned char>(s[i + k]);
+    if ((t & 0xC0) != 0x80) return false;
+    v = (v << 6) | (t & 0x3F);
+  }
+  static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  if (v < kLeast[tail] || !IsUnicodeScalar(v)) return false;
+  c = v;
+  i += tail + 1;
+  return true;
+}
+
+bool Utf8ToUtf16(std::string_view utf8, std::u16string* out) {
+  char32_t c = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (!NextUtf8(utf8, i, c)) return false;
+    if (c < 0x10000) {
+      *out += static_cast<char16_t>(c);
+    } else {
+      *out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      *out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  return true;
+}
+
+bool Utf16ToUtf8(std::u16string_view utf16, std::string* out) {
+  for (std::size_t k = 0; k < utf16.size(); ++k) {
+    char32_t c = utf16[k];
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (k + 1 >= utf16.size()) return false;
+      const char32_t low = utf16[k + 1];
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      ++k;
+    }
+    AppendUtf8(*out, c);
+  }
+  return true;
+}
+
 std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
                                   std::string_view new_text) {
   if (old_text.empty()) return text;

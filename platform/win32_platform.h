@@ -80,6 +80,7 @@ class Win32Console : public Console {
   bool Broken() override;
   void CatchInterrupts() override;
   bool Interrupted() override;
+  void HandleQueuedMessages() override;
 
  private:
   bool Write(HANDLE h, std::string_view line);

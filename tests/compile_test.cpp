@@ -72,7 +72,7 @@ TEST_F(CompileCommand, FullRunBuildsEveryPackageIntoTheOutputFolder) {
 
 // The compiler's command line, as the child gets it: the output folder for
 // packages, units and symbol files, and the source search path (the output
-// folder three times, then the 35 products' Sources, missing ones empty)
+// folder three times, then the 35 products' Sources, a missing one as it is)
 // after -U and -R.
 TEST_F(CompileCommand, CommandLineIsBuiltPieceByPiece) {
   t.SetUpLibrary(dir, 1, {"D7"});
@@ -90,7 +90,8 @@ TEST_F(CompileCommand, CommandLineIsBuiltPieceByPiece) {
   // No short names on this file system: paths with blanks are quoted, one by one.
   EXPECT_EQ(entries[3], "\"" + t.fs.ShortPath(dir.Root() + "lib\\ExpressBars 6\\Sources") + "\"");
   EXPECT_EQ(entries[6], t.fs.ShortPath(dir.Root() + "lib\\ExpressDataController\\Sources"));
-  EXPECT_EQ(entries[35], "");  // a product folder that is not there
+  // A product folder that is not there has no short form: it keeps its place.
+  EXPECT_EQ(entries[35], "\"" + dir.Root() + "lib\\ExpressWeb Framework\\Sources\"");
   const std::string folder = t.fs.ShortPath(dir.Root() + "lib\\ExpressCore Library\\Sources\\");
   EXPECT_EQ(t.processes.lines[0],
             t.fs.ShortPath(dir.Root() + "ide\\bin") + "\\dcc32.exe -LE" + out + " -U" + search +

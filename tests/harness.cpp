@@ -113,6 +113,32 @@ std::string TestFileSystem::LastError() {
   return injected_error_ ? std::strerror(injected_error_) : PosixFileSystem::LastError();
 }
 
+std::unique_ptr<File> TestFileSystem::CreateWrite(std::string_view p) {
+  if (Fails(p)) return nullptr;
+  auto file = PosixFileSystem::CreateWrite(p);
+  if (!file) return file;
+  for (const std::string& prefix : unflushable_) {
+    if (p.size() < prefix.size() || !EqualsNoCase(p.substr(0, prefix.size()), prefix)) continue;
+    struct Unflushable : File {
+      std::unique_ptr<File> inner;
+      int* error;
+      long long Read(char* b, std::size_t n) override { return inner->Read(b, n); }
+      bool Write(std::string_view s) override { return inner->Write(s); }
+      long long Size() override { return inner->Size(); }
+      bool Flush() override {
+        *error = EIO;
+        return false;
+      }
+      bool Close() override { return inner->Close(); }
+    };
+    auto f = std::make_unique<Unflushable>();
+    f->inner = std::move(file);
+    f->error = &injected_error_;
+    return f;
+  }
+  return file;
+}
+
 bool TestFileSystem::ListDir(std::string_view p, std::vector<DirEntry>* out) {
   out->clear();
   return !Fails(p) && PosixFileSystem::ListDir(p, out);

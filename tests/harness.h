@@ -132,6 +132,8 @@ class TestFileSystem : public PosixFileSystem {
  public:
   void SetSystemFolder(std::string folder) { system_folder_ = std::move(folder); }
   void InjectError(std::string prefix, int err) { injected_.emplace_back(std::move(prefix), err); }
+  // Files created under `prefix` write as usual but cannot be flushed (EIO).
+  void FailFlushes(std::string prefix) { unflushable_.push_back(std::move(prefix)); }
 
   std::string SystemFolder() override;
   std::string LastError() override;
@@ -152,9 +154,7 @@ class TestFileSystem : public PosixFileSystem {
   std::unique_ptr<File> OpenRead(std::string_view p, bool exclusive) override {
     return Fails(p) ? nullptr : PosixFileSystem::OpenRead(p, exclusive);
   }
-  std::unique_ptr<File> CreateWrite(std::string_view p) override {
-    return Fails(p) ? nullptr : PosixFileSystem::CreateWrite(p);
-  }
+  std::unique_ptr<File> CreateWrite(std::string_view p) override;
   bool RemoveFile(std::string_view p) override { return !Fails(p) && PosixFileSystem::RemoveFile(p); }
   bool ReplaceWith(std::string_view from, std::string_view to) override {
     return !Fails(from) && !Fails(to) && PosixFileSystem::ReplaceWith(from, to);
@@ -165,6 +165,7 @@ class TestFileSystem : public PosixFileSystem {
   bool Fails(std::string_view path);
   std::string system_folder_;
   std::vector<std::pair<std::string, int>> injected_;
+  std::vector<std::string> unflushable_;
   int injected_error_ = 0;
 };
 

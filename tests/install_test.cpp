@@ -195,7 +195,6 @@ TEST_F(EnvOptionsInstall, MergesIntoThePropertyKeepingEveryOtherByte) {
   const std::string first = dir.Root() + "lib\\" + std::string(kProductSourceFolders[0]) + "\\SOURCES\\";
   EXPECT_EQ(Install(head + first + tail), head + first + ";" + Sources(1) + tail);
   EXPECT_EQ(EnvOptionsLine(), "已更新 " + File() + ": Win32LibraryPath 中添加了 " + Sources(1) + ".");
-  EXPECT_FALSE(dir.Exists(rel + ".kestrin-tmp"));
   t.view.log.clear();
   t.app.OnCommand(ctl::kInstallButton);  // all there now
   EXPECT_EQ(dir.Read(rel), head + first + ";" + Sources(1) + tail);
@@ -216,11 +215,19 @@ TEST_F(EnvOptionsInstall, AMissingFileIsNotCreated) {
   EXPECT_EQ(EnvOptionsLine(), "未更新 " + File() + ": 文件不存在.");
 }
 
-TEST_F(EnvOptionsInstall, AFailedWriteLeavesTheFileWhole) {
-  t.fs.InjectError(File() + ".kestrin-tmp", EACCES);
+// The new content goes beside the file under a name of its own, is flushed
+// to the disk and only then put in place; nothing is left beside it.
+TEST_F(EnvOptionsInstall, AFailedWriteOrFlushLeavesTheFileWholeAndNothingBesideIt) {
   const std::string text = "<Project><PropertyGroup></PropertyGroup></Project>";
+  t.fs.FailFlushes(File() + ".");
+  EXPECT_EQ(Install(text), text);
+  EXPECT_EQ(EnvOptionsLine(), "未更新 " + File() + ": 写入失败: " + std::strerror(EIO));
+  t.fs.InjectError(File() + ".", EACCES);
+  t.view.log.clear();
   EXPECT_EQ(Install(text), text);
   EXPECT_EQ(EnvOptionsLine(), "未更新 " + File() + ": 写入失败: " + std::strerror(EACCES));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path() / "appdata/CodeGear/BDS/6.0"),
+                          std::filesystem::directory_iterator()), 1);
 }
 
 TEST_F(EnvOptionsInstall, AFileNotUnderstoodIsLeftAlone) {

@@ -24,6 +24,26 @@ TEST(Text, GbkRoundTripAndInvalidBytesKeepTheRest) {
   EXPECT_EQ(Utf8ToGbk("\xF0\x9F\x98\x80"), "?");       // an emoji is not
 }
 
+TEST(Text, Utf8AndUtf16ConvertStrictly) {
+  const std::string text = "a\xC3\xA9\xE5\xBA\x93\xF0\x9F\x98\x80";  // 1, 2, 3 and 4 bytes
+  std::u16string units;
+  ASSERT_TRUE(Utf8ToUtf16(text, &units));
+  EXPECT_EQ(units, (std::u16string{u'a', 0xE9, 0x5E93, 0xD83D, 0xDE00}));
+  std::string back;
+  ASSERT_TRUE(Utf16ToUtf8(units, &back));
+  EXPECT_EQ(back, text);
+  for (const char* bad : {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\xE5\xBA", "\xF0\x9F\x98", "\xC3x", "\xFF"}) {
+    units.clear();
+    EXPECT_FALSE(Utf8ToUtf16(std::string("x") + bad, &units)) << bad;
+  }
+  for (std::u16string bad : {std::u16string{0xD83D}, std::u16string{0xDE00, u'a'},
+                             std::u16string{0xD83D, u'a'}, std::u16string{u'a', 0xD83D, 0xD83D}}) {
+    back.clear();
+    EXPECT_FALSE(Utf16ToUtf8(bad, &back));
+  }
+}
+
 TEST(CommandLine, SplitsLikeWindowsPrograms) {
   using V = std::vector<std::string>;
   EXPECT_EQ(SplitCommandLine(R"(a  b	c)"), (V{"a", "b", "c"}));
@@ -31,6 +51,19 @@ TEST(CommandLine, SplitsLikeWindowsPrograms) {
             (V{"/x y/bin\\dcc32.exe", "-U/a b;/c d", "-M", "/s t/p.dpk"}));
   EXPECT_EQ(SplitCommandLine(R"(a\\\"b "c""d" e\f)"), (V{"a\\\"b", "c\"d", "e\\f"}));
   EXPECT_TRUE(SplitCommandLine("   ").empty());
+}
+
+// The batch form /library:"%~dp0" gives a quoted folder ending in a
+// backslash: the switches after it stay switches.
+TEST(CommandLine, ProgramArgumentsReadAQuotedFolderEndingInABackslash) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(ProgramArguments(R"("C:\a b\kestrin.com" /library:"C:\Dev Express\" /release:RAD2009 /compile)"),
+            (V{"/library:C:\\Dev Express\\", "/release:RAD2009", "/compile"}));
+  EXPECT_EQ(ProgramArguments(R"(kestrin.com /log:"C:\x\\"  /library:"C:\" /yes /library:"C:\d\")"),
+            (V{"/log:C:\\x\\", "/library:C:\\", "/yes", "/library:C:\\d\\"}));
+  // Elsewhere the Windows rules hold.
+  EXPECT_EQ(ProgramArguments(R"(k.com a\"b "c\"d e" /x:C:\y\)"), (V{"a\"b", "c\"d e", "/x:C:\\y\\"}));
+  EXPECT_TRUE(ProgramArguments(R"("C:\k.com")").empty());
 }
 
 TEST(MemoryRegistry, TextFormRoundTripsAndNamesIgnoreCase) {
@@ -75,7 +108,10 @@ TEST(PosixFileSystem, WindowsPathsResolveWithoutRegardToCase) {
   // quotes it (a backslash must not end up before the closing quote).
   EXPECT_EQ(fs.ShortPath(d.Root() + "a b\\x.txt"), d.Path().string() + "/a b/x.txt");
   EXPECT_EQ(CommandLinePath(fs, d.Root() + "a b\\x.txt"), "\"" + d.Path().string() + "/a b/x.txt\"");
-  EXPECT_EQ(CommandLinePath(fs, d.Root() + "missing"), "");
+  // Without a short form (a path not there yet, a refused folder) the path
+  // goes on as given, never dropped.
+  EXPECT_EQ(CommandLinePath(fs, d.Root() + "no such\\Sources"), "\"" + d.Root() + "no such\\Sources\"");
+  EXPECT_EQ(CommandLinePath(fs, "C:\\Lib\\Sources"), "C:\\Lib\\Sources");
 }
 
 TEST(PosixFileSystem, ReadOnlyAndLockedFilesBehaveAsOnWindows) {

@@ -67,6 +67,7 @@ struct ClosingConsole : Console {
   bool Broken() override { return broken; }
   void CatchInterrupts() override {}
   bool Interrupted() override { return false; }
+  void HandleQueuedMessages() override {}
   bool broken = false;
 };
 
