@@ -162,7 +162,14 @@ class Diagnosis {
       i = close + 1;
     }
     out.append(text.substr(i));
-    out = s_.shell.ExpandEnvironment(out);
+    // The IDE puts its own variables into its environment too.
+    out = ExpandPercentNames(out, [this](const std::string& name) -> std::optional<std::string> {
+      if (auto m = macros_.find(ToLowerAscii(name)); m != macros_.end()) return m->second;
+      const std::string token = "%" + name + "%";
+      std::string value = s_.shell.ExpandEnvironment(token);
+      if (value == token) return std::nullopt;
+      return value;
+    });
     if (HoldsPercentName(out)) return std::nullopt;
     return out;
   }
@@ -196,7 +203,9 @@ class Diagnosis {
   void ReadSearchOrder() {
     const std::string app = Trim(ReadValue(ide_.baseKey, "App"));
     ideBits_ = 32;
-    if (!app.empty()) {
+    if (app.empty()) {
+      AddSearchFolder(macros_["delphi"].empty() ? "" : macros_["delphi"] + "\\bin");
+    } else {
       AddSearchFolder(FolderPart(Backslashes(app)));
       std::string bytes;
       if (ReadWholeFile(s_.fs, app, &bytes))
@@ -266,6 +275,7 @@ class Diagnosis {
       }
     }
     located_[lower_name] = where;
+    s_.Pump();
     return where;
   }
 
