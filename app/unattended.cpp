@@ -60,6 +60,11 @@ class NoDialogShell : public Shell {
   void StartCommandPrompt() override {}
   void AnnounceEnvironmentChange() override { inner_.AnnounceEnvironmentChange(); }
   std::string RoamingAppDataFolder() override { return inner_.RoamingAppDataFolder(); }
+  std::string WindowsFolder() override { return inner_.WindowsFolder(); }
+  std::string MachinePath() override { return inner_.MachinePath(); }
+  std::string ExpandEnvironment(std::string_view text) override {
+    return inner_.ExpandEnvironment(text);
+  }
   std::string LastError() override { return inner_.LastError(); }
 
  private:

@@ -39,6 +39,12 @@ class MemoryRegistryKey : public RegistryKey {
     if (expandable) *expandable = v.type == RegType::ExpandSz;
     return RegRead::Ok;
   }
+  bool ValueNames(std::vector<std::string>* out) override {
+    out->clear();
+    if (!key_) return true;
+    for (const auto& [lower, named] : key_->values) out->push_back(named.first);
+    return true;
+  }
   bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
     if (!key_) return false;
     if (!write_) return last_ = kDenied, false;

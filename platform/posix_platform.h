@@ -87,6 +87,12 @@ class PosixShell : public Shell {
   // $APPDATA, as a Windows program started from this environment would
   // see it; empty when it is not set.
   std::string RoamingAppDataFolder() override;
+  // $KESTRIN_WINDOWS_FOLDER and $KESTRIN_MACHINE_PATH stand for the Windows
+  // folder and the machine's PATH; empty when they are not set.
+  std::string WindowsFolder() override;
+  std::string MachinePath() override;
+  // %NAME% from this process's environment.
+  std::string ExpandEnvironment(std::string_view text) override;
   std::string LastError() override { return "APPDATA is not set"; }
 };
 

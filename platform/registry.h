@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrin {
 
@@ -31,6 +32,10 @@ class RegistryKey {
   // whether the value is REG_EXPAND_SZ.
   virtual RegRead ReadString(std::string_view name, std::string* out,
                              bool* expandable = nullptr) = 0;
+  // The names of the key's values, of whatever type, as the key holds
+  // them. False (and none) when the key is not open or cannot be read; a
+  // key that does not exist has none, and that is no failure.
+  virtual bool ValueNames(std::vector<std::string>* out) = 0;
   // Writes REG_SZ (REG_EXPAND_SZ when `expandable`), replacing a value of
   // the same name.
   virtual bool WriteString(std::string_view name, std::string_view data,

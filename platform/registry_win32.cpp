@@ -47,6 +47,34 @@ class Win32Key : public RegistryKey {
     }
     return Failure(ERROR_MORE_DATA);
   }
+  bool ValueNames(std::vector<std::string>* out) override {
+    out->clear();
+    if (!key_) {
+      last_ = open_status_;
+      return open_status_ == ERROR_FILE_NOT_FOUND;
+    }
+    DWORD count = 0, longest = 0;
+    LONG r = RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                              &longest, nullptr, nullptr, nullptr);
+    if (r != ERROR_SUCCESS) return Done(r);
+    std::wstring name(longest + 1, L'\0');
+    for (DWORD i = 0;; ++i) {
+      DWORD length = static_cast<DWORD>(name.size());
+      r = RegEnumValueW(key_, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+      if (r == ERROR_NO_MORE_ITEMS) break;
+      if (r == ERROR_MORE_DATA) {  // a longer name was added meanwhile
+        name.assign(name.size() * 2 + 256, L'\0');
+        --i;
+        continue;
+      }
+      if (r != ERROR_SUCCESS) {
+        out->clear();
+        return Done(r);
+      }
+      out->push_back(Narrow(std::wstring_view(name.data(), length)));
+    }
+    return Done(ERROR_SUCCESS);
+  }
   bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
     if (!key_ || !write_) return Denied();
     std::wstring w = Widen(data);

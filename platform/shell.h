@@ -26,6 +26,15 @@ class Shell {
   // The current user's roaming application data folder (%APPDATA%), without
   // a trailing backslash; empty when it cannot be had.
   virtual std::string RoamingAppDataFolder() = 0;
+  // The Windows folder (C:\Windows), without a trailing backslash; empty
+  // when it cannot be had.
+  virtual std::string WindowsFolder() = 0;
+  // The machine's PATH as the registry holds it (the system environment's
+  // value Path), not expanded; empty when there is none or it cannot be read.
+  virtual std::string MachinePath() = 0;
+  // `text` with every %NAME% of this process's environment replaced by its
+  // value; a name that is not set stays as it is written.
+  virtual std::string ExpandEnvironment(std::string_view text) = 0;
   // The reason for the last failure of this service, as text.
   virtual std::string LastError() = 0;
 };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/posix_platform.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -28,6 +29,26 @@ std::string PosixShell::RoamingAppDataFolder() {
   std::string result = folder ? folder : "";
   while (!result.empty() && (result.back() == '\\' || result.back() == '/')) result.pop_back();
   return result;
+}
+
+std::string PosixShell::WindowsFolder() {
+  const char* folder = std::getenv("KESTRIN_WINDOWS_FOLDER");
+  std::string result = folder ? folder : "";
+  while (!result.empty() && (result.back() == '\\' || result.back() == '/')) result.pop_back();
+  return result;
+}
+
+std::string PosixShell::MachinePath() {
+  const char* path = std::getenv("KESTRIN_MACHINE_PATH");
+  return path ? path : "";
+}
+
+std::string PosixShell::ExpandEnvironment(std::string_view text) {
+  return ExpandPercentNames(text, [](const std::string& name) -> std::optional<std::string> {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    return std::string(value);
+  });
 }
 
 }  // namespace kestrin

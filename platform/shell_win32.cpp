@@ -137,6 +137,76 @@ std::string Win32Shell::RoamingAppDataFolder() {
   return folder;
 }
 
+std::string Win32Shell::WindowsFolder() {
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const UINT n = GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    if (n == 0) {
+      last_error_ = HRESULT_FROM_WIN32(GetLastError());
+      return {};
+    }
+    if (n < folder.size()) {
+      folder.resize(n);
+      while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+      return Narrow(folder);
+    }
+    folder.assign(n + 1, L'\0');
+  }
+  last_error_ = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  return {};
+}
+
+std::string Win32Shell::MachinePath() {
+  HKEY key = nullptr;
+  LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                         L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                         KEY_QUERY_VALUE, &key);
+  if (r != ERROR_SUCCESS) {
+    last_error_ = HRESULT_FROM_WIN32(r);
+    return {};
+  }
+  std::wstring value;
+  // The value may grow between the two calls; ask again until it fits.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD type = 0, size = 0;
+    r = RegQueryValueExW(key, L"Path", nullptr, &type, nullptr, &size);
+    if (r != ERROR_SUCCESS) break;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+      r = ERROR_INVALID_DATA;
+      break;
+    }
+    std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+    r = RegQueryValueExW(key, L"Path", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes);
+    if (r == ERROR_MORE_DATA) continue;
+    if (r == ERROR_SUCCESS) {
+      buf.resize(bytes / sizeof(wchar_t));
+      while (!buf.empty() && buf.back() == L'\0') buf.pop_back();
+      value = std::move(buf);
+    }
+    break;
+  }
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS) last_error_ = HRESULT_FROM_WIN32(r);
+  return Narrow(value);
+}
+
+std::string Win32Shell::ExpandEnvironment(std::string_view text) {
+  const std::wstring source = Widen(text);
+  std::wstring out(source.size() + 256, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD n = ExpandEnvironmentStringsW(source.c_str(), out.data(), static_cast<DWORD>(out.size()));
+    if (n == 0) break;
+    if (n <= out.size()) {
+      out.resize(n - 1);  // without the closing null
+      return Narrow(out);
+    }
+    out.assign(n, L'\0');
+  }
+  last_error_ = HRESULT_FROM_WIN32(GetLastError());
+  return std::string(text);
+}
+
 // A failed HRESULT of the Win32 facility carries the system's error code,
 // which FormatMessage turns into the same text.
 std::string Win32Shell::LastError() { return SystemErrorText(static_cast<DWORD>(last_error_)); }

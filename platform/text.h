@@ -2,6 +2,8 @@
 // compiler's output and the saved log are in code page 936 (GBK).
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +44,11 @@ std::string Trim(std::string_view text);
 // text that holds the old one is put in once, so the loop always ends.
 std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
                                   std::string_view new_text);
+
+// Replaces each %NAME% whose `lookup` gives a value, as Windows expands the
+// environment in a text: a name without a value stays as written, and its
+// closing '%' may open the next name.
+std::string ExpandPercentNames(std::string_view text,
+                               const std::function<std::optional<std::string>(const std::string&)>& lookup);
 
 }  // namespace kestrin

@@ -103,4 +103,29 @@ std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
   return text;
 }
 
+std::string ExpandPercentNames(std::string_view text,
+                               const std::function<std::optional<std::string>(const std::string&)>& lookup) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t open = text.find('%', i);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    const std::string name(text.substr(open + 1, close - open - 1));
+    std::optional<std::string> value;
+    if (!name.empty()) value = lookup(name);
+    if (value) {
+      out.append(text.substr(i, open - i));
+      out += *value;
+      i = close + 1;
+    } else {
+      out.append(text.substr(i, close - i));
+      i = close;
+    }
+  }
+  out.append(text.substr(i));
+  return out;
+}
+
 }  // namespace kestrin

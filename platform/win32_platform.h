@@ -63,6 +63,9 @@ class Win32Shell : public Shell {
   void StartCommandPrompt() override;
   void AnnounceEnvironmentChange() override;
   std::string RoamingAppDataFolder() override;
+  std::string WindowsFolder() override;
+  std::string MachinePath() override;
+  std::string ExpandEnvironment(std::string_view text) override;
   std::string LastError() override;
 
  private:

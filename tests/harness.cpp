@@ -60,6 +60,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+std::string FakeShell::ExpandEnvironment(std::string_view text) {
+  return ExpandPercentNames(text, [this](const std::string& name) -> std::optional<std::string> {
+    for (const auto& [n, value] : environment)
+      if (EqualsNoCase(n, name)) return value;
+    return std::nullopt;
+  });
+}
+
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "kestrin-XXXXXX").string();
   char* made = mkdtemp(tmpl.data());
@@ -165,6 +173,10 @@ class RefusedKey : public RegistryKey {
     out->clear();
     return RegRead::Failed;
   }
+  bool ValueNames(std::vector<std::string>* out) override {
+    out->clear();
+    return false;
+  }
   bool WriteString(std::string_view, std::string_view, bool) override { return false; }
   bool DeleteValue(std::string_view) override { return false; }
   std::string LastError() const override { return std::string(kDenied); }
@@ -181,6 +193,7 @@ class FailingKey : public RegistryKey {
     out->clear();
     return RegRead::Failed;
   }
+  bool ValueNames(std::vector<std::string>* out) override { return inner_->ValueNames(out); }
   bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
     return inner_->WriteString(name, data, expandable);
   }

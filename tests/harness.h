@@ -100,9 +100,15 @@ class FakeShell : public Shell {
   void StartCommandPrompt() override { ++prompts; }
   void AnnounceEnvironmentChange() override { ++environmentAnnouncements; }
   std::string RoamingAppDataFolder() override { return appDataFolder; }
+  std::string WindowsFolder() override { return windowsFolder; }
+  std::string MachinePath() override { return machinePath; }
+  // %NAME% from `environment` (names compare letter case aside).
+  std::string ExpandEnvironment(std::string_view text) override;
   std::string LastError() override { return "no application data folder in this test"; }
 
   std::string appDataFolder;  // set by TestApp::StartWithRelease
+  std::string windowsFolder, machinePath;
+  std::map<std::string, std::string> environment;
   std::deque<std::optional<std::string>> folderAnswers, saveAnswers;
   std::vector<std::string> folderTitles, saveFilters, saveFolders, urls;
   int prompts = 0, environmentAnnouncements = 0;

@@ -7,7 +7,9 @@
 // unit. A required package whose .dcp is in neither the -LN folder nor a -U
 // folder is fatal, and then nothing is written.
 //
-// The .bpl is a real 32-bit DLL: it imports one function of each package it
+// The .bpl is a real DLL of this program's own bitness when it is a Windows
+// program (a 64-bit one where Windows' 64-bit loader is the only one that
+// runs), and 32-bit elsewhere: it imports one function of each package it
 // requires, from that package's module file, exports one function of its
 // own, and holds the PACKAGEINFO and DESCRIPTION resources. Each required
 // package's module name comes from its .dcp, as with the real compiler: the
@@ -439,6 +441,7 @@ int main(int argc, char** argv) {
     spec.required = requirements;
     spec.contains = kestrin::pe::PackageUnits(package, contains);
     spec.description = Description(source);
+    spec.pe32plus = kestrin::pe::kOwnModulesArePe32Plus;
     ok &= WriteFile(P(le) / P(package + ".bpl"), kestrin::pe::WritePackage(spec));
   }
   if (!ln.empty()) ok &= WriteFile(P(ln) / P(package + ".dcp"), kestrin::pe::DcpText(package, package + ".bpl", contains));

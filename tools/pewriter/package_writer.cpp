@@ -369,6 +369,7 @@ std::string DescriptionBytes(const std::string& utf8) {
 std::string WritePackage(const PackageSpec& spec) {
   DllSpec d;
   d.moduleName = spec.module;
+  d.pe32plus = spec.pe32plus;
   for (const PackageRequirement& r : spec.required) d.imports.push_back({r.module, {r.exportName}});
   d.exports = {PackageExportName(spec.module)};
   d.rcdata = {{"PACKAGEINFO", PackageInfoBytes(spec)}, {"DESCRIPTION", DescriptionBytes(spec.description)}};
@@ -435,6 +436,7 @@ bool WriteIdePackages(const std::filesystem::path& root, const std::string& numb
   for (const std::string& name : IdePackageNames()) {
     PackageSpec p;
     p.module = name + number + ".bpl";
+    p.pe32plus = kOwnModulesArePe32Plus;
     const bool design = name == "designide" || name.rfind("dcl", 0) == 0;
     p.flags = package_flags::kPackageModule | package_flags::kDelphi4Produced |
               (design ? package_flags::kDesignOnly : package_flags::kRunOnly);

@@ -50,11 +50,21 @@ struct PackageUnitSpec {
 
 struct PackageSpec {
   std::string module;  // its own file name, e.g. "dxCoreD7.bpl"
+  bool pe32plus = false;  // a 64-bit (AMD64) module instead of a 32-bit one
   std::uint32_t flags = 0;
   std::vector<PackageRequirement> required;
   std::vector<PackageUnitSpec> contains;
   std::string description;  // UTF-8
 };
+
+// Whether the modules a program writes for its own use are 64-bit: a 64-bit
+// Windows program loads only those; a 32-bit one and every Linux build write
+// 32-bit modules, as the IDE's packages are.
+#if defined(_WIN64)
+inline constexpr bool kOwnModulesArePe32Plus = true;
+#else
+inline constexpr bool kOwnModulesArePe32Plus = false;
+#endif
 
 // The function each package module exports (and its users import):
 // "@<module without extension>@Finalize".
@@ -94,7 +104,8 @@ std::string IdePackageNumber(const std::string& project_suffix);
 // requires clause gives them.
 const std::vector<std::string>& IdePackageNames();
 
-// Writes the IDE's own packages of the release with `number` ("70"):
+// Writes the IDE's own packages of the release with `number` ("70"), of the
+// calling program's bitness (kOwnModulesArePe32Plus):
 // <root>/bin/<name><number>.bpl and <root>/lib/<name>.dcp for each of
 // IdePackageNames(). False with `error` set when a file cannot be written.
 bool WriteIdePackages(const std::filesystem::path& root, const std::string& number, std::string* error);

@@ -1,0 +1,98 @@
+// Diagnose benchmark: the sample library's 171 Delphi 7 packages compiled
+// and installed, the output folder on the user's PATH, and 100 packages of
+// other vendors registered beside them (each needing the IDE's packages and
+// one of the library's). Prints the check's wall time and the longest
+// stretch without a message pump, for each of a few runs.
+//
+//   kestrin_diagnose_bench [--foreign N] [--runs N] [--path-folders N]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "app/controls.h"
+#include "ide/diagnose.h"
+#include "ide/install.h"
+#include "platform/pe_module.h"
+#include "tests/harness.h"
+#include "tools/pewriter/package_writer.h"
+
+using namespace kestrin;
+using Clock = std::chrono::steady_clock;
+
+int main(int argc, char** argv) {
+  int foreign = 100, runs = 3, path_folders = 20;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (!std::strcmp(argv[i], "--foreign")) foreign = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--path-folders")) path_folders = std::atoi(argv[i + 1]);
+  }
+  test::TempDir dir;
+  test::TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  t.app.OnCommand(ctl::kSelectAllButton);
+  t.app.OnCommand(ctl::kCompileButton);
+  const std::string base(kIdeProfiles[1].baseKey);
+  const std::string out = dir.Root() + "lib\\Library\\Delphi7";
+  std::filesystem::create_directories(dir.Path() / "sys");
+  t.fs.SetSystemFolder(dir.Root() + "sys");
+  dir.Write("ide/bin/delphi32.exe", "MZ");
+  t.registry.Set(base, "App", RegType::Sz, dir.Root() + "ide\\bin\\delphi32.exe");
+  // A PATH of the usual length: folders of other programs, most of them
+  // real, before the output folder.
+  std::string path;
+  for (int i = 0; i < path_folders; ++i) {
+    const std::string rel = "programs/p" + std::to_string(i);
+    if (i % 4 != 3) dir.Write(rel + "/tool.dll", "MZ");
+    path += dir.Root() + "programs\\p" + std::to_string(i) + ";";
+  }
+  t.registry.Set("Environment", "Path", RegType::ExpandSz, path + out);
+  t.registry.CreateKey(base + "Library");
+  t.registry.CreateKey(base + "Known Packages");
+  if (!Install(t.session(), {t.target()}).started) {
+    std::fprintf(stderr, "install did not run\n");
+    return 1;
+  }
+  const FixedList runtime = RuntimePackages(IdeFamily::Delphi);
+  for (int i = 0; i < foreign; ++i) {
+    pe::PackageSpec p;
+    const std::string name = "dclVendor" + std::to_string(i) + "D7";
+    p.module = name + ".bpl";
+    p.flags = package_flags::kPackageModule | package_flags::kDesignOnly;
+    for (std::string module : {"rtl70.bpl", "vcl70.bpl", "designide70.bpl"})
+      p.required.push_back({module.substr(0, module.size() - 6), module, pe::PackageExportName(module)});
+    const std::string lib = std::string(runtime[static_cast<std::size_t>(i) % runtime.size()]) + "D7.bpl";
+    p.required.push_back({lib.substr(0, lib.size() - 4), lib, pe::PackageExportName(lib)});
+    p.contains = pe::PackageUnits(name, {name + "Reg", name + "Editors"});
+    dir.Write("vendor/" + p.module, pe::WritePackage(p));
+    t.registry.Set(base + "Known Packages", dir.Root() + "vendor\\" + p.module, RegType::Sz, name);
+  }
+
+  std::printf("diagnose: 171 library packages, %d foreign packages registered, %d PATH folders\n", foreign,
+              path_folders);
+  t.view.pumps = 0;
+  for (int run = 0; run < runs; ++run) {
+    t.view.log.clear();
+    double longest = 0;
+    auto last = Clock::now();
+    t.view.onPump = [&] {
+      const auto now = Clock::now();
+      longest = std::max(longest, std::chrono::duration<double>(now - last).count());
+      last = now;
+    };
+    const auto start = Clock::now();
+    const DiagnoseResult r = Diagnose(t.session(), {t.target()});
+    const auto end = Clock::now();
+    longest = std::max(longest, std::chrono::duration<double>(end - last).count());
+    t.view.onPump = nullptr;
+    std::printf("run %d: wall %.3f s (goal 2 s), longest stretch without a pump %.1f ms (goal 100 ms), "
+                "%d errors, %d warnings, %d hints, %d pumps\n",
+                run + 1, std::chrono::duration<double>(end - start).count(), longest * 1000, r.errors,
+                r.warnings, r.hints, t.view.pumps);
+    t.view.pumps = 0;
+  }
+  return 0;
+}
