@@ -333,12 +333,15 @@ class Diagnosis {
     return hits;
   }
 
+  // Under Disabled Packages by the same name, or by another spelling of the same file.
   bool Disabled(const Registration& reg) {
-    for (const Registration& d : disabled_)
-      if (EqualsNoCase(d.raw, reg.raw) ||
-          (d.path && reg.path && FolderKey(*d.path) == FolderKey(*reg.path)))
-        return true;
-    return false;
+    if (disabledKeys_.empty())
+      for (const Registration& d : disabled_) {
+        disabledKeys_.insert(ToLowerAscii(Trim(d.raw)));
+        if (d.path) disabledKeys_.insert(FolderKey(*d.path));
+      }
+    return disabledKeys_.count(ToLowerAscii(Trim(reg.raw))) > 0 ||
+           (reg.path && disabledKeys_.count(FolderKey(*reg.path)) > 0);
   }
 
   void CheckLibraryDesignPackages() {
@@ -521,7 +524,7 @@ class Diagnosis {
   std::map<std::string, std::string> registeredByName_;
   std::map<std::string, std::optional<std::string>> located_;
   std::map<std::string, Module> modules_;
-  std::set<std::string> bitnessTold_, loadedTold_, copyTold_;
+  std::set<std::string> disabledKeys_, bitnessTold_, loadedTold_, copyTold_;
   std::vector<std::string> loaded_;
   int reads_ = 0;
 };
