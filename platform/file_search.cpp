@@ -87,7 +87,7 @@ std::optional<FoundFile> FindFileRecursive(FileSystem& fs, std::string_view fold
   FolderWalk walk(fs, pump, [&](const std::string& dir, const DirEntry& e, bool via_link) {
     if (!EqualsNoCase(e.name, pattern) || (via_link && found_in_place)) return;
     found_in_place = found_in_place || !via_link;
-    hit = FoundFile{e.name, dir + e.name};
+    hit = FoundFile{e.name, dir + e.name, {}};
   }, nullptr);
   walk.Run(WithBackslash(folder));
   return hit;
