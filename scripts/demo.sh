@@ -2,7 +2,7 @@
 # Builds kestrin.exe (and kestrin.com) and starts the window under Wine in a
 # demo environment of its own: a generated sample library holding the program, and two registered
 # IDE releases (Delphi 7 and BDS 2006) whose bin folders hold the stand-in
-# compiler. It builds the 32-bit release where Wine runs 32-bit programs,
+# compiler, with one problem planted for 诊断 to find. It builds the 32-bit release where Wine runs 32-bit programs,
 # the 64-bit build where it cannot (build-demo/win32 or build-demo/win64,
 # with the prefix build-demo/prefix32 or build-demo/prefix64); the user's own
 # Wine prefix is never touched. With a working $DISPLAY the window opens
@@ -44,6 +44,11 @@ done
 # The releases' own packages (rtl70.bpl, ... in bin; rtl.dcp, ... in lib).
 wine "$bin/mklib.exe" --ide 'C:\Program Files\Borland\Delphi7' D7 >/dev/null
 wine "$bin/mklib.exe" --ide 'C:\Program Files\Borland\BDS\4.0' D10 >/dev/null
+# A problem for 诊断 to find: an older copy of one of the library's units in
+# a folder on Delphi 7's search path.
+old="$drive/Kestrin Demo/DevExpress VCL (old)/Sources"
+mkdir -p "$old"
+find "$lib/ExpressLibrary/Sources" -maxdepth 1 -name '*.pas' | head -n 1 | xargs -r -I{} cp {} "$old/"
 reg="$WINEPREFIX/kestrin-demo.reg"
 iconv -f UTF-8 -t UTF-16LE scripts/demo-ide.reg | { printf '\xff\xfe'; cat; } > "$reg"
 wine reg import "$(winepath -w "$reg")" >/dev/null 2>&1
