@@ -369,13 +369,19 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
 
 std::vector<std::string> UsageText() {
   std::string releases, order;
-  for (const IdeProfile& ide : kIdeProfiles) releases += " " + std::string(ide.name);
+  for (const IdeProfile& ide : kIdeProfiles) {
+    releases += ' ';
+    releases += ide.name;
+  }
   std::vector<std::string> steps;
   for (const CommandSpec& spec : kCommands) {
-    std::string line = "  /" + std::string(spec.switchName);
+    std::string line = "  /";
+    line += spec.switchName;
     line.resize(std::max<std::size_t>(line.size() + 1, 20), ' ');
     steps.push_back(line + std::string(spec.usage));
-    if (spec.id != CommandId::Uninstall) order += std::string(spec.step) + " ";
+    if (spec.id == CommandId::Uninstall) continue;
+    order += spec.step;
+    order += ' ';
   }
   std::vector<std::string> lines = {
       "Kestrin 无人值守运行: 在构建机和安装脚本中编译、验证、复制和安装 DEV 组件包.",
