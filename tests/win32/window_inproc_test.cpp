@@ -28,6 +28,9 @@ struct StubShell : kestrin::Shell {
   void StartCommandPrompt() override {}
   void AnnounceEnvironmentChange() override {}
   std::string RoamingAppDataFolder() override { return {}; }
+  std::string WindowsFolder() override { return {}; }
+  std::string MachinePath() override { return {}; }
+  std::string ExpandEnvironment(std::string_view text) override { return std::string(text); }
   std::string LastError() override { return {}; }
   std::deque<std::optional<std::string>> answers;
 };
