@@ -71,6 +71,7 @@ RunningIde::~RunningIde() {
 
 void Scenario::RegisterIde(int index) {
   const std::string root = ide_root + kestrin::kIdeProfiles[index].longSuffix.data();
+  RemoveTree(root);  // nothing left from an earlier test
   MakeDirs(root + "\\bin");
   CopyFileUtf8(TestFolder() + "dcc32.exe", root + "\\bin\\dcc32.exe");
   // The IDE's program, a module of this build's bitness as the packages the
