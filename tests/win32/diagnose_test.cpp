@@ -141,7 +141,10 @@ struct LoaderComparison : ::testing::Test {
   // Compiles the chain and installs it (which registers its design package).
   void Build() {
     std::string packages;
-    for (const std::string& p : kChain) packages += (packages.empty() ? "" : ",") + p.substr(0, p.size() - 2);
+    for (const std::string& p : kChain) {
+      if (!packages.empty()) packages += ',';
+      packages.append(p, 0, p.size() - 2);
+    }
     Script built = RunScript("\"" + s->library + "kestrin.com\" /release:Delphi7 /compile /install /packages:" + packages);
     ASSERT_EQ(built.code, 0u) << built.out << built.err;
     std::string description;
@@ -265,6 +268,57 @@ TEST_F(LoaderComparison, ARegisteredPackageWhoseFileIsGoneServesNoImport) {
   const auto codes = Compare(nullptr, {"dxCoreD7"});
   EXPECT_EQ(codes.at("cxLibraryVCLD7"), 126ul);
   EXPECT_EQ(codes.at("dclcxLibraryVCLD7"), 126ul);
+}
+
+// The window's 诊断 on a machine with one finding of each kind; the button
+// is live only once a release is chosen and while no other command runs.
+TEST(DiagnoseButton, OneOfEachFindingAndLockedWhileACompileRuns) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  const std::string base = BaseKey(1), out = s.Output("Delphi7");
+  RegSetSz(base + "\\Known Packages", "C:\\gone\\dclGoneD7.bpl", "gone");
+  RegSetSz(base + "\\Disabled Packages", out + "\\dclcxLibraryVCLD7.bpl", "off");
+  RegSetSz(base + "\\Library", "Search Path", "$(DELPHI)\\Lib;C:\\kestrin-tests\\no such folder");
+  SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", L"1500");
+  Program p(s.Exe(), s.library);
+  SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", nullptr);
+  ASSERT_TRUE(p.Started());
+  EXPECT_FALSE(p.Enabled(kDiagnoseButton));
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
+  ASSERT_TRUE(WaitUntil([&] { return p.Enabled(kDiagnoseButton); }, 5000));
+
+  std::size_t before = p.LogLines().size();
+  ASSERT_TRUE(p.Click(kDiagnoseButton));
+  ASSERT_TRUE(WaitUntil([&] { return p.LogLines().size() > before; }, 10000));
+  ASSERT_TRUE(p.WaitIdle(60000));
+  auto all = p.LogLines();
+  const std::vector<std::string> log(all.begin() + before, all.end());
+  std::string text;
+  for (const std::string& l : log) text += l + "\n";
+  SCOPED_TRACE(text);
+  EXPECT_TRUE(Has(log, "诊断 Delphi7..."));
+  EXPECT_TRUE(Has(log, "错误: 已注册的设计时包不存在: C:\\gone\\dclGoneD7.bpl"));
+  EXPECT_TRUE(Has(log, "警告: IDE 已停用这个包: " + out + "\\dclcxLibraryVCLD7.bpl"));
+  EXPECT_TRUE(Has(log, "提示: 99 个设计时包没有注册到 Delphi7"));
+  EXPECT_TRUE(Has(log, "提示: 搜索路径中的文件夹不存在: C:\\kestrin-tests\\no such folder"));
+  EXPECT_EQ(CountPrefix(log, "    办法: "), 4);
+  EXPECT_TRUE(Has(log, "诊断结果: 1 个错误, 1 个警告, 2 个提示"));
+  EXPECT_TRUE(p.Enabled(kDiagnoseButton));
+
+  // A compile runs: the button is off, and a click that reaches it anyway
+  // (Wine delivers clicks to disabled buttons) starts nothing.
+  ASSERT_TRUE(p.Click(kSelectAllButton));
+  ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
+  ASSERT_TRUE(p.Click(kCompileButton));
+  ASSERT_TRUE(WaitUntil([&] { return p.Visible(kStopButton); }, 10000));
+  EXPECT_FALSE(p.Enabled(kDiagnoseButton));
+  PostMessageW(p.Ctl(kDiagnoseButton), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CountPrefix(p.LogLines(), "编译：") == 1; }, 10000));
+  ASSERT_TRUE(p.Click(kStopButton));
+  ASSERT_TRUE(p.WaitIdle(30000));
+  EXPECT_EQ(CountPrefix(p.LogLines(), "诊断 Delphi7..."), 1);
+  EXPECT_TRUE(WaitUntil([&] { return p.Enabled(kDiagnoseButton); }, 5000));
+  EXPECT_TRUE(p.Close(10000));
 }
 
 }  // namespace
