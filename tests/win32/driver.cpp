@@ -500,4 +500,56 @@ int CountProcesses(const std::wstring& exe) {
   return n;
 }
 
+// `cmd.exe /c <command>`, as a batch file or a CI runner would start it.
+Script RunScript(const std::string& command, int timeout_ms) {
+  Script r;
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE out_read, out_write, err_read, err_write;
+  CreatePipe(&out_read, &out_write, &sa, 1 << 20);
+  CreatePipe(&err_read, &err_write, &sa, 1 << 20);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = input;
+  si.hStdOutput = out_write;
+  si.hStdError = err_write;
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+  std::wstring line = L"cmd.exe /c \"" + W(command) + L"\"";
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  CloseHandle(input);
+  auto drain = [](HANDLE pipe, std::string* to) {
+    for (DWORD avail = 0; PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr) && avail;) {
+      std::string chunk(avail, '\0');
+      DWORD got = 0;
+      if (!ReadFile(pipe, chunk.data(), avail, &got, nullptr) || got == 0) break;
+      to->append(chunk.data(), got);
+    }
+  };
+  if (!started) r.err = "cannot start cmd.exe: error " + std::to_string(GetLastError());
+  if (started) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT && GetTickCount64() < end) {
+      drain(out_read, &r.out);
+      drain(err_read, &r.err);
+    }
+    drain(out_read, &r.out);
+    drain(err_read, &r.err);
+    GetExitCodeProcess(pi.hProcess, &r.code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out_read);
+  CloseHandle(err_read);
+  return r;
+}
+
 }  // namespace kt

@@ -99,4 +99,29 @@ bool RunUnix(const std::string& program, const std::vector<std::string>& args);
 // Processes running now whose image file is named `exe` (letter case aside).
 int CountProcesses(const std::wstring& exe);
 
+// What a program started through cmd.exe wrote and its exit code.
+struct Script {
+  DWORD code = 0xFFFFFFFF;
+  std::string out, err;
+  std::vector<std::string> OutLines() const { return Lines(out); }
+  std::vector<std::string> ErrLines() const { return Lines(err); }
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+      start = end + 1;
+    }
+    return lines;
+  }
+};
+
+// `cmd.exe /c <command>`, as a batch file or a CI runner would start it,
+// with standard output and error read through pipes.
+Script RunScript(const std::string& command, int timeout_ms = 600000);
+
 }  // namespace kt

@@ -1,10 +1,12 @@
 #include "tests/win32/scenario.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "platform/win32_platform.h"
 #include "catalogue/ide_profiles.h"
 #include "tools/mklib/samplelib.h"
+#include "tools/pewriter/package_writer.h"
 
 namespace kt {
 
@@ -69,9 +71,17 @@ RunningIde::~RunningIde() {
 
 void Scenario::RegisterIde(int index) {
   const std::string root = ide_root + kestrin::kIdeProfiles[index].longSuffix.data();
+  RemoveTree(root);  // nothing left from an earlier test
   MakeDirs(root + "\\bin");
   CopyFileUtf8(TestFolder() + "dcc32.exe", root + "\\bin\\dcc32.exe");
-  WriteFileUtf8(root + "\\bin\\ide.exe", "MZ");
+  // The IDE's program, a module of this build's bitness as the packages the
+  // stand-in writes are; and its own packages (rtl70.bpl ... in bin, their
+  // .dcp in lib), which the stand-in's packages import by module name.
+  CopyFileUtf8(TestFolder() + "loadprobe.exe", root + "\\bin\\ide.exe");
+  const std::string number = kestrin::pe::IdePackageNumber(std::string(kestrin::kIdeProfiles[index].shortSuffix));
+  std::string error;
+  if (!number.empty() && !kestrin::pe::WriteIdePackages(std::filesystem::path(W(root)), number, &error))
+    throw std::runtime_error(error);
   const std::string base = BaseKey(index);
   RegSetSz(base, "App", root + "\\bin\\ide.exe");
   RegSetSz(base, "RootDir", root);

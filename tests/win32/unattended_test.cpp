@@ -15,78 +15,6 @@ namespace {
 
 const std::string kLib = "C:\\kestrin-tests\\无人值守 测试\\DevExpress VCL\\";
 
-struct Script {
-  DWORD code = 0xFFFFFFFF;
-  std::string out, err;
-  std::vector<std::string> OutLines() const { return Lines(out); }
-  std::vector<std::string> ErrLines() const { return Lines(err); }
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-      start = end + 1;
-    }
-    return lines;
-  }
-};
-
-// `cmd.exe /c <command>`, as a batch file or a CI runner would start it.
-Script RunScript(const std::string& command, int timeout_ms = 600000) {
-  Script r;
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE out_read, out_write, err_read, err_write;
-  CreatePipe(&out_read, &out_write, &sa, 1 << 20);
-  CreatePipe(&err_read, &err_write, &sa, 1 << 20);
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = input;
-  si.hStdOutput = out_write;
-  si.hStdError = err_write;
-  wchar_t system[MAX_PATH];
-  GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
-  std::wstring line = L"cmd.exe /c \"" + W(command) + L"\"";
-  PROCESS_INFORMATION pi{};
-  const BOOL started = CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
-  CloseHandle(out_write);
-  CloseHandle(err_write);
-  CloseHandle(input);
-  EXPECT_TRUE(started) << command;
-  auto drain = [](HANDLE pipe, std::string* to) {
-    for (DWORD avail = 0; PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr) && avail;) {
-      std::string chunk(avail, '\0');
-      DWORD got = 0;
-      if (!ReadFile(pipe, chunk.data(), avail, &got, nullptr) || got == 0) break;
-      to->append(chunk.data(), got);
-    }
-  };
-  if (started) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT && GetTickCount64() < end) {
-      drain(out_read, &r.out);
-      drain(err_read, &r.err);
-    }
-    drain(out_read, &r.out);
-    drain(err_read, &r.err);
-    GetExitCodeProcess(pi.hProcess, &r.code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(out_read);
-  CloseHandle(err_read);
-  return r;
-}
-
 struct Env {
   Env(const wchar_t* name, const wchar_t* value) : name_(name) { SetEnvironmentVariableW(name, value); }
   ~Env() { SetEnvironmentVariableW(name_, nullptr); }
@@ -130,6 +58,31 @@ TEST(Unattended, FullRunAsAScriptStartsIt) {
                           [&](const std::string& k) { return k.rfind(out + "\\dcl", 0) == 0; }),
             std::count_if(known.begin(), known.end(), [](const std::string& k) { return k.find("\\dcl") != std::string::npos; }));
   for (const auto& f : FilesIn(sys, "*D7.bpl")) DeleteFileW(W(sys + "\\" + f).c_str());
+}
+
+// /diagnose: warnings and hints alone end with 0; one error planted (a
+// registered package whose file is gone) ends with 1 and the count.
+TEST(Unattended, DiagnoseEndsWithOneOnlyForAnError) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  RegSetSz(BaseKey(1) + "\\Disabled Packages", s.Output("Delphi7") + "\\dclcxLibraryVCLD7.bpl", "off");
+  Script sound = RunScript(Kestrin(s) + " /release:Delphi7 /diagnose");
+  EXPECT_EQ(sound.code, 0u) << sound.out << sound.err;
+  auto lines = sound.OutLines();
+  EXPECT_EQ(CountPrefix(lines, "错误: "), 0) << sound.out;
+  EXPECT_TRUE(Has(lines, "警告: IDE 已停用这个包: " + s.Output("Delphi7") + "\\dclcxLibraryVCLD7.bpl")) << sound.out;
+  EXPECT_EQ(CountPrefix(lines, "诊断结果: 0 个错误, 1 个警告, "), 1) << sound.out;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "全部完成: 诊断");
+
+  RegSetSz(BaseKey(1) + "\\Known Packages", "C:\\gone\\dclGoneD7.bpl", "gone");
+  Script planted = RunScript(Kestrin(s) + " /release:Delphi7 /diagnose");
+  EXPECT_EQ(planted.code, 1u) << planted.out << planted.err;
+  lines = planted.OutLines();
+  EXPECT_TRUE(Has(lines, "错误: 已注册的设计时包不存在: C:\\gone\\dclGoneD7.bpl")) << planted.out;
+  EXPECT_EQ(CountPrefix(lines, "诊断结果: 1 个错误, 1 个警告, "), 1) << planted.out;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "未完成: 诊断 — 1 个错误");
 }
 
 TEST(Unattended, AFailingPackageEndsWithOne) {

@@ -275,5 +275,56 @@ TEST(Workflow, ParallelRunThroughTheWindow) {
   EXPECT_TRUE(p.Close(10000));
 }
 
+// dclcxLibraryVCL needs dxTheme only through cxLibraryVCL, which is not
+// ticked: with the parallel box ticked it still waits for dxTheme's
+// compile, so the two compilers never run at the same time.
+TEST(Workflow, ParallelCompileWaitsThroughAnUntickedPackage) {
+  Scenario s(kLib, {"D7"});
+  s.RegisterIde(1);
+  const std::string out = s.Output("Delphi7");
+  SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", L"1500");
+  Program p(s.Exe(), s.library);
+  SetEnvironmentVariableW(L"KESTRIN_DCC_SLEEP_MS", nullptr);
+  ASSERT_TRUE(p.Started());
+  ASSERT_TRUE(p.Click(ReleaseButton(1)));
+  ASSERT_TRUE(WaitUntil([&] { return p.States() == "110011"; }, 5000));
+  ASSERT_EQ(p.ListText(0), "dxTheme");
+  ASSERT_EQ(p.ListText(4), "dclcxLibraryVCL");
+  // Every other package is there already (cxLibraryVCL with a .dcp the
+  // stand-in takes): verify ticks just the two.
+  ASSERT_TRUE(p.Click(kSelectAllButton));
+  ASSERT_TRUE(WaitUntil([&] { return p.Ticked().size() == 171; }, 5000));
+  MakeDirs(out);
+  for (int i = 0; i < 171; ++i)
+    if (i != 0 && i != 4) WriteFileUtf8(out + "\\" + p.ListText(i) + "D7.bpl", "MZ");
+  WriteFileUtf8(out + "\\cxLibraryVCLD7.dcp", "old");
+  std::vector<std::string> log = RunCommand(p, kVerifyButton);
+  ASSERT_EQ(p.Ticked(), (std::vector<int>{0, 4}));
+
+  ASSERT_TRUE(p.Click(kParallelCheck));
+  ASSERT_TRUE(WaitUntil([&] { return p.Checked(kParallelCheck); }, 5000));
+  ASSERT_EQ(CountProcesses(L"dcc32.exe"), 0);
+  const std::size_t before = p.LogLines().size();
+  const ULONGLONG start = GetTickCount64();
+  ASSERT_TRUE(p.Click(kCompileButton));
+  int most = 0, polls = 0;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        most = std::max(most, CountProcesses(L"dcc32.exe"));
+        ++polls;
+        return p.WaitIdle(0) && p.LogLines().size() > before;
+      },
+      60000));
+  const ULONGLONG took = GetTickCount64() - start;
+  EXPECT_EQ(most, 1) << polls << " polls";
+  EXPECT_GE(took, 3000u);
+  auto all = p.LogLines();
+  log.assign(all.begin() + before, all.end());
+  EXPECT_EQ(CountPrefix(log, "编译结果: 共 2 个包, 成功 2 个, 失败 0 个, 未编译 0 个; 用时 "), 1);
+  EXPECT_TRUE(Has(log, "编译：dxThemeD7.dpk"));
+  EXPECT_TRUE(Has(log, "编译：dclcxLibraryVCLD7.dpk"));
+  EXPECT_TRUE(p.Close(10000));
+}
+
 }  // namespace
 }  // namespace kt
