@@ -309,7 +309,7 @@ class Diagnosis {
     auto key = s_.registry.Open(key_path, RegAccess::Read);
     std::vector<std::string> names;
     if (!key->ValueNames(&names))
-      throw RegistryError("Failed to read the values of '" + key_path + "': " + key->LastError());
+      throw RegistryError("无法读取注册表键 HKEY_CURRENT_USER\\" + key_path + " 中的值: " + key->LastError());
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return ToLowerAscii(a) < ToLowerAscii(b); });
     std::vector<Registration> list;
@@ -371,9 +371,9 @@ class Diagnosis {
 
   void CheckLoads() {
     // A module the IDE has loaded by its registered path serves every later
-    // import of that name.
+    // import of that name; a registration whose file is gone serves none.
     for (const Registration& reg : known_)
-      if (reg.path && !Disabled(reg))
+      if (reg.path && !Disabled(reg) && s_.fs.FileExists(*reg.path))
         registeredByName_.emplace(ToLowerAscii(FileNamePart(*reg.path)), *reg.path);
     for (const Registration& reg : known_) {
       if (!reg.path || Disabled(reg)) continue;
@@ -442,11 +442,14 @@ class Diagnosis {
   }
 
   void CheckUnits() {
-    std::map<std::string, std::pair<std::string, std::string>> owner;  // unit -> (path key, file)
+    // Modules are told apart by their file name: the loader takes one whose
+    // name is loaded already for every later import of that name, so two
+    // copies of one package do not both end up in the IDE.
+    std::map<std::string, std::pair<std::string, std::string>> owner;  // unit -> (name key, file)
     std::set<std::pair<std::string, std::string>> told;
     for (const std::string& path : loaded_) {
       const Module& m = Load(path);
-      const std::string key = ToLowerAscii(Backslashes(path));
+      const std::string key = ToLowerAscii(FileNamePart(path));
       for (const PackageUnit& unit : m.units) {
         if (unit.flags & unit_flags::kWeak) continue;
         const std::string name = ToLowerAscii(unit.name);
