@@ -458,6 +458,15 @@ CompileResult Compile(Session& s, const CompileRequest& request) {
     s.host.Message(refused.whyNot, kAppTitle, MessageIcon::Error);
     return refused;
   }
+  // Without it every package would fail for a reason the compiler cannot
+  // name.
+  const std::string out = OutputFolder(t);
+  for (const std::string& folder : {t.library + "Library", out}) {
+    if (s.fs.DirExists(folder) || s.fs.MakeDir(folder)) continue;
+    refused.whyNot = "无法创建输出目录 " + folder + ": " + s.fs.LastError();
+    s.host.Message(refused.whyNot, kAppTitle, MessageIcon::Error);
+    return refused;
+  }
   s.host.Running(true);
   struct IdleLook {  // back to the idle look, also after an error part-way
     Host& host;
@@ -469,15 +478,6 @@ CompileResult Compile(Session& s, const CompileRequest& request) {
   CompileResult result;
   {
     IdleLook idle{s.host};
-    // Without it every package would fail for a reason the compiler cannot
-    // name.
-    const std::string out = OutputFolder(t);
-    for (const std::string& folder : {t.library + "Library", out}) {
-      if (s.fs.DirExists(folder) || s.fs.MakeDir(folder)) continue;
-      refused.whyNot = "无法创建输出目录 " + folder + ": " + s.fs.LastError();
-      s.host.Message(refused.whyNot, kAppTitle, MessageIcon::Error);
-      return refused;
-    }
     CompileRun run(s, request, CompilerCommandPrefix(s, t, out), compiler);
     result = run.Run();
   }
