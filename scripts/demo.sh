@@ -38,7 +38,8 @@ cp "$bin/kestrin.exe" "$bin/kestrin.com" "$lib/"
 for ide in "Delphi7/Bin/delphi32.exe" "BDS/4.0/Bin/bds.exe"; do
   dir="$drive/Program Files/Borland/$(dirname "$ide")"
   mkdir -p "$dir"
-  printf 'MZ' > "$drive/Program Files/Borland/$ide"
+  # The IDE's program: any program of the build's bitness, as its packages are.
+  cp "$bin/dcc32.exe" "$drive/Program Files/Borland/$ide"
   cp "$bin/dcc32.exe" "$dir/dcc32.exe"
 done
 # The releases' own packages (rtl70.bpl, ... in bin; rtl.dcp, ... in lib).
