@@ -1,6 +1,5 @@
 #include "compile/console_runner.h"
 
-#include <chrono>
 #include <utility>
 
 #include "platform/text.h"
@@ -43,43 +42,6 @@ std::size_t CapturedChild::Poll() {
 
 void CapturedChild::Terminate() {
   if (child_ && !ended_) child_->Terminate();
-}
-
-CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_line,
-                            const std::function<void()>& pump,
-                            const std::function<bool()>& abort) {
-  CaptureResult r;
-  const auto set = launcher.NewChildSet();
-  CapturedChild c;
-  if (!c.Start(*set, command_line)) return r;
-  r.started = true;
-  for (;;) {
-    // While output flows, read again at once; otherwise sleep until the
-    // child ends, a message arrives or a short while has passed.
-    const std::size_t got = c.Poll();
-    if (!c.ended() && !got) set->Wait(20);
-    c.Poll();
-    if (pump) pump();
-    if (c.ended()) break;
-    if (abort && abort()) {
-      r.aborted = true;
-      c.Terminate();
-      // The window keeps answering while the child goes; a child that does
-      // not go in time is left to the system (the launcher's clean-up ends
-      // it with everything it started).
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndWaitMs);
-      while (!c.ended() && std::chrono::steady_clock::now() < deadline) {
-        set->Wait(50);
-        c.Poll();
-        if (pump) pump();
-      }
-      break;
-    }
-  }
-  r.ended = c.ended();
-  r.exitCode = c.exitCode();
-  r.bytes = std::move(c.bytes);
-  return r;
 }
 
 std::string OutputText(std::string_view bytes) {

@@ -2,7 +2,6 @@
 // while the window keeps answering.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,23 +44,6 @@ class CapturedChild {
   bool ended_ = false;
   int exit_code_ = -1;
 };
-
-struct CaptureResult {
-  bool started = false;
-  bool aborted = false;  // the child was ended on request
-  bool ended = true;     // false: it was ended, yet had not gone in time
-  int exitCode = -1;
-  std::string bytes;     // every byte the child wrote, in arrival order
-};
-
-// Waits for the child while pumping window messages through `pump`; reads
-// whatever is waiting on every pass and drains the pipe after the child has
-// ended. `abort` is asked on every pass; when it says yes the child (with
-// everything it started) is ended, and the runner waits for it at most
-// kEndWaitMs, pumping meanwhile.
-CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_line,
-                            const std::function<void()>& pump,
-                            const std::function<bool()>& abort = {});
 
 // The output as log text: decoded from GBK, or "没有输出!" when there was none.
 std::string OutputText(std::string_view bytes);

@@ -3,10 +3,13 @@
 #include <chrono>
 
 #include "compile/console_runner.h"
+#include "tests/capture.h"
 #include "tests/harness.h"
 
 namespace kestrin {
 namespace {
+using test::CaptureOutput;
+using test::CaptureResult;
 
 std::string Emit() { return test::ToolsDir() + "/kestrin_emit.exe"; }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "compile/console_runner.h"
+#include "tests/capture.h"
 #include "ide/deploy.h"
 #include "ide/uninstall.h"
 #include "platform/text.h"
@@ -11,6 +12,8 @@
 namespace kt {
 namespace {
 using namespace kestrin;
+using kestrin::test::CaptureOutput;
+using kestrin::test::CaptureResult;
 
 const std::string kKey = "Software\\KestrinTest\\Probe";
 
