@@ -146,7 +146,7 @@ struct LoaderComparison : ::testing::Test {
       packages.append(p, 0, p.size() - 2);
     }
     Script built = RunScript("\"" + s->library + "kestrin.com\" /release:Delphi7 /compile /install /packages:" + packages);
-    ASSERT_EQ(built.code, 0u) << built.out << built.err;
+    ASSERT_EQ(built.code, 0u) << built.Digest();
     std::string description;
     ASSERT_TRUE(RegRead(BaseKey(1) + "\\Known Packages", out + "\\dclcxLibraryVCLD7.bpl", &description));
   }
@@ -165,7 +165,7 @@ struct LoaderComparison : ::testing::Test {
       registered.push_back(p);
       Register(registered);
       Script r = RunScript("\"" + s->library + "kestrin.com\" /release:Delphi7 /diagnose");
-      EXPECT_NE(r.code, 2u) << r.out << r.err;
+      EXPECT_NE(r.code, 2u) << r.Digest();
       const auto lines = r.OutLines();
       if (lines_out) lines_out->insert(lines_out->end(), lines.begin(), lines.end());
       const Probe probe = LoadAsTheIde(bin, file, path);

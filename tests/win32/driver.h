@@ -105,6 +105,17 @@ struct Script {
   std::string out, err;
   std::vector<std::string> OutLines() const { return Lines(out); }
   std::vector<std::string> ErrLines() const { return Lines(err); }
+  // For a failure's message: standard error and what standard output says
+  // beyond the compilers' own chatter, which can run to thousands of lines.
+  std::string Digest() const {
+    std::string d = "exit code " + std::to_string(code) + "\n" + err;
+    for (const std::string& line : OutLines())
+      if (line.find("stand-in") == std::string::npos && line.find(") Hint: ") == std::string::npos &&
+          line.find(") Warning: ") == std::string::npos && line.find(" lines, ") == std::string::npos &&
+          line.rfind("编译：", 0) != 0)
+        d += line + "\n";
+    return d;
+  }
   static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;

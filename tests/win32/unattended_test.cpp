@@ -35,7 +35,7 @@ TEST(Unattended, FullRunAsAScriptStartsIt) {
   WriteFileUtf8(log, "an old log that is replaced");
   Script r = RunScript(Kestrin(s) + " /release:Delphi7 /COMPILE -verify /install /copy /parallel /log:\"" +
                        log + "\"");
-  EXPECT_EQ(r.code, 0u) << r.out << r.err;
+  EXPECT_EQ(r.code, 0u) << r.Digest();
   const auto lines = r.OutLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "全部完成: 编译, 验证, 复制, 安装");
@@ -67,7 +67,7 @@ TEST(Unattended, DiagnoseEndsWithOneOnlyForAnError) {
   s.RegisterIde(1);
   RegSetSz(BaseKey(1) + "\\Disabled Packages", s.Output("Delphi7") + "\\dclcxLibraryVCLD7.bpl", "off");
   Script sound = RunScript(Kestrin(s) + " /release:Delphi7 /diagnose");
-  EXPECT_EQ(sound.code, 0u) << sound.out << sound.err;
+  EXPECT_EQ(sound.code, 0u) << sound.Digest();
   auto lines = sound.OutLines();
   EXPECT_EQ(CountPrefix(lines, "错误: "), 0) << sound.out;
   EXPECT_TRUE(Has(lines, "警告: IDE 已停用这个包: " + s.Output("Delphi7") + "\\dclcxLibraryVCLD7.bpl")) << sound.out;
@@ -77,7 +77,7 @@ TEST(Unattended, DiagnoseEndsWithOneOnlyForAnError) {
 
   RegSetSz(BaseKey(1) + "\\Known Packages", "C:\\gone\\dclGoneD7.bpl", "gone");
   Script planted = RunScript(Kestrin(s) + " /release:Delphi7 /diagnose");
-  EXPECT_EQ(planted.code, 1u) << planted.out << planted.err;
+  EXPECT_EQ(planted.code, 1u) << planted.Digest();
   lines = planted.OutLines();
   EXPECT_TRUE(Has(lines, "错误: 已注册的设计时包不存在: C:\\gone\\dclGoneD7.bpl")) << planted.out;
   EXPECT_EQ(CountPrefix(lines, "诊断结果: 1 个错误, 1 个警告, "), 1) << planted.out;
@@ -90,7 +90,7 @@ TEST(Unattended, AFailingPackageEndsWithOne) {
   s.RegisterIde(1);
   Env fail(L"KESTRIN_DCC_FAIL", L"dxGDIPlusD7");
   Script r = RunScript(Kestrin(s) + " /release:\"Delphi7\" /packages:dxTheme,DXGDIPLUS /compile /verify");
-  EXPECT_EQ(r.code, 1u) << r.out << r.err;
+  EXPECT_EQ(r.code, 1u) << r.Digest();
   const auto lines = r.OutLines();
   EXPECT_TRUE(Has(lines, "失败: dxGDIPlusD7.dpk — dxGDIPlusReg.pas(7) Error: Undeclared identifier: 'KestrinFailure'"));
   ASSERT_FALSE(lines.empty());
@@ -106,7 +106,7 @@ TEST(Unattended, ARunningIdeIsAnsweredNoUnlessYes) {
   std::string before, after;
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &before));
   Script no = RunScript(Kestrin(s) + " /release:Delphi7 /install");
-  EXPECT_EQ(no.code, 4u) << no.out << no.err;
+  EXPECT_EQ(no.code, 4u) << no.Digest();
   ASSERT_FALSE(no.ErrLines().empty());
   EXPECT_EQ(no.ErrLines()[0].rfind("提示: Delphi7 正在运行。", 0), 0u) << no.err;
   EXPECT_NE(no.err.find("→ 回答: 否 (没有 /yes)"), std::string::npos);
@@ -115,7 +115,7 @@ TEST(Unattended, ARunningIdeIsAnsweredNoUnlessYes) {
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
   EXPECT_EQ(after, before);
   Script yes = RunScript(Kestrin(s) + " /release:Delphi7 /install /yes");
-  EXPECT_EQ(yes.code, 0u) << yes.out << yes.err;
+  EXPECT_EQ(yes.code, 0u) << yes.Digest();
   EXPECT_NE(yes.err.find("→ 回答: 是 (/yes)"), std::string::npos);
   ASSERT_TRUE(RegRead(BaseKey(1) + "\\Library", "Search Path", &after));
   EXPECT_NE(after, before);
@@ -152,7 +152,7 @@ TEST(Unattended, RadStudio2009EnvironmentFileFromAScript) {
                 "  <PropertyGroup>\r\n    <Win32LibraryPath>$(BDS)\\lib</Win32LibraryPath>\r\n"
                 "  </PropertyGroup>\r\n</Project>\r\n");
   Script r = RunScript(Kestrin(s) + " /release:RAD2009 /install");
-  EXPECT_EQ(r.code, 0u) << r.out << r.err;
+  EXPECT_EQ(r.code, 0u) << r.Digest();
   std::string merged;
   ASSERT_TRUE(ReadFileUtf8(file, &merged));
   EXPECT_NE(merged.find("<Win32LibraryPath>$(BDS)\\lib;"), std::string::npos) << merged;
@@ -257,13 +257,13 @@ TEST(Unattended, TheReadmeExamples) {
   for (const char* name : {"install-build-machine.bat", "uninstall.bat"})
     ASSERT_TRUE(CopyFileUtf8(TestFolder() + "examples\\" + name, s.library + name)) << name;
   Script install = RunScript(s.library + "install-build-machine.bat");
-  EXPECT_EQ(install.code, 0u) << install.out << install.err;
+  EXPECT_EQ(install.code, 0u) << install.Digest();
   EXPECT_TRUE(Has(install.OutLines(), "DevExpress VCL is installed into RAD Studio 2009."));
   EXPECT_EQ(FilesIn(s.Output("Delphi12"), "*.bpl").size(), 131u);
   EXPECT_EQ(FilesIn(sys, "*D12.bpl").size(), 49u);
   EXPECT_EQ(RegValueNames(BaseKey(6) + "\\Known Packages").size(), 80u);
   Script uninstall = RunScript(s.library + "uninstall.bat");
-  EXPECT_EQ(uninstall.code, 0u) << uninstall.out << uninstall.err;
+  EXPECT_EQ(uninstall.code, 0u) << uninstall.Digest();
   EXPECT_TRUE(RegValueNames(BaseKey(6) + "\\Known Packages").empty());
   EXPECT_TRUE(FilesIn(sys, "*D12.bpl").empty());
   EXPECT_TRUE(FilesIn(s.Output("Delphi12"), "*.bpl").empty());
