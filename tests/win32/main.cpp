@@ -8,7 +8,8 @@ namespace {
 
 // A log viewer that keeps only the beginning and the end of a long run
 // still shows why a test failed: every failure is written again, cut to a
-// readable length, after the last test.
+// readable length, after the last test; the first one, which the others
+// often follow from, comes last.
 class FailuresAgainAtTheEnd : public ::testing::EmptyTestEventListener {
  public:
   void OnTestPartResult(const ::testing::TestPartResult& r) override {
@@ -17,13 +18,13 @@ class FailuresAgainAtTheEnd : public ::testing::EmptyTestEventListener {
     std::string text = std::string(t ? t->test_suite_name() : "") + "." + (t ? t->name() : "") + " at " +
                        (r.file_name() ? r.file_name() : "?") + ":" + std::to_string(r.line_number()) + "\n" +
                        r.message();
-    if (text.size() > 6000) text = text.substr(0, 3000) + "\n[...]\n" + text.substr(text.size() - 3000);
+    if (text.size() > 3000) text = text.substr(0, 1500) + "\n[...]\n" + text.substr(text.size() - 1500);
     failures_.push_back(std::move(text));
   }
   void OnTestProgramEnd(const ::testing::UnitTest&) override {
     if (failures_.empty()) return;
-    std::printf("\n==== %zu failure(s), again ====\n", failures_.size());
-    for (const std::string& f : failures_) std::printf("%s\n----\n", f.c_str());
+    std::printf("\n==== %zu failure(s) again, the first one last ====\n", failures_.size());
+    for (auto f = failures_.rbegin(); f != failures_.rend(); ++f) std::printf("%s\n----\n", f->c_str());
     std::fflush(stdout);
   }
 
