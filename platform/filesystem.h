@@ -82,7 +82,9 @@ class FileSystem {
   // Whether `path` names one place whatever the current folder and drive:
   // on Windows a drive letter path (X:\...) or a UNC path (\\server\share\...).
   virtual bool IsFullyQualified(std::string_view path) = 0;
-  // Every entry of a folder except "." and "..", sorted by name.
+  // Every entry of a folder except "." and "..", sorted by name. False when
+  // the folder cannot be read, or its listing broke off: `out` then holds
+  // the entries read before the error.
   virtual bool ListDir(std::string_view folder, std::vector<DirEntry>* out) = 0;
   virtual bool GetAttributes(std::string_view path, std::uint32_t* attrs) = 0;
   virtual bool SetAttributes(std::string_view path, std::uint32_t attrs) = 0;

@@ -179,7 +179,10 @@ bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
   DIR* d = opendir(dir.c_str());
   if (!d) return Fail(errno);
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  while (dirent* e = readdir(d)) {
+  for (;;) {
+    errno = 0;  // readdir tells an error from the end only by errno
+    dirent* e = readdir(d);
+    if (!e) break;
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     DirEntry entry{name, 0};
@@ -197,10 +200,11 @@ bool PosixFileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
     if (mode && IsReadOnlyMode(mode)) entry.attributes |= kAttrReadOnly;
     out->push_back(std::move(entry));
   }
+  const int ended = errno;
   closedir(d);
   std::sort(out->begin(), out->end(),
             [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
-  return true;
+  return ended == 0 || Fail(ended);
 }
 
 bool PosixFileSystem::GetAttributes(std::string_view path, std::uint32_t* attrs) {

@@ -194,9 +194,16 @@ bool Win32FileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
     if (name == L"." || name == L"..") continue;
     out->push_back({Narrow(name), fd.dwFileAttributes});
   } while (FindNextFileW(h, &fd));
+  // The listing ends with "no more files"; any other error cut it short,
+  // and what was read so far is not the whole folder.
+  const DWORD ended = GetLastError();
   FindClose(h);
   std::sort(out->begin(), out->end(),
             [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  if (ended != ERROR_NO_MORE_FILES) {
+    SetLastError(ended);
+    return Fail();
+  }
   return true;
 }
 
