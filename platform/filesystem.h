@@ -56,6 +56,9 @@ class File {
  public:
   virtual ~File() = default;
   virtual long long Read(char* buf, std::size_t n) = 0;  // -1 on error, 0 at the end
+  // Up to `n` bytes at `offset`, whatever was read before; -1 on error, 0 at
+  // the end. Where the next Read starts after it is not defined.
+  virtual long long ReadAt(long long offset, char* buf, std::size_t n) = 0;
   virtual bool Write(std::string_view data) = 0;
   virtual long long Size() = 0;  // -1 on error
   // Writes what the system still holds of the file through to the disk.

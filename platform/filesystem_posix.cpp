@@ -44,6 +44,12 @@ class PosixFile : public File {
     if (r < 0) g_last_error = errno;
     return r;
   }
+  long long ReadAt(long long offset, char* buf, std::size_t n) override {
+    ssize_t r;
+    do r = ::pread(fd_, buf, n, static_cast<off_t>(offset)); while (r < 0 && errno == EINTR);
+    if (r < 0) g_last_error = errno;
+    return r;
+  }
   bool Write(std::string_view data) override {
     while (!data.empty()) {
       ssize_t w = ::write(fd_, data.data(), data.size());

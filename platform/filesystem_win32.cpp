@@ -26,6 +26,17 @@ class Win32File : public File {
       return Fail(), -1;
     return got;
   }
+  long long ReadAt(long long offset, char* buf, std::size_t n) override {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
+    DWORD got = 0;
+    if (!ReadFile(h_.Get(), buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+      return Fail(), -1;
+    }
+    return got;
+  }
   bool Write(std::string_view data) override {
     while (!data.empty()) {
       DWORD wrote = 0;

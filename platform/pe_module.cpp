@@ -1,6 +1,8 @@
 #include "platform/pe_module.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 
 namespace kestrin {
 namespace {
@@ -79,38 +81,43 @@ struct DataDir {
 
 // The headers of a module, enough to map addresses to file offsets.
 struct Image {
-  std::string_view bytes;
+  ModuleSource* source = nullptr;
+  std::uint64_t size = 0;
   PeMachine machine = PeMachine::I386;
   bool isDll = false;
   std::uint32_t sizeOfHeaders = 0;
   std::vector<Section> sections;
   DataDir dirs[16] = {};
 
-  // The bytes from `rva` to the end of the file data that backs it, within
-  // its section (or the headers); nothing when no file data backs it.
-  std::optional<std::string_view> At(std::uint32_t rva) const {
+  // Up to `limit` bytes from `rva` to the end of the file data that backs
+  // it, within its section (or the headers); nothing when no file data
+  // backs it.
+  std::optional<std::string_view> At(std::uint64_t rva, std::size_t limit = SIZE_MAX) const {
+    if (rva > 0xFFFFFFFFu) return std::nullopt;
     for (const Section& s : sections) {
       const std::uint64_t span = std::max(s.virtualSize, s.rawSize);
-      if (rva < s.rva || rva - static_cast<std::uint64_t>(s.rva) >= span) continue;
+      if (rva < s.rva || rva - s.rva >= span) continue;
       const std::uint64_t delta = rva - s.rva;
       if (delta >= s.rawSize) return std::nullopt;  // zero-filled tail: no file data
       const std::uint64_t offset = static_cast<std::uint64_t>(s.rawOffset) + delta;
-      if (offset >= bytes.size()) return std::nullopt;
-      const std::uint64_t avail = std::min<std::uint64_t>(s.rawSize - delta, bytes.size() - offset);
-      return bytes.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(avail));
+      if (offset >= size) return std::nullopt;
+      const std::uint64_t avail = std::min<std::uint64_t>(s.rawSize - delta, size - offset);
+      return source->Read(offset, static_cast<std::size_t>(std::min<std::uint64_t>(avail, limit)));
     }
-    if (rva < sizeOfHeaders && rva < bytes.size())
-      return bytes.substr(rva, std::min<std::size_t>(sizeOfHeaders, bytes.size()) - rva);
+    if (rva < sizeOfHeaders && rva < size) {
+      const std::uint64_t avail = std::min<std::uint64_t>(sizeOfHeaders, size) - rva;
+      return source->Read(rva, static_cast<std::size_t>(std::min<std::uint64_t>(avail, limit)));
+    }
     return std::nullopt;
   }
-  // Exactly `size` bytes at `rva`.
-  std::optional<std::string_view> At(std::uint32_t rva, std::uint32_t size) const {
-    auto w = At(rva);
-    if (!w || w->size() < size) return std::nullopt;
-    return w->substr(0, size);
+  // Exactly `n` bytes at `rva`.
+  std::optional<std::string_view> Exactly(std::uint64_t rva, std::size_t n) const {
+    auto w = At(rva, n);
+    if (!w || w->size() < n) return std::nullopt;
+    return w;
   }
   std::optional<std::string> Name(std::uint32_t rva) const {
-    auto w = At(rva);
+    auto w = At(rva, kMaxNameLength + 1);
     if (!w) return std::nullopt;
     Cursor c(*w);
     std::string s = c.CString();
@@ -119,17 +126,26 @@ struct Image {
   }
 };
 
-std::optional<Image> ParseHeaders(std::string_view bytes, std::string* why) {
+// Exactly `n` bytes at `offset` of the source.
+std::optional<std::string_view> ReadExactly(ModuleSource& source, std::uint64_t offset, std::size_t n) {
+  auto w = source.Read(offset, n);
+  if (!w || w->size() < n) return std::nullopt;
+  return w;
+}
+
+std::optional<Image> ParseHeaders(ModuleSource& source, std::string* why) {
   Image img;
-  img.bytes = bytes;
-  Cursor dos(bytes);
+  img.source = &source;
+  img.size = source.Size();
+  auto dosBytes = source.Read(0, 0x40);
+  Cursor dos(dosBytes.value_or(std::string_view()));
   if (dos.U16() != 0x5A4D) return Fail(why, "not a module (no MZ header)"), std::nullopt;
   dos.Skip(0x3C - 2);
   const std::uint32_t lfanew = dos.U32();
   if (!dos.ok()) return Fail(why, "not a module (DOS header cut short)"), std::nullopt;
-  Cursor pe(bytes, std::min<std::size_t>(lfanew, bytes.size()));
-  if (lfanew > bytes.size() || pe.U32() != 0x00004550)
-    return Fail(why, "not a module (no PE signature)"), std::nullopt;
+  auto peBytes = ReadExactly(source, lfanew, 24);
+  Cursor pe(peBytes.value_or(std::string_view()));
+  if (pe.U32() != 0x00004550) return Fail(why, "not a module (no PE signature)"), std::nullopt;
   const std::uint16_t machine = pe.U16();
   const std::uint16_t sectionCount = pe.U16();
   pe.Skip(12);
@@ -137,17 +153,19 @@ std::optional<Image> ParseHeaders(std::string_view bytes, std::string* why) {
   const std::uint16_t characteristics = pe.U16();
   if (!pe.ok()) return Fail(why, "module header cut short"), std::nullopt;
   img.isDll = (characteristics & 0x2000) != 0;
-  const std::size_t optionalStart = pe.pos();
-  const std::uint16_t magic = pe.U16();
+  const std::uint64_t optionalStart = static_cast<std::uint64_t>(lfanew) + 24;
+  auto optBytes = source.Read(optionalStart, std::min<std::size_t>(optionalSize, 112 + 128));
+  Cursor opt(optBytes.value_or(std::string_view()));
+  const std::uint16_t magic = opt.U16();
   if (machine == 0x014C && magic == 0x10B) img.machine = PeMachine::I386;
   else if (machine == 0x8664 && magic == 0x20B) img.machine = PeMachine::Amd64;
   else return Fail(why, "not a 32-bit or 64-bit x86 module"), std::nullopt;
   const bool plus = img.machine == PeMachine::Amd64;
   // SizeOfHeaders sits at 60 in both forms; the directory count at 92 / 108.
-  Cursor opt(bytes, optionalStart + 60);
-  img.sizeOfHeaders = opt.U32();
   const std::size_t countAt = plus ? 108 : 92;
-  Cursor dirs(bytes, optionalStart + countAt);
+  opt.Skip(60 - 2);
+  img.sizeOfHeaders = opt.U32();
+  Cursor dirs(optBytes.value_or(std::string_view()), std::min<std::size_t>(countAt, optBytes ? optBytes->size() : 0));
   std::uint32_t dirCount = dirs.U32();
   if (!opt.ok() || !dirs.ok() || optionalSize < countAt + 4)
     return Fail(why, "optional header cut short"), std::nullopt;
@@ -157,7 +175,10 @@ std::optional<Image> ParseHeaders(std::string_view bytes, std::string* why) {
     img.dirs[i].size = dirs.U32();
   }
   if (!dirs.ok()) return Fail(why, "data directories cut short"), std::nullopt;
-  Cursor sec(bytes, optionalStart + optionalSize);
+  if (sectionCount > kMaxSections) return Fail(why, "more sections than Windows loads"), std::nullopt;
+  auto table = ReadExactly(source, optionalStart + optionalSize, 40u * sectionCount);
+  if (!table) return Fail(why, "section table cut short"), std::nullopt;
+  Cursor sec(*table);
   for (std::uint16_t i = 0; i < sectionCount; ++i) {
     sec.Skip(8);
     Section s;
@@ -166,13 +187,28 @@ std::optional<Image> ParseHeaders(std::string_view bytes, std::string* why) {
     s.rawSize = sec.U32();
     s.rawOffset = sec.U32();
     sec.Skip(16);
-    if (!sec.ok()) return Fail(why, "section table cut short"), std::nullopt;
+    // Windows maps no module whose sections' data runs past the file's end.
+    if (s.rawSize != 0 && static_cast<std::uint64_t>(s.rawOffset) + s.rawSize > img.size)
+      return Fail(why, "module cut short"), std::nullopt;
     img.sections.push_back(s);
   }
   return img;
 }
 
-bool ReadImports(const Image& img, ModuleInfo* info, std::string* why) {
+// Counts the bytes of names a reader keeps, against kMaxNameBytes.
+class NameBudget {
+ public:
+  bool Take(std::size_t n) {
+    left_ = n > left_ ? 0 : left_ - n;
+    return left_ > 0;
+  }
+
+ private:
+  std::size_t left_ = kMaxNameBytes;
+};
+
+bool ReadImports(const Image& img, ModuleInfo* info, bool functionNames, NameBudget& budget,
+                 std::string* why) {
   const DataDir& dir = img.dirs[1];
   if (dir.rva == 0) return true;
   auto table = img.At(dir.rva);
@@ -192,7 +228,12 @@ bool ReadImports(const Image& img, ModuleInfo* info, std::string* why) {
     ImportedModule m;
     auto name = img.Name(nameRva);
     if (!name) return Fail(why, "imported module name unreadable");
-    m.name = *name;
+    if (!budget.Take(name->size() + 1)) return Fail(why, "names larger than any module's");
+    m.name = std::move(*name);
+    if (!functionNames) {
+      info->imports.push_back(std::move(m));
+      continue;
+    }
     auto thunks = img.At(lookup != 0 ? lookup : iat);
     if (!thunks) return Fail(why, "import lookup table outside the file");
     Cursor t(*thunks);
@@ -207,12 +248,13 @@ bool ReadImports(const Image& img, ModuleInfo* info, std::string* why) {
         f.ordinal = static_cast<std::uint16_t>(entry & 0xFFFF);
       } else {
         if (entry > 0xFFFFFFFFu) return Fail(why, "imported function name outside the file");
-        auto hint = img.At(static_cast<std::uint32_t>(entry));
+        auto hint = img.At(static_cast<std::uint32_t>(entry), 2 + kMaxNameLength + 1);
         if (!hint) return Fail(why, "imported function name outside the file");
         Cursor h(*hint);
         f.ordinal = h.U16();
         f.name = h.CString();
         if (!h.ok()) return Fail(why, "imported function name unreadable");
+        if (!budget.Take(f.name.size() + 1)) return Fail(why, "names larger than any module's");
       }
       m.functions.push_back(std::move(f));
     }
@@ -221,15 +263,16 @@ bool ReadImports(const Image& img, ModuleInfo* info, std::string* why) {
   return true;
 }
 
-bool ReadExports(const Image& img, ModuleInfo* info, std::string* why) {
+bool ReadExports(const Image& img, ModuleInfo* info, NameBudget& budget, std::string* why) {
   const DataDir& dir = img.dirs[0];
   if (dir.rva == 0) return true;
-  auto table = img.At(dir.rva, 40);
+  auto table = img.Exactly(dir.rva, 40);
   if (!table) return Fail(why, "export table outside the file");
   Cursor c(*table);
   c.Skip(12);
   const std::uint32_t nameRva = c.U32();
-  c.Skip(8);
+  info->exportBase = c.U32();
+  info->exportCount = c.U32();
   const std::uint32_t nameCount = c.U32();
   c.Skip(4);
   const std::uint32_t namesRva = c.U32();
@@ -240,13 +283,14 @@ bool ReadExports(const Image& img, ModuleInfo* info, std::string* why) {
   }
   if (nameCount > kMaxExports) return Fail(why, "too many exported names");
   if (nameCount == 0) return true;
-  auto names = img.At(namesRva, nameCount * 4);
+  auto names = img.Exactly(namesRva, nameCount * 4u);
   if (!names) return Fail(why, "exported names outside the file");
   Cursor n(*names);
   for (std::uint32_t i = 0; i < nameCount; ++i) {
     auto name = img.Name(n.U32());
     if (!name) return Fail(why, "exported name unreadable");
-    info->exports.push_back(*name);
+    if (!budget.Take(name->size() + 1)) return Fail(why, "names larger than any module's");
+    info->exports.push_back(std::move(*name));
   }
   return true;
 }
@@ -262,24 +306,30 @@ struct Entry {
   std::uint32_t offset = 0;
   bool directory = false;
 };
-std::optional<Entry> FindEntry(std::string_view tree, std::uint32_t dirOffset, const ResourceKey* key) {
-  Cursor c(tree, dirOffset);
-  c.Skip(12);
-  const std::uint32_t named = c.U16();
-  const std::uint32_t ids = c.U16();
-  if (!c.ok()) return std::nullopt;
-  for (std::uint32_t i = 0; i < named + ids; ++i) {
+std::optional<Entry> FindEntry(const Image& img, std::uint32_t treeRva, std::uint32_t dirOffset,
+                               const ResourceKey* key) {
+  auto head = img.Exactly(static_cast<std::uint64_t>(treeRva) + dirOffset, 16);
+  if (!head) return std::nullopt;
+  Cursor h(*head);
+  h.Skip(12);
+  const std::uint32_t count = static_cast<std::uint32_t>(h.U16()) + h.U16();
+  auto entries = img.Exactly(static_cast<std::uint64_t>(treeRva) + dirOffset + 16, 8u * count);
+  if (!entries) return std::nullopt;
+  Cursor c(*entries);
+  for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint32_t nameField = c.U32();
     const std::uint32_t target = c.U32();
-    if (!c.ok()) return std::nullopt;
     bool match = key == nullptr;
     if (!match && (nameField & 0x80000000u) && !key->name.empty()) {
-      Cursor s(tree, nameField & 0x7FFFFFFFu);
-      const std::uint16_t length = s.U16();
-      match = length == key->name.size();
-      for (std::size_t k = 0; match && k < length; ++k) {
+      const std::uint64_t at = static_cast<std::uint64_t>(treeRva) + (nameField & 0x7FFFFFFFu);
+      auto length = img.Exactly(at, 2);
+      const std::uint16_t n = length ? Cursor(*length).U16() : 0;
+      auto chars = n == key->name.size() ? img.Exactly(at + 2, 2u * n) : std::nullopt;
+      match = chars.has_value();
+      Cursor s(chars.value_or(std::string_view()));
+      for (std::size_t k = 0; match && k < n; ++k) {
         const char16_t ch = s.U16();
-        match = s.ok() && ch < 0x80 && AsciiUpper(ch) == AsciiUpper(static_cast<unsigned char>(key->name[k]));
+        match = ch < 0x80 && AsciiUpper(ch) == AsciiUpper(static_cast<unsigned char>(key->name[k]));
       }
     } else if (!match && !(nameField & 0x80000000u) && key->name.empty()) {
       match = nameField == key->id;
@@ -287,6 +337,32 @@ std::optional<Entry> FindEntry(std::string_view tree, std::uint32_t dirOffset, c
     if (match) return Entry{target & 0x7FFFFFFFu, (target & 0x80000000u) != 0};
   }
   return std::nullopt;
+}
+
+// The largest resource a reader takes: far above any PACKAGEINFO.
+constexpr std::uint32_t kMaxResourceBytes = 16u << 20;
+
+std::optional<std::string_view> FindResourceIn(const Image& img, const ResourceKey& type,
+                                               const ResourceKey& name, std::string* why) {
+  const DataDir& dir = img.dirs[2];
+  if (dir.rva == 0) return Fail(why, "no resources"), std::nullopt;
+  // Exactly three levels: type, name, language. Each step follows one
+  // entry, so a tree whose offsets loop back costs three lookups at most.
+  auto t = FindEntry(img, dir.rva, 0, &type);
+  if (!t || !t->directory) return Fail(why, "resource type not found"), std::nullopt;
+  auto n = FindEntry(img, dir.rva, t->offset, &name);
+  if (!n || !n->directory) return Fail(why, "resource not found"), std::nullopt;
+  auto l = FindEntry(img, dir.rva, n->offset, nullptr);
+  if (!l || l->directory) return Fail(why, "resource has no data"), std::nullopt;
+  auto entry = img.Exactly(static_cast<std::uint64_t>(dir.rva) + l->offset, 8);
+  if (!entry) return Fail(why, "resource entry outside the file"), std::nullopt;
+  Cursor d(*entry);
+  const std::uint32_t dataRva = d.U32();
+  const std::uint32_t size = d.U32();
+  if (size > kMaxResourceBytes) return Fail(why, "resource larger than any package's"), std::nullopt;
+  auto data = img.Exactly(dataRva, size);
+  if (!data) return Fail(why, "resource data outside the file"), std::nullopt;
+  return data;
 }
 
 std::string Utf16ToUtf8(std::string_view bytes) {
@@ -328,39 +404,63 @@ std::string Utf16ToUtf8(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<ModuleInfo> ReadModule(std::string_view bytes, std::string* why) {
-  auto img = ParseHeaders(bytes, why);
+std::optional<std::string_view> BytesSource::Read(std::uint64_t offset, std::size_t n) {
+  if (offset > bytes_.size()) return std::nullopt;
+  return bytes_.substr(static_cast<std::size_t>(offset), n);
+}
+
+std::optional<std::string_view> FileSource::Read(std::uint64_t offset, std::size_t n) {
+  if (offset > Size()) return std::nullopt;
+  n = static_cast<std::size_t>(std::min<std::uint64_t>(n, Size() - offset));
+  if (n > kMaxSourceBytes - held_) return std::nullopt;
+  std::string buffer(n, '\0');
+  std::size_t got = 0;
+  while (got < n) {
+    const long long r = file_.ReadAt(static_cast<long long>(offset + got), buffer.data() + got, n - got);
+    if (r < 0) return std::nullopt;
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  buffer.resize(got);
+  held_ += got;
+  return reads_.emplace_back(std::move(buffer));
+}
+
+std::optional<ModuleHeader> ReadModuleHeader(ModuleSource& source, std::string* why) {
+  auto img = ParseHeaders(source, why);
+  if (!img) return std::nullopt;
+  return ModuleHeader{img->machine, img->isDll};
+}
+
+bool ModuleInfo::Exports(const ImportedFunction& f) const {
+  if (f.byOrdinal) return f.ordinal >= exportBase && f.ordinal - exportBase < exportCount;
+  return std::find(exports.begin(), exports.end(), f.name) != exports.end();
+}
+
+std::optional<ModuleInfo> ReadModule(std::string_view bytes, std::string* why, ModuleReadOptions options) {
+  BytesSource source(bytes);
+  auto img = ParseHeaders(source, why);
   if (!img) return std::nullopt;
   ModuleInfo info;
   info.machine = img->machine;
   info.isDll = img->isDll;
-  if (!ReadImports(*img, &info, why) || !ReadExports(*img, &info, why)) return std::nullopt;
+  NameBudget budget;
+  if (!ReadImports(*img, &info, options.functionNames, budget, why) || !ReadExports(*img, &info, budget, why))
+    return std::nullopt;
   return info;
+}
+
+std::optional<std::string_view> FindResource(ModuleSource& source, const ResourceKey& type,
+                                             const ResourceKey& name, std::string* why) {
+  auto img = ParseHeaders(source, why);
+  if (!img) return std::nullopt;
+  return FindResourceIn(*img, type, name, why);
 }
 
 std::optional<std::string_view> FindResource(std::string_view bytes, const ResourceKey& type,
                                              const ResourceKey& name, std::string* why) {
-  auto img = ParseHeaders(bytes, why);
-  if (!img) return std::nullopt;
-  const DataDir& dir = img->dirs[2];
-  if (dir.rva == 0) return Fail(why, "no resources"), std::nullopt;
-  auto tree = img->At(dir.rva);
-  if (!tree) return Fail(why, "resource directory outside the file"), std::nullopt;
-  // Exactly three levels: type, name, language. Each step follows one
-  // entry, so a tree whose offsets loop back costs three lookups at most.
-  auto t = FindEntry(*tree, 0, &type);
-  if (!t || !t->directory) return Fail(why, "resource type not found"), std::nullopt;
-  auto n = FindEntry(*tree, t->offset, &name);
-  if (!n || !n->directory) return Fail(why, "resource not found"), std::nullopt;
-  auto l = FindEntry(*tree, n->offset, nullptr);
-  if (!l || l->directory) return Fail(why, "resource has no data"), std::nullopt;
-  Cursor d(*tree, l->offset);
-  const std::uint32_t dataRva = d.U32();
-  const std::uint32_t size = d.U32();
-  if (!d.ok()) return Fail(why, "resource entry outside the file"), std::nullopt;
-  auto data = img->At(dataRva, size);
-  if (!data) return Fail(why, "resource data outside the file"), std::nullopt;
-  return data;
+  BytesSource source(bytes);
+  return FindResource(source, type, name, why);
 }
 
 std::optional<PackageInfo> ReadPackageInfo(std::string_view resource, std::string* why) {
@@ -408,6 +508,26 @@ std::optional<PackageModule> ReadPackageModule(std::string_view bytes, std::stri
   if (auto d = FindResource(bytes, ResourceKey::Id(kRtRcdata), ResourceKey::Name("DESCRIPTION")))
     p.description = ReadDescription(*d);
   return p;
+}
+
+std::optional<PackageHeader> ReadPackageHeader(ModuleSource& source, std::string* why) {
+  auto img = ParseHeaders(source, why);
+  if (!img) return std::nullopt;
+  if (!img->isDll) return Fail(why, "not a DLL"), std::nullopt;
+  auto resource = FindResourceIn(*img, ResourceKey::Id(kRtRcdata), ResourceKey::Name("PACKAGEINFO"), why);
+  if (!resource) return std::nullopt;
+  auto info = ReadPackageInfo(*resource, why);
+  if (!info) return std::nullopt;
+  return PackageHeader{img->machine, std::move(*info)};
+}
+
+bool CountsAsDuplicate(const PackageUnit& unit) {
+  if (unit.flags & (unit_flags::kPackage | unit_flags::kWeak)) return false;
+  constexpr std::string_view kSysInit = "sysinit";
+  if (unit.name.size() != kSysInit.size()) return true;
+  for (std::size_t i = 0; i < kSysInit.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(unit.name[i])) != kSysInit[i]) return true;
+  return false;
 }
 
 }  // namespace kestrin

@@ -131,6 +131,7 @@ std::unique_ptr<File> TestFileSystem::CreateWrite(std::string_view p) {
       std::unique_ptr<File> inner;
       int* error;
       long long Read(char* b, std::size_t n) override { return inner->Read(b, n); }
+      long long ReadAt(long long o, char* b, std::size_t n) override { return inner->ReadAt(o, b, n); }
       bool Write(std::string_view s) override { return inner->Write(s); }
       long long Size() override { return inner->Size(); }
       bool Flush() override {

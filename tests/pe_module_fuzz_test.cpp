@@ -16,7 +16,7 @@ std::string GoodPackage() {
   pe::PackageSpec p;
   p.module = "dxBarD7.bpl";
   p.flags = package_flags::kPackageModule | package_flags::kDelphi4Produced;
-  p.required = {{"rtl", "rtl70.bpl", "@rtl70@Finalize"}, {"dxCoreD7", "dxCoreD7.bpl", "@dxCoreD7@Finalize"}};
+  p.required = {{"rtl", "rtl70.bpl", {}}, {"dxCoreD7", "dxCoreD7.bpl", {}}};
   p.contains = pe::PackageUnits("dxBarD7", {"dxBar", "dxBarReg"});
   p.description = "Sample package dxBar";
   return pe::WritePackage(p);
@@ -29,6 +29,8 @@ void ReadEverything(std::string_view bytes) {
   (void)FindResource(bytes, ResourceKey::Id(kRtRcdata), ResourceKey::Name("PACKAGEINFO"), &why);
   (void)FindResource(bytes, ResourceKey::Id(kRtRcdata), ResourceKey::Id(1), &why);
   (void)ReadPackageModule(bytes, &why);
+  BytesSource source(bytes);
+  (void)ReadPackageHeader(source, &why);
   (void)ReadPackageInfo(bytes.substr(0, std::min<std::size_t>(bytes.size(), 64)), &why);
   (void)ReadDescription(bytes.substr(bytes.size() / 2));
 }

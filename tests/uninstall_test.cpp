@@ -28,6 +28,7 @@ TEST(OverwriteAndDeleteFile, RewritesKeepingTheLengthThenDeletes) {
         std::unique_ptr<File> inner;
         std::string* log;
         long long Read(char* b, std::size_t n) override { return inner->Read(b, n); }
+        long long ReadAt(long long o, char* b, std::size_t n) override { return inner->ReadAt(o, b, n); }
         bool Write(std::string_view s) override {
           *log += s;
           return inner->Write(s);
