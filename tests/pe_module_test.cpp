@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/pe_module.h"
+#include "tests/crafted_modules.h"
 #include "tests/harness.h"
 #include "tools/pewriter/package_writer.h"
 
@@ -61,6 +62,7 @@ TEST_F(StandInCompile, WritesAPackageThatImportsItsRequiredModules) {
   dir.Write("dxCoreD7.dpk",
             "package dxCoreD7;\r\n{$R *.res}\r\n{$DESCRIPTION 'Sample ''core'' package'}\r\n{$DESIGNONLY}\r\n"
             "requires\r\n  rtl, vcl;\r\ncontains\r\n  dxCoreReg in 'dxCoreReg.pas',\r\n  dxCoreMain;\r\nend.\r\n");
+  dir.Write("dxCoreMain.pas", "unit dxCoreMain;\r\n{$WEAKPACKAGEUNIT ON}\r\ninterface\r\nimplementation\r\nend.\r\n");
   dir.Write("dxBarD7.dpk", "package dxBarD7;\r\nrequires rtl, vcl, designide, DXCORED7;\r\ncontains dxBar;\r\nend.\r\n");
   Compile("ide", "dxCoreD7.dpk");
   Compile("ide", "dxBarD7.dpk");
@@ -71,27 +73,34 @@ TEST_F(StandInCompile, WritesAPackageThatImportsItsRequiredModules) {
   EXPECT_TRUE(core->module.isDll);
   EXPECT_EQ(core->module.machine, PeMachine::I386);
   EXPECT_EQ(core->module.exportName, "dxCoreD7.bpl");
-  EXPECT_EQ(core->module.exports, std::vector<std::string>{"@dxCoreD7@Finalize"});
+  EXPECT_EQ(core->module.exports,
+            (std::vector<std::string>{"@Dxcored7@Finalization$qqrv", "@Dxcored7@initialization$qqrv",
+                                      "@Dxcoremain@Finalization$qqrv", "@Dxcoremain@initialization$qqrv",
+                                      "@Dxcorereg@Finalization$qqrv", "@Dxcorereg@initialization$qqrv",
+                                      "Finalize", "Initialize"}));
+  // As Delphi 7's own packages are: the required modules by file name, the
+  // package's own unit 0x03, SysInit and the other units 0.
   EXPECT_EQ(core->info.flags, package_flags::kPackageModule | package_flags::kDelphi4Produced |
                                   package_flags::kDesignOnly);
-  EXPECT_EQ(core->info.required, (std::vector<std::string>{"rtl", "vcl"}));
+  EXPECT_EQ(core->info.required, (std::vector<std::string>{"rtl70.bpl", "vcl70.bpl"}));
   ASSERT_EQ(core->info.contains.size(), 4u);
-  const std::pair<const char*, int> units[] = {{"dxCoreD7", unit_flags::kMain | unit_flags::kPackage},
-                                               {"dxCoreReg", unit_flags::kPackage},
-                                               {"dxCoreMain", unit_flags::kPackage},
-                                               {"SysInit", unit_flags::kWeak | unit_flags::kPackage}};
+  const std::pair<const char*, int> units[] = {
+      {"dxCoreD7", 0x03}, {"SysInit", 0}, {"dxCoreReg", 0}, {"dxCoreMain", 0x0C}};
   for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(core->info.contains[i].name, units[i].first);
     EXPECT_EQ(core->info.contains[i].flags, units[i].second) << units[i].first;
   }
   EXPECT_EQ(core->description, "Sample 'core' package");
+  // One import descriptor per unit that uses a module.
+  EXPECT_EQ(ImportNames(core->module),
+            (std::vector<std::string>{"rtl70.bpl", "vcl70.bpl", "rtl70.bpl", "vcl70.bpl"}));
 
   auto bar = Read("dxBarD7.bpl", &why);
   ASSERT_TRUE(bar) << why;
   EXPECT_EQ(ImportNames(bar->module),
             (std::vector<std::string>{"rtl70.bpl", "vcl70.bpl", "designide70.bpl", "dxCoreD7.bpl"}));
   ASSERT_EQ(bar->module.imports[3].functions.size(), 1u);
-  EXPECT_EQ(bar->module.imports[3].functions[0].name, "@dxCoreD7@Finalize");
+  EXPECT_EQ(bar->module.imports[3].functions[0].name, "@Dxcorereg@Finalization$qqrv");
   EXPECT_FALSE(bar->module.imports[3].functions[0].byOrdinal);
   EXPECT_EQ(bar->info.flags & package_flags::kDesignOnly, 0u);
   EXPECT_EQ(bar->description, "");
@@ -101,7 +110,7 @@ TEST_F(StandInCompile, WritesAPackageThatImportsItsRequiredModules) {
     const auto where = m.name == "dxCoreD7.bpl" ? dir.Path() / "out" / m.name : dir.Path() / "ide" / "bin" / m.name;
     auto target = ReadModule(ReadBytes(where), &why);
     ASSERT_TRUE(target) << m.name << ": " << why;
-    EXPECT_EQ(target->exports, std::vector<std::string>{m.functions[0].name}) << m.name;
+    EXPECT_TRUE(target->Exports(m.functions[0])) << m.name << " " << m.functions[0].name;
   }
 }
 
@@ -129,7 +138,7 @@ TEST(PeModule, ReleaseNumbers) {
 std::string SamplePackage() {
   pe::PackageSpec p;
   p.module = "dxBarD7.bpl";
-  p.required = {{"rtl", "rtl70.bpl", "@rtl70@Finalize"}};
+  p.required = {{"rtl", "rtl70.bpl", {}}};
   p.contains = pe::PackageUnits("dxBarD7", {"dxBar"});
   p.description = "描述 text";
   return pe::WritePackage(p);
@@ -174,6 +183,23 @@ TEST(PeModule, FilesThatLie) {
   EXPECT_FALSE(ReadPackageInfo(info, &why));
   info = std::string(*resource);
   EXPECT_FALSE(ReadPackageInfo(info.substr(0, info.size() - 1), &why));  // last name unterminated
+}
+
+// Descriptors that share one list of long names, and a section table as
+// long as the format allows: refused at once, however the reader is asked.
+TEST(PeModule, WhatAFileCanCostIsBounded) {
+  std::string why;
+  const std::string shared = test::ModuleWithSharedImportNames();
+  EXPECT_FALSE(ReadModule(shared, &why));
+  EXPECT_EQ(why, "names larger than any module's");
+  auto names_only = ReadModule(shared, &why, {.functionNames = false});
+  ASSERT_TRUE(names_only) << why;
+  EXPECT_EQ(names_only->imports.size(), 4096u);
+  const std::string sections = test::ModuleWithEmptySections();
+  EXPECT_FALSE(ReadModule(sections, &why));
+  EXPECT_EQ(why, "more sections than Windows loads");
+  BytesSource source(sections);
+  EXPECT_FALSE(ReadPackageHeader(source, &why));
 }
 
 TEST(PeModule, SixtyFourBitModule) {

@@ -9,11 +9,16 @@
 //
 // The .bpl is a real DLL of this program's own bitness when it is a Windows
 // program (a 64-bit one where Windows' 64-bit loader is the only one that
-// runs), and 32-bit elsewhere: it imports one function of each package it
-// requires, from that package's module file, exports one function of its
-// own, and holds the PACKAGEINFO and DESCRIPTION resources. Each required
-// package's module name comes from its .dcp, as with the real compiler: the
-// .dcp this stand-in writes names its .bpl. The IDE's own packages (rtl,
+// runs), and 32-bit elsewhere, laid out as the real compiler lays out a
+// package: one import descriptor per unit that uses a module (each unit
+// imports a unit's finalization from every required package's module file),
+// the initialization and finalization of each of its units exported, and the
+// PACKAGEINFO (flags from {$DESIGNONLY}, {$RUNONLY} and {$IMPLICITBUILD OFF};
+// the required modules by file name; its own unit 0x03, SysInit 0, a unit
+// whose source beside the project says {$WEAKPACKAGEUNIT ON} weak, 0x0C, the
+// others 0) and DESCRIPTION resources. Each required package's module name
+// and units come from its .dcp, as with the real compiler: the .dcp this
+// stand-in writes names its .bpl and its units. The IDE's own packages (rtl,
 // vcl, ...) are looked up in the IDE's lib folder beside this program's
 // folder (<RootDir>\bin\..\lib), and where they are not there the name
 // follows the release's rule (rtl70.bpl for a project ending in D7).
@@ -268,6 +273,19 @@ bool WriteFile(const fs::path& path, const std::string& content) {
   return static_cast<bool>(f);
 }
 
+// The contained units whose source beside the project says
+// {$WEAKPACKAGEUNIT ON}: the compiler marks them weak.
+std::vector<std::string> WeakUnits(const fs::path& folder, const std::vector<std::string>& units) {
+  std::vector<std::string> weak;
+  for (const std::string& u : units) {
+    const auto source = FindFileNoCase(folder, u + ".pas");
+    if (!source) continue;
+    const auto d = Directive(ReadAll(*source), "WEAKPACKAGEUNIT");
+    if (d && Lower(*d).find("on") != std::string::npos) weak.push_back(u);
+  }
+  return weak;
+}
+
 bool IsIdePackage(const std::string& name) {
   const auto& names = kestrin::pe::IdePackageNames();
   return std::find(names.begin(), names.end(), Lower(name)) != names.end();
@@ -391,9 +409,9 @@ int main(int argc, char** argv) {
     if (!dcp || !kestrin::pe::ReadDcpText(ReadAll(*dcp), &facts)) {
       // No readable symbols file: the module is named by the usual rule.
       facts.module = r + (ide_package ? release_number : std::string()) + ".bpl";
-      facts.exportName = kestrin::pe::PackageExportName(facts.module);
+      facts.units.clear();
     }
-    requirements.push_back({r, facts.module, facts.exportName});
+    requirements.push_back({r, facts.module, facts.units});
   }
   if (Selected("KESTRIN_DCC_FAIL", project)) {
     const std::string unit = (contains.empty() ? package : contains[0]) + ".pas";
@@ -439,7 +457,7 @@ int main(int argc, char** argv) {
     if (auto implicit = Directive(source, "IMPLICITBUILD"); implicit && Lower(*implicit).find("off") != std::string::npos)
       spec.flags |= pf::kNeverBuild;
     spec.required = requirements;
-    spec.contains = kestrin::pe::PackageUnits(package, contains);
+    spec.contains = kestrin::pe::PackageUnits(package, contains, WeakUnits(P(project_arg).parent_path(), contains));
     spec.description = Description(source);
     spec.pe32plus = kestrin::pe::kOwnModulesArePe32Plus;
     ok &= WriteFile(P(le) / P(package + ".bpl"), kestrin::pe::WritePackage(spec));

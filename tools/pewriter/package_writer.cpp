@@ -85,6 +85,12 @@ TablesSection BuildTables(const DllSpec& spec, std::uint32_t base) {
     for (std::size_t i = 0; i < n; ++i) {
       const ImportSpec& m = spec.imports[i];
       for (std::size_t j = 0; j < m.functions.size(); ++j) {
+        if (m.functions[j].size() > 1 && m.functions[j][0] == '#') {
+          const std::uint64_t ordinal = std::stoul(m.functions[j].substr(1)) | (1ull << (ptr * 8 - 1));
+          b.Put(ilt[i] + j * ptr, ordinal, ptr);
+          b.Put(iat[i] + j * ptr, ordinal, ptr);
+          continue;
+        }
         b.Align(2);
         const std::size_t hint = b.Reserve(2);
         b.AppendZ(m.functions[j]);
@@ -312,11 +318,40 @@ std::string WriteDll(const DllSpec& spec) {
   return out;
 }
 
-std::string PackageExportName(const std::string& module) {
-  std::string name = "@";  // built up in steps: GCC 12 warns wrongly on "@" + std::string&&
-  name += Stem(module);
-  name += "@Finalize";
+namespace {
+
+std::string DelphiUnitName(const std::string& unit) {
+  std::string name = Lower(unit);
+  if (!name.empty()) name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
   return name;
+}
+
+bool IsSysInit(const std::string& unit) { return Lower(unit) == "sysinit"; }
+
+}  // namespace
+
+std::string UnitFinalization(const std::string& unit) {
+  std::string name = "@";  // built up in steps: GCC 12 warns wrongly on "@" + std::string&&
+  name += DelphiUnitName(unit);
+  name += "@Finalization$qqrv";
+  return name;
+}
+
+std::string UnitInitialization(const std::string& unit) {
+  std::string name = "@";
+  name += DelphiUnitName(unit);
+  name += "@initialization$qqrv";
+  return name;
+}
+
+std::vector<std::string> PackageExports(const PackageSpec& spec) {
+  std::vector<std::string> names = {"Finalize", "Initialize"};
+  for (const PackageUnitSpec& u : spec.contains) {
+    if (IsSysInit(u.name)) continue;
+    names.push_back(UnitFinalization(u.name));
+    names.push_back(UnitInitialization(u.name));
+  }
+  return names;
 }
 
 std::string PackageInfoBytes(const PackageSpec& spec) {
@@ -324,8 +359,8 @@ std::string PackageInfoBytes(const PackageSpec& spec) {
   b.U32(b.Reserve(4), spec.flags);
   b.U32(b.Reserve(4), spec.required.size());
   for (const PackageRequirement& r : spec.required) {
-    b.U8(b.Reserve(1), NameHash(r.package));
-    b.AppendZ(r.package);
+    b.U8(b.Reserve(1), NameHash(r.module));
+    b.AppendZ(r.module);
   }
   b.U32(b.Reserve(4), spec.contains.size());
   for (const PackageUnitSpec& u : spec.contains) {
@@ -370,18 +405,31 @@ std::string WritePackage(const PackageSpec& spec) {
   DllSpec d;
   d.moduleName = spec.module;
   d.pe32plus = spec.pe32plus;
-  for (const PackageRequirement& r : spec.required) d.imports.push_back({r.module, {r.exportName}});
-  d.exports = {PackageExportName(spec.module)};
+  // The units that use other modules: every unit of its own but SysInit,
+  // or its own unit alone.
+  std::vector<std::string> users;
+  for (const PackageUnitSpec& u : spec.contains)
+    if (!IsSysInit(u.name) && !(u.flags & unit_flags::kMain)) users.push_back(u.name);
+  if (users.empty()) users.push_back(Stem(spec.module));
+  for (std::size_t i = 0; i < users.size(); ++i)
+    for (const PackageRequirement& r : spec.required) {
+      const std::string used = r.units.empty() ? r.package : r.units[i % r.units.size()];
+      d.imports.push_back({r.module, {UnitFinalization(used)}});
+    }
+  d.exports = PackageExports(spec);
   d.rcdata = {{"PACKAGEINFO", PackageInfoBytes(spec)}, {"DESCRIPTION", DescriptionBytes(spec.description)}};
   return WriteDll(d);
 }
 
-std::vector<PackageUnitSpec> PackageUnits(const std::string& package, const std::vector<std::string>& units) {
+std::vector<PackageUnitSpec> PackageUnits(const std::string& package, const std::vector<std::string>& units,
+                                          const std::vector<std::string>& weak) {
   std::vector<PackageUnitSpec> r;
   r.push_back({package, static_cast<std::uint8_t>(unit_flags::kMain | unit_flags::kPackage)});
-  for (const std::string& u : units) r.push_back({u, unit_flags::kPackage});
-  if (Lower(package) != "rtl")
-    r.push_back({"SysInit", static_cast<std::uint8_t>(unit_flags::kWeak | unit_flags::kPackage)});
+  r.push_back({"SysInit", 0});
+  for (const std::string& u : units) {
+    const bool is_weak = std::any_of(weak.begin(), weak.end(), [&](const std::string& w) { return Lower(w) == Lower(u); });
+    r.push_back({u, is_weak ? static_cast<std::uint8_t>(unit_flags::kWeak | unit_flags::kOrgWeak) : std::uint8_t{0}});
+  }
   return r;
 }
 
@@ -390,8 +438,7 @@ constexpr const char* kDcpHeader = "Kestrin stand-in package symbols";
 }
 
 std::string DcpText(const std::string& package, const std::string& module, const std::vector<std::string>& units) {
-  std::string t = std::string(kDcpHeader) + "\npackage=" + package + "\nmodule=" + module +
-                  "\nexport=" + PackageExportName(module) + "\n";
+  std::string t = std::string(kDcpHeader) + "\npackage=" + package + "\nmodule=" + module + "\n";
   for (const std::string& u : units) t += "unit=" + u + "\n";
   return t;
 }
@@ -404,10 +451,9 @@ bool ReadDcpText(const std::string& text, DcpFacts* facts) {
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind("module=", 0) == 0) f.module = line.substr(7);
-    else if (line.rfind("export=", 0) == 0) f.exportName = line.substr(7);
+    else if (line.rfind("unit=", 0) == 0) f.units.push_back(line.substr(5));
   }
   if (f.module.empty()) return false;
-  if (f.exportName.empty()) f.exportName = PackageExportName(f.module);
   *facts = f;
   return true;
 }
@@ -433,28 +479,24 @@ bool WriteIdePackages(const std::filesystem::path& root, const std::string& numb
   std::error_code ec;
   std::filesystem::create_directories(root / "bin", ec);
   std::filesystem::create_directories(root / "lib", ec);
+  const auto units_of = [](const std::string& name) -> std::vector<std::string> {
+    if (name == "rtl") return {"System", "SysUtils", "Classes", "Windows", "Messages"};
+    if (name == "vcl") return {"Controls", "Forms", "Graphics", "XPMan"};
+    return {name + "Main"};
+  };
   for (const std::string& name : IdePackageNames()) {
     PackageSpec p;
     p.module = name + number + ".bpl";
     p.pe32plus = kOwnModulesArePe32Plus;
     const bool design = name == "designide" || name.rfind("dcl", 0) == 0;
-    p.flags = package_flags::kPackageModule | package_flags::kDelphi4Produced |
+    p.flags = package_flags::kPackageModule | package_flags::kDelphi4Produced | package_flags::kNeverBuild |
               (design ? package_flags::kDesignOnly : package_flags::kRunOnly);
     std::vector<std::string> requires_;
     if (name == "vcl") requires_ = {"rtl"};
     else if (name != "rtl") requires_ = {"rtl", "vcl"};
-    for (const std::string& r : requires_) {
-      const std::string module = r + number + ".bpl";
-      p.required.push_back({r, module, PackageExportName(module)});
-    }
-    std::vector<std::string> units;
-    if (name == "rtl") units = {"System", "SysUtils", "Classes"};
-    else if (name == "vcl") units = {"Controls", "Forms", "Graphics"};
-    else units = {name + "Main"};
-    p.contains = PackageUnits(name, units);
-    if (name == "rtl")
-      p.contains.push_back({"SysInit", static_cast<std::uint8_t>(unit_flags::kOrgWeak | unit_flags::kWeak |
-                                                                 unit_flags::kPackage)});
+    for (const std::string& r : requires_) p.required.push_back({r, r + number + ".bpl", units_of(r)});
+    const std::vector<std::string> units = units_of(name);
+    p.contains = PackageUnits(name, units, {"Windows", "Messages", "XPMan"});
     p.description = "Stand-in of the IDE package " + name;
     if (!WriteBytes(root / "bin" / p.module, WritePackage(p), error) ||
         !WriteBytes(root / "lib" / (name + ".dcp"), DcpText(name, p.module, units), error))

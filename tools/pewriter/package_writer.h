@@ -13,7 +13,7 @@ namespace kestrin::pe {
 
 struct ImportSpec {
   std::string module;                  // file name, e.g. "rtl70.bpl"
-  std::vector<std::string> functions;  // imported by name
+  std::vector<std::string> functions;  // imported by name; "#<n>" by ordinal n
 };
 
 struct RcdataSpec {
@@ -38,9 +38,9 @@ std::string WriteDll(const DllSpec& spec);
 
 // A Delphi package.
 struct PackageRequirement {
-  std::string package;     // as the requires clause names it, e.g. "rtl"
-  std::string module;      // its module file, e.g. "rtl70.bpl"
-  std::string exportName;  // a function that module exports
+  std::string package;             // as the requires clause names it, e.g. "rtl"
+  std::string module;              // its module file, e.g. "rtl70.bpl"
+  std::vector<std::string> units;  // the units its symbol file lists; none: its own unit only
 };
 
 struct PackageUnitSpec {
@@ -66,30 +66,45 @@ inline constexpr bool kOwnModulesArePe32Plus = true;
 inline constexpr bool kOwnModulesArePe32Plus = false;
 #endif
 
-// The function each package module exports (and its users import):
-// "@<module without extension>@Finalize".
-std::string PackageExportName(const std::string& module);
+// The functions a package exports for one of its units, as Delphi names a
+// unit's initialization and finalization: "@Cxgrid@Finalization$qqrv",
+// "@Cxgrid@initialization$qqrv" (the unit's name with its first letter
+// upper case and the rest lower case).
+std::string UnitFinalization(const std::string& unit);
+std::string UnitInitialization(const std::string& unit);
 
-// PACKAGEINFO and DESCRIPTION resources' bytes.
+// What a package exports: Initialize and Finalize, then each of its units'
+// two functions (SysInit's aside, every package has its own).
+std::vector<std::string> PackageExports(const PackageSpec& spec);
+
+// PACKAGEINFO and DESCRIPTION resources' bytes. The requires list holds the
+// required modules' file names, as the compiler stores them.
 std::string PackageInfoBytes(const PackageSpec& spec);
 std::string DescriptionBytes(const std::string& utf8);
 
+// The package module. As a compiled package does, it holds one import
+// descriptor per unit that uses a module: each of its units (its own unit
+// when it has no other) imports from every required module the
+// finalization of one of that module's units, so a module is named many
+// times over.
 std::string WritePackage(const PackageSpec& spec);
 
 // The units a package named `package` whose contains clause names `units`
-// lists: its own main unit (named after the package) flagged main, the
-// contained units as package units, then SysInit flagged weak, as the
-// compiler adds it to every package but rtl (which holds the original).
-std::vector<PackageUnitSpec> PackageUnits(const std::string& package, const std::vector<std::string>& units);
+// lists, flagged as the compiler flags them: its own unit (named after the
+// package) main and package unit (0x03), SysInit, which the compiler adds to
+// every package, and each contained unit with no flag, or weak and
+// originally weak (0x0C) when `weak` names it.
+std::vector<PackageUnitSpec> PackageUnits(const std::string& package, const std::vector<std::string>& units,
+                                          const std::vector<std::string>& weak = {});
 
 // The .dcp the stand-in compiler writes beside a package: a small text
-// naming its module and the function it exports, read back when a package
-// that requires it is compiled.
+// naming its module and its units, read back when a package that requires
+// it is compiled.
 std::string DcpText(const std::string& package, const std::string& module,
                     const std::vector<std::string>& units);
 struct DcpFacts {
   std::string module;
-  std::string exportName;
+  std::vector<std::string> units;
 };
 // Nothing usable when the text is not one DcpText wrote.
 bool ReadDcpText(const std::string& text, DcpFacts* facts);
