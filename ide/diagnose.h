@@ -5,7 +5,10 @@
 // imports in the order Windows searches for them; it changes nothing.
 #pragma once
 
+#include <vector>
+
 #include "core/command.h"
+#include "core/finding.h"
 #include "core/session.h"
 #include "core/target.h"
 
@@ -17,6 +20,7 @@ struct DiagnoseRequest {
 
 struct DiagnoseResult : CommandResult {
   int errors = 0, warnings = 0, hints = 0;
+  std::vector<Finding> findings;  // in the order of the log
 };
 
 // Writes one block to the log: each finding as a line starting "错误: ",

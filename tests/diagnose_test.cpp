@@ -79,18 +79,30 @@ struct Diagnose : ::testing::Test {
     }
     return findings;
   }
+  // The findings of the last run in brief: kind, package and module.
+  std::vector<std::string> Brief(Problem only) const {
+    std::vector<std::string> r;
+    for (const Finding& f : result.findings)
+      if (f.problem == only) r.push_back(f.package + " " + f.module);
+    return r;
+  }
+  bool Logged(const std::string& line) {
+    const auto lines = t.LogLines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
   std::string Out(const std::string& file) { return out + "\\" + file; }
   void Register(const std::string& path, const std::string& key = "Known Packages") {
     t.registry.Set(base + key, path, RegType::Sz, "test");
   }
   // A package of someone else's, written into dir/other.
   std::string Foreign(const std::string& module, std::vector<pe::PackageUnitSpec> units,
-                      bool pe32plus = false) {
+                      bool pe32plus = false, std::uint32_t flags = 0,
+                      std::vector<pe::PackageRequirement> required = {{"rtl", "rtl70.bpl", {}}}) {
     pe::PackageSpec p;
     p.module = module;
     p.pe32plus = pe32plus;
-    p.flags = package_flags::kPackageModule | package_flags::kDesignOnly;
-    p.required = {{"rtl", "rtl70.bpl", pe::PackageExportName("rtl70.bpl")}};
+    p.flags = package_flags::kPackageModule | package_flags::kDesignOnly | flags;
+    p.required = std::move(required);
     p.contains = std::move(units);
     dir.Write("other/" + module, pe::WritePackage(p));
     return dir.Root() + "other\\" + module;
@@ -137,9 +149,11 @@ TEST_F(Diagnose, Registrations) {
 TEST_F(Diagnose, ModulesTheIdeLoads) {
   // cxGridD7 found nowhere: neither in the output folder nor anywhere else.
   fs::remove(dir.Path() / "lib/Library/Delphi7/cxGridD7.bpl");
-  // An older dxCoreD7 in the system folder, which Windows searches before PATH.
+  // An older dxCoreD7 in the system folder, which Windows searches before
+  // PATH: other bytes, the same units.
   pe::PackageSpec old;
   old.module = "dxCoreD7.bpl";
+  old.contains = pe::PackageUnits("dxCoreD7", {"dxCoreReg", "dxCoreMain"});
   old.description = "an older build";
   dir.Write("sys/dxCoreD7.bpl", pe::WritePackage(old));
   // A 64-bit package where the IDE is 32-bit.
@@ -148,20 +162,78 @@ TEST_F(Diagnose, ModulesTheIdeLoads) {
   EXPECT_EQ(Run(), (std::vector<std::string>{
                        "警告: IDE 会加载 " + sys + "\\dxCoreD7.bpl, 而不是输出目录中的 dxCoreD7.bpl",
                        "错误: IDE 无法加载 dclcxGridD7.bpl: 找不到它需要的 cxGridD7.bpl",
-                       "错误: dclWideD7.bpl 是 64 位模块, IDE 是 32 位的: " + wide,
+                       "错误: IDE 无法加载 dclWideD7.bpl: " + wide + " 不是有效的模块",
                        "诊断结果: 2 个错误, 1 个警告, 0 个提示"}));
   EXPECT_EQ(result.failures, 2);
+  EXPECT_EQ(result.findings[2].advice, "它是 64 位模块, IDE 是 32 位的: 换成 32 位的文件, 用这个 IDE 的编译器重新编译");
 }
 
-TEST_F(Diagnose, UnitsInTwoLoadedPackagesButNotWeakOnes) {
-  namespace uf = unit_flags;
-  Register(Foreign("dclMineD7.bpl", {{"dclMineD7", static_cast<std::uint8_t>(uf::kMain | uf::kPackage)},
-                                     {"cxGridMain", uf::kPackage},
-                                     {"SysInit", static_cast<std::uint8_t>(uf::kWeak | uf::kPackage)},
-                                     {"dxCoreMain", static_cast<std::uint8_t>(uf::kWeak | uf::kPackage)}}));
-  EXPECT_EQ(Run(), (std::vector<std::string>{
-                       "错误: cxGridD7.bpl 和 dclMineD7.bpl 都包含单元 cxGridMain, IDE 只能加载其中一个",
-                       "诊断结果: 1 个错误, 0 个警告, 0 个提示"}));
+// What a registered package needs is found, but is no module the IDE can
+// load, or lacks a function the package imports (by name or by ordinal):
+// the load fails as Windows fails it.
+TEST_F(Diagnose, WhatIsFoundMustBeLoadable) {
+  dir.Write("ide/bin/junkD7.bpl", "these are not a module's bytes");
+  pe::PackageSpec cut;
+  cut.module = "shortD7.bpl";
+  cut.contains = pe::PackageUnits("shortD7", {"ShortUnit"});
+  const std::string whole = pe::WritePackage(cut);
+  dir.Write("ide/bin/shortD7.bpl", whole.substr(0, whole.size() - 100));
+  const auto needs = [&](const std::string& name, std::vector<std::string> units = {}) {
+    return Foreign("dclNeeds" + name + ".bpl", pe::PackageUnits("dclNeeds" + name, {name + "Use"}), false, 0,
+                   {{"rtl", "rtl70.bpl", {}}, {name, name + ".bpl", std::move(units)}});
+  };
+  for (const std::string& p : {needs("junkD7"), needs("shortD7"), needs("dxThemeD7", {"NoSuchUnit"}),
+                               needs("dxCoreD7", {"dxCoreMain"})})
+    Register(p);
+  // Imports by ordinal: those within the export table, one past its end.
+  pe::DllSpec ordinals;
+  ordinals.moduleName = "dclOrdinalD7.bpl";
+  ordinals.imports = {{"dxCoreD7.bpl", {"#1"}}, {"dxGDIPlusD7.bpl", {"#2", "#999"}}};
+  ordinals.rcdata = {{"PACKAGEINFO", pe::PackageInfoBytes({"dclOrdinalD7.bpl", false, 0, {}, {}, ""})}};
+  dir.Write("other/dclOrdinalD7.bpl", pe::WriteDll(ordinals));
+  Register(dir.Root() + "other\\dclOrdinalD7.bpl");
+  Run();
+  EXPECT_EQ(Brief(Problem::InvalidModule),
+            (std::vector<std::string>{"dclNeedsjunkD7.bpl junkD7.bpl", "dclNeedsshortD7.bpl shortD7.bpl"}));
+  EXPECT_EQ(Brief(Problem::MissingEntryPoint),
+            (std::vector<std::string>{"dclNeedsdxThemeD7.bpl dxThemeD7.bpl", "dclOrdinalD7.bpl dxGDIPlusD7.bpl"}));
+  EXPECT_EQ(result.errors, 4);
+  EXPECT_TRUE(Logged("错误: IDE 无法加载 dclNeedsdxThemeD7.bpl: " + Out("dxThemeD7.bpl") +
+                     " 中没有它需要的 @Nosuchunit@Finalization$qqrv"));
+  EXPECT_TRUE(Logged("错误: IDE 无法加载 dclOrdinalD7.bpl: " + Out("dxGDIPlusD7.bpl") + " 中没有它需要的 #999"));
+  EXPECT_TRUE(Logged("错误: IDE 无法加载 dclNeedsjunkD7.bpl: " + dir.Root() + "ide\\bin\\junkD7.bpl 不是有效的模块"));
+}
+
+// The runtime library's duplicate-unit check: SysInit (in every package,
+// flags 0) and units flagged as package units or weak never count; names
+// compare letter case aside; packages that ignore duplicates are compared
+// only among themselves. The IDE's program loads its own packages first.
+TEST_F(Diagnose, DuplicateUnitsAsTheRuntimeLibraryCountsThem) {
+  using U = pe::PackageUnitSpec;
+  Register(Foreign("dclPackageUnitD7.bpl", {{"dclPackageUnitD7", 3}, {"cxGridMain", unit_flags::kPackage}}));
+  Register(Foreign("dclWeakD7.bpl", {{"dclWeakD7", 3}, {"cxGridMain", unit_flags::kWeak}}));
+  Register(Foreign("dclSysInitD7.bpl", pe::PackageUnits("dclSysInitD7", {"Mine"})));
+  Register(Foreign("dclClashD7.bpl", {{"dclClashD7", 3}, U{"SYSINIT", 0}, {"CXGRIDMAIN", 0}}));
+  const auto ignoring = package_flags::kIgnoreDupUnits;
+  Register(Foreign("dclIgnoreAD7.bpl", {{"dclIgnoreAD7", 3}, {"cxGridMain", 0}, {"Shared", 0}}, false, ignoring));
+  Register(Foreign("dclIgnoreBD7.bpl", {{"dclIgnoreBD7", 3}, {"shared", 0}}, false, ignoring));
+  Run();
+  EXPECT_EQ(Brief(Problem::UnitClash),
+            (std::vector<std::string>{"dclClashD7.bpl CXGRIDMAIN", "dclIgnoreBD7.bpl shared"}));
+  EXPECT_EQ(result.findings.size(), 2u);
+  EXPECT_TRUE(Logged("错误: cxGridD7.bpl 和 dclClashD7.bpl 都包含单元 CXGRIDMAIN, IDE 只能加载其中一个"));
+
+  // Once the IDE's program imports its runtime packages, their units count
+  // before any registered package's.
+  pe::DllSpec app;
+  app.moduleName = "delphi32.exe";
+  app.imports = {{"kernel32.dll", {"Sleep"}}, {"vcl70.bpl", {"@Forms@Finalization$qqrv"}}};
+  dir.Write("ide/bin/delphi32.exe", pe::WriteDll(app));
+  Register(Foreign("dclFormsD7.bpl", {{"dclFormsD7", 3}, {"forms", 0}, {"Windows", 0x0C}}));
+  Run();
+  EXPECT_EQ(Brief(Problem::UnitClash), (std::vector<std::string>{"dclClashD7.bpl CXGRIDMAIN", "dclFormsD7.bpl forms",
+                                                                  "dclIgnoreBD7.bpl shared"}));
+  EXPECT_TRUE(Logged("错误: vcl70.bpl 和 dclFormsD7.bpl 都包含单元 forms, IDE 只能加载其中一个"));
 }
 
 TEST_F(Diagnose, SearchPath) {

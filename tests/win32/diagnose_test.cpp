@@ -111,6 +111,17 @@ std::set<std::string> CannotFind(const std::vector<std::string>& lines) {
   return names;
 }
 
+// The registered file names 诊断 says the IDE cannot load for a function
+// the copy found lacks.
+std::set<std::string> LackingEntryPoint(const std::vector<std::string>& lines) {
+  std::set<std::string> names;
+  const std::string open = "错误: IDE 无法加载 ", mid = " 中没有它需要的 ";
+  for (const std::string& l : lines)
+    if (l.rfind(open, 0) == 0 && l.find(mid) != std::string::npos)
+      names.insert(Lower(l.substr(open.size(), l.find(": ", open.size()) - open.size())));
+  return names;
+}
+
 struct LoaderComparison : ::testing::Test {
   std::unique_ptr<Scenario> s;
   std::string out, bin, user_path;
@@ -173,6 +184,9 @@ struct LoaderComparison : ::testing::Test {
       ++compared;
       if (CannotFind(lines).count(Lower(p + ".bpl"))) {
         EXPECT_EQ(probe.code, 126ul) << p << "\n" << r.out;
+      } else if (LackingEntryPoint(lines).count(Lower(p + ".bpl"))) {
+        EXPECT_EQ(probe.code, 127ul) << p << "\n" << r.out;
+        EXPECT_FALSE(probe.unbound.empty()) << p;
       } else {
         EXPECT_EQ(probe.code, 0ul) << p << "\n" << r.out;
         EXPECT_TRUE(probe.unbound.empty()) << p << ": " << probe.unbound.front();
@@ -215,9 +229,7 @@ TEST_F(LoaderComparison, MissingModulesAndOldCopiesAgreeWithLoadLibrary) {
   old.module = "dxGDIPlusD7.bpl";
   old.pe32plus = kestrin::pe::kOwnModulesArePe32Plus;
   old.flags = kestrin::package_flags::kPackageModule | kestrin::package_flags::kRunOnly;
-  for (const char* m : {"rtl70.bpl", "dxOldD7.bpl"}) old.required.push_back({m, m, kestrin::pe::PackageExportName(m)});
-  old.required[1].package = "dxOldD7";
-  old.required[0].package = "rtl";
+  old.required = {{"rtl", "rtl70.bpl", {}}, {"dxOldD7", "dxOldD7.bpl", {}}};
   old.contains = kestrin::pe::PackageUnits("dxGDIPlusD7", {"dxGDIPlus"});
   old.description = "an older build";
   ASSERT_TRUE(WriteFileUtf8(bin + "\\dxGDIPlusD7.bpl", kestrin::pe::WritePackage(old)));
@@ -230,6 +242,22 @@ TEST_F(LoaderComparison, MissingModulesAndOldCopiesAgreeWithLoadLibrary) {
                                                          {"dclcxLibraryVCLD7", 126}}));
   EXPECT_TRUE(Has(lines, "警告: IDE 会加载 " + bin + "\\dxGDIPlusD7.bpl, 而不是输出目录中的 dxGDIPlusD7.bpl"))
       << Script::Lines(std::string()).size();
+
+  // (d) An old dxGDIPlusD7.bpl in the IDE's bin folder that loads, but was
+  // built from other units: what imports its units' functions cannot load
+  // (Windows: 127; Wine binds a stub, which the probe finds).
+  old.required = {{"rtl", "rtl70.bpl", {}}};
+  old.contains = kestrin::pe::PackageUnits("dxGDIPlusD7", {"dxGDIPlusOld"});
+  ASSERT_TRUE(WriteFileUtf8(bin + "\\dxGDIPlusD7.bpl", kestrin::pe::WritePackage(old)));
+  lines.clear();
+  codes = Compare(&lines);
+  EXPECT_EQ(codes, (std::map<std::string, unsigned long>{{"dxThemeD7", 0},
+                                                         {"dxGDIPlusD7", 0},
+                                                         {"dxCoreD7", 127},
+                                                         {"cxLibraryVCLD7", 127},
+                                                         {"dclcxLibraryVCLD7", 127}}));
+  EXPECT_TRUE(Has(lines, "错误: IDE 无法加载 dxCoreD7.bpl: " + bin +
+                             "\\dxGDIPlusD7.bpl 中没有它需要的 @Dxgdiplusreg@Finalization$qqrv"));
 
   // PACKAGEINFO of every package file here, as the check reads it from the
   // bytes and as Windows' resource functions give it.

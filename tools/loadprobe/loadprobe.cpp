@@ -1,13 +1,15 @@
 // loadprobe: loads each module named on its command line with LoadLibraryW,
 // as a program would, and prints one line per module:
 //   <path>\t<0, or the error code of the failed load>
-// A module that loaded is checked further: each slot of its import table
-// must hold what GetProcAddress gives for that function of the module it
-// names (Wine puts a stub there for a function the module lacks, where
+// A module that loaded is checked further: each slot of the import table of
+// every package module now in the process (it and the packages it brought
+// in) must hold what GetProcAddress gives for that function of the module
+// it names (Wine puts a stub there for a function the module lacks, where
 // Windows fails the load with 127). When one does not, the code printed is
 // 127 and a line "\tunbound: <module>!<function>" follows for each.
 // Exit code: 0 when every module loaded with every import bound, else 1.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -56,6 +58,22 @@ std::vector<std::string> Unbound(HMODULE module) {
   return bad;
 }
 
+// The unbound imports of every package module in the process.
+std::vector<std::string> UnboundInPackages() {
+  std::vector<std::string> bad;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId());
+  if (snap == INVALID_HANDLE_VALUE) return bad;
+  MODULEENTRY32W e{};
+  e.dwSize = sizeof e;
+  for (BOOL ok = Module32FirstW(snap, &e); ok; ok = Module32NextW(snap, &e)) {
+    const std::wstring name = e.szModule;
+    if (name.size() < 4 || _wcsicmp(name.c_str() + name.size() - 4, L".bpl") != 0) continue;
+    for (std::string& b : Unbound(e.hModule)) bad.push_back(std::move(b));
+  }
+  CloseHandle(snap);
+  return bad;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -73,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
       result = 1;
       continue;
     }
-    const std::vector<std::string> bad = Unbound(m);
+    const std::vector<std::string> bad = UnboundInPackages();
     std::printf("%s\t%lu\n", path.c_str(), bad.empty() ? 0ul : static_cast<unsigned long>(ERROR_PROC_NOT_FOUND));
     for (const std::string& b : bad) std::printf("\tunbound: %s\n", b.c_str());
     if (!bad.empty()) result = 1;
