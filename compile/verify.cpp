@@ -3,9 +3,11 @@
 #include <string>
 
 #include "platform/file_search.h"
+#include "platform/pe_module.h"
 #include "platform/text.h"
 #include "targets/ide_running.h"
 #include "targets/library_folder.h"
+#include "targets/releases.h"
 
 namespace kestrin {
 
@@ -18,6 +20,16 @@ VerifyResult Verify(Session& s, const VerifyRequest& request) {
   s.OpenBlock("验证组件...");
   s.host.ClearNotes();
 
+  // A file by the package's name is no compiled package unless the IDE could
+  // load it: a package module of the IDE's own bitness, whole.
+  const PeMachine machine = IdeMachine(s, *t.release);
+  auto loadable = [&](const std::string& path) {
+    auto file = s.fs.OpenRead(path, false);
+    if (!file) return false;
+    FileSource source(*file);
+    const auto header = ReadPackageHeader(source);
+    return header && header->machine == machine;
+  };
   {
     FileIndex packages;
     packages.Build(s.fs, OutputFolder(t), ".bpl", [&s] { s.Pump(); });
@@ -32,14 +44,19 @@ VerifyResult Verify(Session& s, const VerifyRequest& request) {
             why != request.last->failures.end())
           failed = &why->second;
       // Letter case aside: dxCoreD7.BPL on disk is a compiled dxCore.
+      bool invalid = false;
       if (const FoundFile* hit = packages.Find(PackageFileName(package, suffix, ".bpl")); hit && !failed) {
         const std::string stem = ReplaceAllOccurrences(
             ToLowerAscii(hit->name), ToLowerAscii(std::string(suffix) + ".bpl"), "");
-        if (EqualsNoCase(stem, package)) continue;
+        if (EqualsNoCase(stem, package)) {
+          if (loadable(hit->path)) continue;
+          invalid = true;
+        }
       }
       result.missing.push_back(i);
       s.Log("包:" + PackageFileName(package, suffix, ".dpk") + "  未编译.");
       if (failed) s.Log("    原因: " + *failed);
+      else if (invalid) s.Log("    原因: 不是有效的包文件");
       s.Pump();
     }
   }

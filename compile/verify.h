@@ -20,9 +20,11 @@ struct VerifyResult : CommandResult {
   std::vector<std::size_t> missing;  // the rows to tick: their .bpl is missing
 };
 
-// Names each package of the build list whose .bpl is missing, or that the
-// last compile run of the release failed (whatever older .bpl remains), in
-// the log, with the reason when that run failed it; the
+// Names each package of the build list whose .bpl is missing, is no package
+// module of the IDE's bitness (cut short, not a module, no PACKAGEINFO: read
+// from its headers and resource directory only), or that the last compile
+// run of the release failed (whatever older .bpl remains), in the log, with
+// the reason when that run failed it or the file is no package; the
 // caller ticks exactly those rows, so that compiling again builds only them.
 // Its next state is VerifyEnded: copy and install may go on, whatever is
 // missing. Without a chosen release the file names of Delphi 7 are taken.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "targets/ide_registry.h"
+#include "platform/text.h"
 #include "targets/library_folder.h"
 
 namespace kestrin {
@@ -46,6 +47,17 @@ std::string CompilerFolderOf(Session& s, const IdeProfile& ide, const std::strin
   auto key = s.registry.Open(ide.baseKey, RegAccess::Read);
   if (IsInstalled(s, *key)) return NormalizeFolderPath(ReadStringValue(*key, "RootDir")) + "bin";
   return current;
+}
+
+PeMachine IdeMachine(Session& s, const IdeProfile& ide) {
+  auto key = s.registry.Open(ide.baseKey, RegAccess::Read);
+  std::string app;
+  if (key->ReadString("App", &app) != RegRead::Ok) return PeMachine::I386;
+  auto file = s.fs.OpenRead(Trim(app), false);
+  if (!file) return PeMachine::I386;
+  FileSource source(*file);
+  const auto header = ReadModuleHeader(source);
+  return header ? header->machine : PeMachine::I386;
 }
 
 }  // namespace kestrin

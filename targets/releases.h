@@ -7,6 +7,7 @@
 
 #include "catalogue/ide_profiles.h"
 #include "core/session.h"
+#include "platform/pe_module.h"
 
 namespace kestrin {
 
@@ -23,5 +24,9 @@ std::array<bool, kReleaseCount> ProbeReleases(Session& s);
 // RootDir is gone: a release chosen after another keeps that one's. Throws
 // a RegistryError when its settings cannot be read.
 std::string CompilerFolderOf(Session& s, const IdeProfile& ide, const std::string& current);
+
+// The machine of the release's program (App): what its packages must be
+// built for. I386 (the IDE of every release) when the program cannot be read.
+PeMachine IdeMachine(Session& s, const IdeProfile& ide);
 
 }  // namespace kestrin

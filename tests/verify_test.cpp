@@ -4,6 +4,7 @@
 #include "compile/verify.h"
 #include "targets/library_folder.h"
 #include "tests/harness.h"
+#include "tools/pewriter/package_writer.h"
 
 namespace kestrin {
 namespace {
@@ -16,7 +17,12 @@ struct VerifyCommand : ::testing::Test {
   void SetUp() override {
     t.StartWithRelease(dir, 1);
   }
-  void Bpl(const std::string& name) { dir.Write("lib/Library/Delphi7/" + name, "MZ"); }
+  void Bpl(const std::string& name, bool pe32plus = false) {
+    pe::PackageSpec p;
+    p.module = name;
+    p.pe32plus = pe32plus;
+    dir.Write("lib/Library/Delphi7/" + name, pe::WritePackage(p));
+  }
   void AllBut(std::initializer_list<int> missing) {
     for (int i = 0; i < static_cast<int>(t.view.rows.size()); ++i) {
       bool skip = false;
@@ -51,9 +57,28 @@ TEST_F(VerifyCommand, TicksAndLogsExactlyTheMissingPackages) {
 TEST_F(VerifyCommand, LetterCaseAndSubfoldersDoNotMatter) {
   AllBut({2, 3, 4});
   Bpl("DXCORED7.BPL");
-  dir.Write("lib/Library/Delphi7/sub/cxLibraryVCLD7.bpl", "MZ");
+  Bpl("sub/cxLibraryVCLD7.bpl");
   t.app.OnCommand(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked(), (std::vector<int>{4}));
+}
+
+// A file by the right name passes only as a whole package module of the
+// IDE's bitness.
+TEST_F(VerifyCommand, AFileThatIsNoPackageIsNotCompiled) {
+  AllBut({});
+  const std::string whole = dir.Read("lib/Library/Delphi7/dxThemeD7.bpl");
+  dir.Write("lib/Library/Delphi7/dxThemeD7.bpl", whole.substr(0, whole.size() - 1));  // cut short
+  dir.Write("lib/Library/Delphi7/dxGDIPlusD7.bpl", "MZ text");
+  Bpl("dxCoreD7.bpl", true);  // 64-bit
+  pe::DllSpec plain;
+  plain.moduleName = "cxLibraryVCLD7.bpl";
+  dir.Write("lib/Library/Delphi7/cxLibraryVCLD7.bpl", pe::WriteDll(plain));  // no PACKAGEINFO
+  t.app.OnCommand(ctl::kVerifyButton);
+  EXPECT_EQ(t.view.Ticked(), (std::vector<int>{0, 1, 2, 3}));
+  auto lines = t.view.Lines();
+  ASSERT_EQ(lines.size(), 12u);
+  EXPECT_EQ(lines[2], "包:dxThemeD7.dpk  未编译.");
+  EXPECT_EQ(lines[3], "    原因: 不是有效的包文件");
 }
 
 TEST_F(VerifyCommand, NoOutputFolderReportsEverything) {
