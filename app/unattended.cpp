@@ -347,6 +347,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   const bool uninstall = o.step(CommandId::Uninstall), compile = o.step(CommandId::Compile);
   if (o.list) {
     if (build_steps || uninstall || o.release) fail("/list 只能单独使用");
+    const std::pair<const char*, bool> extras[] = {
+        {"/log", !o.logFile.empty()}, {"/parallel", o.parallel}, {"/packages", !o.packages.empty()}, {"/deletebpl", o.deleteBpl}};
+    for (const auto& [extra, given] : extras)
+      if (given) fail(std::string("/list 不能与 ") + extra + " 一起使用");
     return p;
   }
   if (uninstall && build_steps) fail("/uninstall 只能单独使用, 不能与 " + build_switches + " 一起");

@@ -47,6 +47,10 @@ TEST(UnattendedArguments, BadOnesSayWhy) {
       {{"/release:Delphi7"}, "没有指定要做的步骤 (/compile /verify /copy /install /diagnose 或 /uninstall)"},
       {{"/compile"}, "缺少 /release:<版本>"},
       {{"/list", "/release:Delphi7"}, "/list 只能单独使用"},
+      {{"/list", "/log:x.log"}, "/list 不能与 /log 一起使用"},
+      {{"/list", "/parallel"}, "/list 不能与 /parallel 一起使用"},
+      {{"/packages:dxCore", "/list"}, "/list 不能与 /packages 一起使用"},
+      {{"/list", "/deletebpl"}, "/list 不能与 /deletebpl 一起使用"},
       {{"/release:BDS2006", "/compile", "/packages:dxCore,cxLibraryVCL"}, "未知的包: cxLibraryVCL (BDS 2006 的包列表中没有)"},
   };
   for (const auto& [args, why] : cases) EXPECT_EQ(Parse(args).error, why) << args[0];
