@@ -2,7 +2,10 @@
 // and installed, the output folder on the user's PATH, and 100 packages of
 // other vendors registered beside them (each needing the IDE's packages and
 // one of the library's). Prints the check's wall time and the longest
-// stretch without a message pump, for each of a few runs.
+// stretch without a message pump, for each of a few runs. Then the module
+// reader over two crafted files (time and peak memory of one read), the
+// check again with both registered, and the verify command over the 171
+// compiled packages.
 //
 //   kestrin_diagnose_bench [--foreign N] [--runs N] [--path-folders N]
 #include <algorithm>
@@ -11,17 +14,45 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/controls.h"
 #include "ide/diagnose.h"
 #include "ide/install.h"
 #include "platform/pe_module.h"
+#include "compile/verify.h"
+#include "tests/crafted_modules.h"
 #include "tests/harness.h"
 #include "tools/pewriter/package_writer.h"
 
 using namespace kestrin;
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A line of /proc/self/status, in kB.
+long StatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return -1;
+}
+
+// Runs `f` and returns its wall time and the process's peak resident
+// memory while it ran, above what it held before.
+template <class F>
+std::pair<double, long> Measure(F&& f) {
+  { std::ofstream("/proc/self/clear_refs") << "5"; }  // the peak starts again from now
+  const long before = StatusKb("VmRSS:");
+  const auto start = Clock::now();
+  f();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return {seconds, StatusKb("VmHWM:") - before};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   int foreign = 100, runs = 3, path_folders = 20;
@@ -63,9 +94,9 @@ int main(int argc, char** argv) {
     p.module = name + ".bpl";
     p.flags = package_flags::kPackageModule | package_flags::kDesignOnly;
     for (std::string module : {"rtl70.bpl", "vcl70.bpl", "designide70.bpl"})
-      p.required.push_back({module.substr(0, module.size() - 6), module, pe::PackageExportName(module)});
+      p.required.push_back({module.substr(0, module.size() - 6), module, {}});
     const std::string lib = std::string(runtime[static_cast<std::size_t>(i) % runtime.size()]) + "D7.bpl";
-    p.required.push_back({lib.substr(0, lib.size() - 4), lib, pe::PackageExportName(lib)});
+    p.required.push_back({lib.substr(0, lib.size() - 4), lib, {}});
     p.contains = pe::PackageUnits(name, {name + "Reg", name + "Editors"});
     dir.Write("vendor/" + p.module, pe::WritePackage(p));
     t.registry.Set(base + "Known Packages", dir.Root() + "vendor\\" + p.module, RegType::Sz, name);
@@ -93,6 +124,45 @@ int main(int argc, char** argv) {
                 run + 1, std::chrono::duration<double>(end - start).count(), longest * 1000, r.errors,
                 r.warnings, r.hints, t.view.pumps);
     t.view.pumps = 0;
+  }
+
+  // The reader over files made to cost it as much as their bytes allow.
+  const std::pair<const char*, std::string> crafted[] = {
+      {"dclSharedNamesD7.bpl", test::ModuleWithSharedImportNames()},
+      {"dclEmptySectionsD7.bpl", test::ModuleWithEmptySections()}};
+  for (const auto& [name, bytes] : crafted) {
+    std::string why;
+    bool read = false;
+    const auto [seconds, kb] = Measure([&] { read = ReadModule(bytes, &why).has_value(); });
+    std::printf("crafted %s (%zu bytes): %s (%s) in %.1f ms, peak %.1f MB above the process (goal 50 ms, 20 MB)\n",
+                name, bytes.size(), read ? "read" : "refused", why.c_str(), seconds * 1000, kb / 1024.0);
+    dir.Write(std::string("hostile/") + name, bytes);
+    t.registry.Set(base + "Known Packages", dir.Root() + "hostile\\" + name, RegType::Sz, name);
+  }
+  double longest = 0;
+  auto last = Clock::now();
+  t.view.onPump = [&] {
+    const auto now = Clock::now();
+    longest = std::max(longest, std::chrono::duration<double>(now - last).count());
+    last = now;
+  };
+  t.view.log.clear();
+  DiagnoseResult hostile;
+  const auto [wall, peak] = Measure([&] { hostile = Diagnose(t.session(), {t.target()}); });
+  longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
+  t.view.onPump = nullptr;
+  std::printf("diagnose with both registered: wall %.3f s, longest stretch without a pump %.1f ms (goal 100 ms), "
+              "peak %.1f MB above the process, %d errors\n",
+              wall, longest * 1000, peak / 1024.0, hostile.errors);
+
+  // Verify reads each package's headers and resource directory only.
+  for (int run = 0; run < runs; ++run) {
+    VerifyResult v;
+    const auto [seconds, kb] = Measure([&] {
+      v = Verify(t.session(), {.target = t.target(), .packages = t.app.packages(), .last = nullptr});
+    });
+    std::printf("verify of %zu packages: %.3f s (goal 1 s), %zu not compiled, peak %.1f MB above the process\n",
+                t.app.packages().size(), seconds, v.missing.size(), kb / 1024.0);
   }
   return 0;
 }
