@@ -192,7 +192,11 @@ void App::Run(CommandId id) {
       RunLong([&] { return CopyRuntimePackages(s, {.target = target_}).next; });
       break;
     case CommandId::Install:
-      RunLong([&] { return Install(s, {.target = target_}).next; });
+      RunLong([&] {
+        const InstallResult r = Install(s, {.target = target_});
+        if (r.unloadable > 0) view_.AppendCommandPane(UnloadableLine(r.unloadable));
+        return r.next;
+      });
       break;
     case CommandId::Uninstall:
       RunLong([&] {

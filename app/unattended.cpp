@@ -231,10 +231,15 @@ StepOutcome UnattendedRun::Step(CommandId id) {
         result = CopyRuntimePackages(s_, {.target = target_});
         not_done(result.failures, "项未能完成, 详见上面的日志");
         break;
-      case CommandId::Install:
-        result = Install(s_, {.target = target_});
+      case CommandId::Install: {
+        const InstallResult i = Install(s_, {.target = target_});
+        result = i;
         not_done(result.failures, "处失败");
+        if (i.unloadable > 0)
+          r = {kExitIncomplete, std::to_string(i.unloadable) + " 个设计时包 IDE 无法加载" +
+                                    (result.failures > 0 ? ", " + r.whyNot : std::string())};
         break;
+      }
       case CommandId::Diagnose: {
         const DiagnoseResult d = Diagnose(s_, {.target = target_});
         not_done(d.errors, "个错误");

@@ -34,6 +34,7 @@ struct Finding {
   std::string path;     // the file or folder concerned, if any
   std::string text;     // the line after "错误: ", "警告: " or "提示: "
   std::string advice;   // the line after "    办法: "
+  std::string registeredAs;  // the registered path of `package`, expanded, where it has one
 };
 
 inline std::string_view SeverityWord(Severity s) {

@@ -84,7 +84,12 @@ Finding Make(Severity severity, Problem problem, std::string package, std::strin
 // One registered package's way through the modules it needs.
 struct LoadModel::Walker {
   std::string registered;  // its file name
+  std::string path;        // its registered path
   std::vector<Finding>& out;
+  void Add(Finding f) {
+    f.registeredAs = path;
+    out.push_back(std::move(f));
+  }
   std::map<std::string, bool> loads;  // by path key: whether the module loads
   std::set<std::string> missing, told;
 };
@@ -328,15 +333,17 @@ void LoadModel::CheckLoads(const std::vector<Registration>& known, const std::ve
     if (!s_.fs.FileExists(path)) {
       out.push_back(Make(Severity::Error, Problem::RegisteredMissing, file, file, path,
                          "已注册的设计时包不存在: " + path, "重新编译并安装这个包, 或卸载它的注册"));
+      out.back().registeredAs = path;
       continue;
     }
     const Module& m = Load(path);
     if (!m.package) {
       out.push_back(Make(Severity::Error, Problem::NotAPackage, file, file, path, "不是有效的包文件: " + path,
                          "重新编译这个包, 再安装"));
+      out.back().registeredAs = path;
       continue;
     }
-    Walker w{file, out, {}, {}, {}};
+    Walker w{file, path, out, {}, {}, {}};
     Walk(w, path);
     s_.Pump();
   }
@@ -358,13 +365,13 @@ bool LoadModel::Walk(Walker& w, const std::string& path) {
                    std::to_string(Bits(ideMachine_)) + " 位的: 换成 " + std::to_string(Bits(ideMachine_)) +
                    " 位的文件, 用这个 IDE 的编译器重新编译"
              : "这个文件不完整或已损坏: 重新编译或重新复制它";
-    w.out.push_back(Make(Severity::Error, Problem::InvalidModule, w.registered, FileNamePart(path), path,
+    w.Add(Make(Severity::Error, Problem::InvalidModule, w.registered, FileNamePart(path), path,
                          "IDE 无法加载 " + w.registered + ": " + path + " 不是有效的模块", advice));
     return w.loads[key] = false;
   }
   if (m.package && loadedTold_.insert(key).second) {
     loaded_.push_back(path);
-    loadedBy_[key] = w.registered;
+    loadedBy_[key] = {w.registered, w.path};
   }
   bool loads = true;
   for (const ImportedModule& import : m.info.imports) {
@@ -376,13 +383,13 @@ bool LoadModel::Walk(Walker& w, const std::string& path) {
     if (!where) {
       loads = false;
       if (w.missing.insert(name).second)
-        w.out.push_back(Make(Severity::Error, Problem::MissingModule, w.registered, Trim(import.name), "",
+        w.Add(Make(Severity::Error, Problem::MissingModule, w.registered, Trim(import.name), "",
                              "IDE 无法加载 " + w.registered + ": 找不到它需要的 " + import.name,
                              "把 " + import.name +
                                  " 所在的文件夹加入 PATH (复制(&P) 会提供), 或把它复制到系统文件夹"));
       continue;
     }
-    CheckCopy(Trim(import.name), *where, w.out, w.registered);
+    CheckCopy(Trim(import.name), *where, w);
     // Windows' own modules are Windows' business: only packages are followed there.
     const std::string folder = FolderKey(FolderPart(Backslashes(*where)));
     if ((folder == systemKey_ || folder == windowsKey_) && !EndsWithNoCase(name, ".bpl")) continue;
@@ -400,7 +407,7 @@ bool LoadModel::Walk(Walker& w, const std::string& path) {
       loads = false;
       const std::string function = f.byOrdinal ? "#" + std::to_string(f.ordinal) : f.name;
       if (w.told.insert(ToLowerAscii(*where)).second)
-        w.out.push_back(Make(Severity::Error, Problem::MissingEntryPoint, w.registered, Trim(import.name), *where,
+        w.Add(Make(Severity::Error, Problem::MissingEntryPoint, w.registered, Trim(import.name), *where,
                              "IDE 无法加载 " + w.registered + ": " + *where + " 中没有它需要的 " + function,
                              "这个 " + Trim(import.name) + " 比需要它的 " + FileNamePart(path) +
                                  " 旧, 或出自另一次编译: 换成与它同一次编译的文件, 或删除这个旧文件"));
@@ -410,8 +417,7 @@ bool LoadModel::Walk(Walker& w, const std::string& path) {
   return w.loads[key] = loads;
 }
 
-void LoadModel::CheckCopy(const std::string& name, const std::string& where, std::vector<Finding>& out,
-                          const std::string& registered) {
+void LoadModel::CheckCopy(const std::string& name, const std::string& where, Walker& w) {
   const std::string lower = ToLowerAscii(name);
   if (!runtime_.count(lower) || !copyTold_.insert(lower).second) return;
   if (InOutputFolder(where)) return;
@@ -420,7 +426,7 @@ void LoadModel::CheckCopy(const std::string& name, const std::string& where, std
   const Module& found = Load(where);
   const Module& ours = Load(own);
   if (found.size == ours.size && found.fingerprint == ours.fingerprint) return;
-  out.push_back(Make(Severity::Warning, Problem::OldCopyFirst, registered, name, where,
+  w.Add(Make(Severity::Warning, Problem::OldCopyFirst, w.registered, name, where,
                      "IDE 会加载 " + where + ", 而不是输出目录中的 " + FileNamePart(own),
                      "以管理员身份运行 复制(&P) 覆盖这个旧文件, 或删除它"));
 }
@@ -443,13 +449,31 @@ void LoadModel::CheckUnits(std::vector<Finding>& out) {
       auto [it, first] = owner.emplace(std::make_pair(ignoring, name), std::make_pair(key, FileNamePart(path)));
       if (first || it->second.first == key || !told.emplace(name, key).second) continue;
       const auto by = loadedBy_.find(ToLowerAscii(Backslashes(path)));
-      out.push_back(Make(Severity::Error, Problem::UnitClash, by == loadedBy_.end() ? "" : by->second, unit.name,
-                         path,
-                         it->second.second + " 和 " + FileNamePart(path) + " 都包含单元 " + unit.name +
-                             ", IDE 只能加载其中一个",
-                         "在 IDE 中停用或卸载其中一个包"));
+      Finding f = Make(Severity::Error, Problem::UnitClash, by == loadedBy_.end() ? "" : by->second.first,
+                       unit.name, path,
+                       it->second.second + " 和 " + FileNamePart(path) + " 都包含单元 " + unit.name +
+                           ", IDE 只能加载其中一个",
+                       "在 IDE 中停用或卸载其中一个包");
+      if (by != loadedBy_.end()) f.registeredAs = by->second.second;
+      out.push_back(std::move(f));
     }
   }
+}
+
+std::vector<Finding> UnloadableRegistrations(Session& s, const Target& target,
+                                             const std::vector<std::string>& paths) {
+  std::set<std::string> wanted;
+  for (const std::string& p : paths) wanted.insert(ToLowerAscii(Backslashes(p)));
+  LoadModel model(s, target);
+  std::vector<Finding> all, ignored;
+  const auto known = model.ReadRegistrations(KnownPackagesKey(*target.release), ignored);
+  const auto disabled = model.ReadRegistrations(DisabledPackagesKey(*target.release), ignored);
+  model.CheckLoads(known, disabled, all);
+  std::vector<Finding> errors;
+  for (Finding& f : all)
+    if (f.severity == Severity::Error && wanted.count(ToLowerAscii(Backslashes(f.registeredAs))))
+      errors.push_back(std::move(f));
+  return errors;
 }
 
 }  // namespace kestrin

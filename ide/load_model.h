@@ -77,8 +77,7 @@ class LoadModel {
   const Module& Load(const std::string& path);
   void LoadIdeModules(const std::string& path);
   bool Walk(Walker& w, const std::string& path);
-  void CheckCopy(const std::string& name, const std::string& where, std::vector<Finding>& out,
-                 const std::string& registered);
+  void CheckCopy(const std::string& name, const std::string& where, Walker& w);
   void CheckUnits(std::vector<Finding>& out);
   bool InOutputFolder(const std::string& path);
   std::string ReadValue(std::string_view key_path, std::string_view name);
@@ -99,8 +98,15 @@ class LoadModel {
   std::set<std::string> disabledKeys_, copyTold_, loadedTold_;
   bool disabledRead_ = false;
   std::vector<std::string> loaded_;  // packages in the order the IDE loads them
-  std::map<std::string, std::string> loadedBy_;  // path key -> the registered package that loaded it
+  // path key -> the registered package that loaded it: its file name and path
+  std::map<std::string, std::pair<std::string, std::string>> loadedBy_;
   int reads_ = 0;
 };
+
+// The errors that keep an IDE of the release started now from loading the
+// packages registered at `paths` (compared letter case aside): the check
+// of every registered package, narrowed to those.
+std::vector<Finding> UnloadableRegistrations(Session& s, const Target& target,
+                                             const std::vector<std::string>& paths);
 
 }  // namespace kestrin

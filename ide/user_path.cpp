@@ -40,7 +40,7 @@ std::string OutputFolderAsAdded(Session& s, const Target& target) {
 
 }  // namespace
 
-bool AddOutputFolderToUserPath(Session& s, const Target& target) {
+bool AddOutputFolderToUserPath(Session& s, const Target& target, std::string_view reason) {
   const std::string given = OutputFolder(target);
   if (auto why = UnfitForPath(s.fs, given)) return LogRefusal(s, given, *why);
   // An 8.3 form would not be found again once the program is started by
@@ -68,7 +68,8 @@ bool AddOutputFolderToUserPath(Session& s, const Target& target) {
     throw RegistryError("Failed to set data for '" + std::string(kPathValue) + "'");
   }
   s.shell.AnnounceEnvironmentChange();
-  s.Log("已将输出目录加入当前用户的 PATH 环境变量: " + folder);
+  s.Log("已将输出目录加入当前用户的 PATH 环境变量: " + folder +
+        (reason.empty() ? std::string() : " (" + std::string(reason) + ")"));
   s.Log("之后启动的 IDE 和程序会在这里找到运行时包; 卸载时会删除这一项.");
   return true;
 }

@@ -18,8 +18,9 @@ inline constexpr std::string_view kUserPathRecordKey = "Software\\Kestrin\\UserP
 // or '%' or is not fully qualified is refused with a log line. The value
 // keeps its type (a new one is REG_EXPAND_SZ, as Windows makes it). Throws
 // RegistryError when the value or the record cannot be read or written.
-// Adding returns whether the folder is on PATH now.
-bool AddOutputFolderToUserPath(Session& s, const Target& target);
+// Adding returns whether the folder is on PATH now. `reason`, when given,
+// closes the line that says the folder was added, in parentheses.
+bool AddOutputFolderToUserPath(Session& s, const Target& target, std::string_view reason = {});
 // Removes the output folder's entry when the record says the program added
 // it, then the record; an entry the user made stays. Logs what was done,
 // kept or could not be done; returns false when an entry or a record the

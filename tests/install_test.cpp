@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "app/controls.h"
 #include "ide/env_options_file.h"
@@ -10,6 +11,7 @@
 #include "platform/text.h"
 #include "catalogue/ide_profiles.h"
 #include "tests/harness.h"
+#include "tools/pewriter/package_writer.h"
 
 namespace kestrin {
 namespace {
@@ -38,6 +40,14 @@ struct InstallCommand : ::testing::Test {
     return t.registry.Get(base + key, name, &v) ? v.data : "<absent>";
   }
   std::string Out() { return dir.Root() + "lib\\Library\\" + std::string(t.target().longSuffix()); }
+  // A package module in the output folder (`rel` below it) that requires `modules`.
+  void Package(const std::string& rel, std::vector<std::string> modules = {}) {
+    pe::PackageSpec p;
+    p.module = rel.substr(rel.rfind('/') + 1);
+    for (const std::string& m : modules) p.required.push_back({m.substr(0, m.size() - 4), m, {}});
+    p.contains = pe::PackageUnits(p.module.substr(0, p.module.size() - 4), {p.module + "Unit"});
+    dir.Write("lib/Library/" + std::string(t.target().longSuffix()) + "/" + rel, pe::WritePackage(p));
+  }
 };
 
 TEST_F(InstallCommand, WritesSearchPathAndKnownPackages) {
@@ -46,9 +56,9 @@ TEST_F(InstallCommand, WritesSearchPathAndKnownPackages) {
   t.registry.CreateKey(base + "Known Packages");
   t.registry.Set(base + "Known Packages", Out() + "\\dclcxGridD7.bpl", RegType::Sz, "old text");
   t.registry.Set(base + "Known Packages", "C:\\Other\\dclcxGridD7.bpl", RegType::Sz, "by hand");
-  dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
-  dir.Write("lib/Library/Delphi7/dcldxSpellCheckerD7.bpl", "MZ");
-  dir.Write("lib/Library/Delphi7/sub/dcldxBarD7.bpl", "MZ");  // not directly in the folder
+  Package("dclcxGridD7.bpl");
+  Package("dcldxSpellCheckerD7.bpl");
+  Package("sub/dcldxBarD7.bpl");  // not directly in the folder
   t.app.OnCommand(ctl::kInstallButton);
   ASSERT_TRUE(t.view.messages.empty()) << t.view.messages[0].text;
   const std::string out_short = t.fs.ShortPath(Out());
@@ -92,6 +102,49 @@ TEST_F(InstallCommand, AbsentSearchPathGetsNoLeadingSeparatorAndNoEmptyEntry) {
   EXPECT_EQ(lines.size(), 5u);  // no package file, no package line
 }
 
+// Each design package it registered must load in an IDE started afterwards:
+// nothing is needed, the output folder goes on the user's PATH (once), or
+// what cannot load is named, and its registration stays.
+TEST_F(InstallCommand, WhatItRegistersMustLoad) {
+  Prepare(1);
+  t.registry.CreateKey("Environment");
+  t.registry.CreateKey(base + "Library");
+  t.registry.CreateKey(base + "Known Packages");
+  Package("dcldxBarD7.bpl");
+  t.app.OnCommand(ctl::kInstallButton);
+  EXPECT_EQ(Value("Environment", "Path"), "<absent>");
+  EXPECT_EQ(t.view.Lines().size(), 6u);
+
+  Package("dclcxGridD7.bpl", {"cxGridD7.bpl"});
+  Package("cxGridD7.bpl");
+  t.app.OnCommand(ctl::kInstallButton);
+  base.clear();
+  EXPECT_EQ(Value("Environment", "Path"), Out());
+  EXPECT_EQ(Value("Software\\Kestrin\\UserPath", Out()), Out());
+  auto lines = t.view.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "已将输出目录加入当前用户的 PATH 环境变量: " + Out() +
+                                                       " (dclcxGridD7.bpl 需要 cxGridD7.bpl)"), 1);
+  EXPECT_EQ(t.view.commandPane, "");
+
+  t.view.log.clear();
+  base = std::string(kIdeProfiles[1].baseKey);
+  t.app.OnCommand(ctl::kInstallButton);  // already on PATH: nothing to add, nothing to tell
+  EXPECT_EQ(t.view.Lines().size(), 7u);
+
+  std::filesystem::remove(dir.Path() / "lib/Library/Delphi7/cxGridD7.bpl");
+  t.view.log.clear();
+  t.app.OnCommand(ctl::kInstallButton);
+  lines = t.view.Lines();
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[5], "错误: IDE 无法加载 dclcxGridD7.bpl: 找不到它需要的 cxGridD7.bpl");
+  EXPECT_EQ(t.view.commandPane, "未完成: 安装 — 1 个设计时包 IDE 无法加载\r\n");
+  EXPECT_NE(Value("Known Packages", Out() + "\\dclcxGridD7.bpl"), "<absent>");
+  // The uninstall takes out the entry the install made.
+  t.app.OnCommand(ctl::kUninstallButton);
+  base.clear();
+  EXPECT_EQ(Value("Environment", "Path"), "");
+}
+
 TEST_F(InstallCommand, MissingLibraryKeyStopsWithAMessage) {
   Prepare(1);
   t.registry.CreateKey(base + "Known Packages");
@@ -106,7 +159,7 @@ TEST_F(InstallCommand, MissingLibraryKeyStopsWithAMessage) {
 TEST_F(InstallCommand, MissingKnownPackagesKeyStopsAtTheFirstPackage) {
   Prepare(1);
   t.registry.CreateKey(base + "Library");
-  dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
+  Package("dclcxGridD7.bpl");
   t.app.OnCommand(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to set data for '" + Out() + "\\dclcxGridD7.bpl'");
@@ -147,7 +200,7 @@ TEST_F(InstallCommand, AnUnreadableSearchPathStopsBeforeAnyWrite) {
   t.registry.Set(base + "Library", "Search Path", RegType::Sz, "$(DELPHI)\\Lib;C:\\Mine");
   t.registry.FailValueAccess(base + "Library");
   t.registry.CreateKey(base + "Known Packages");
-  dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "MZ");
+  Package("dclcxGridD7.bpl");
   const std::string before = t.registry.DumpText();
   t.app.OnCommand(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);

@@ -2,7 +2,7 @@
 rem A build machine: compile every package for RAD Studio 2009 (several at once),
 rem check them, copy the runtime packages and register the library with the IDE.
 rem Questions are answered Yes; the whole log also goes to %TEMP%\kestrin-install.log.
-"%~dp0kestrin.com" /library:"%~dp0" /release:RAD2009 /compile /verify /copy /install /parallel /yes /log:"%TEMP%\kestrin-install.log"
+"%~dp0kestrin.com" /library:"%~dp0" /release:RAD2009 /compile /verify /copy /install /diagnose /parallel /yes /log:"%TEMP%\kestrin-install.log"
 if errorlevel 1 (
   echo Kestrin stopped with exit code %errorlevel%, see %TEMP%\kestrin-install.log
   exit /b %errorlevel%

@@ -256,14 +256,27 @@ TEST(Unattended, TheReadmeExamples) {
   const std::string sys = SystemFolder();
   for (const char* name : {"install-build-machine.bat", "uninstall.bat"})
     ASSERT_TRUE(CopyFileUtf8(TestFolder() + "examples\\" + name, s.library + name)) << name;
+  std::string user_path;
+  const bool had_user_path = RegRead("Environment", "Path", &user_path);
   Script install = RunScript(s.library + "install-build-machine.bat");
   EXPECT_EQ(install.code, 0u) << install.Digest();
   EXPECT_TRUE(Has(install.OutLines(), "DevExpress VCL is installed into RAD Studio 2009."));
   EXPECT_EQ(FilesIn(s.Output("Delphi12"), "*.bpl").size(), 131u);
   EXPECT_EQ(FilesIn(sys, "*D12.bpl").size(), 49u);
   EXPECT_EQ(RegValueNames(BaseKey(6) + "\\Known Packages").size(), 80u);
+  // Runtime packages the lists compile but do not copy are needed by design
+  // packages: the install puts the output folder on the user's PATH, and
+  // the check that ends the script finds every design package loadable.
+  EXPECT_EQ(CountPrefix(install.OutLines(), "已将输出目录加入当前用户的 PATH 环境变量: " + s.Output("Delphi12") + " ("), 1)
+      << install.Digest();
+  EXPECT_EQ(CountPrefix(install.OutLines(), "诊断结果: 0 个错误, "), 1) << install.Digest();
   Script uninstall = RunScript(s.library + "uninstall.bat");
   EXPECT_EQ(uninstall.code, 0u) << uninstall.Digest();
+  std::string after;
+  RegRead("Environment", "Path", &after);
+  EXPECT_EQ(after.find(s.Output("Delphi12")), std::string::npos) << after;
+  if (had_user_path) RegSetSz("Environment", "Path", user_path);
+  else RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Environment", L"Path");
   EXPECT_TRUE(RegValueNames(BaseKey(6) + "\\Known Packages").empty());
   EXPECT_TRUE(FilesIn(sys, "*D12.bpl").empty());
   EXPECT_TRUE(FilesIn(s.Output("Delphi12"), "*.bpl").empty());
