@@ -45,7 +45,10 @@ struct Faults : ::testing::Test {
       // Keep only the first `count` ticks by a verification over an output
       // folder that holds everything else.
       MakeDirs(s->Output("Delphi7"));
-      for (int i = count; i < 171; ++i) WriteFileUtf8(s->Output("Delphi7") + "\\" + p->ListText(i) + "D7.bpl", "MZ");
+      for (int i = count; i < 171; ++i) {
+        const std::string module = p->ListText(i) + "D7.bpl";
+        WriteFileUtf8(s->Output("Delphi7") + "\\" + module, PackageBytes(module));
+      }
       ASSERT_TRUE(p->Click(kVerifyButton));
       ASSERT_TRUE(p->WaitIdle(60000));
       ASSERT_EQ(p->Ticked().size(), std::size_t(count));

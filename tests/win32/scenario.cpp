@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/pe_module.h"
 #include "platform/win32_platform.h"
 #include "catalogue/ide_profiles.h"
 #include "tools/mklib/samplelib.h"
@@ -88,6 +89,14 @@ void Scenario::RegisterIde(int index) {
   RegSetSz(base + "\\Library", "Search Path", "$(DELPHI)\\Lib;$(DELPHI)\\Bin");
   RegCreate(base + "\\Known Packages");
   RegCreate(base + "\\Disabled Packages");
+}
+
+std::string PackageBytes(const std::string& module) {
+  kestrin::pe::PackageSpec p;
+  p.module = module;
+  p.pe32plus = kestrin::pe::kOwnModulesArePe32Plus;
+  p.flags = kestrin::package_flags::kPackageModule | kestrin::package_flags::kRunOnly;
+  return kestrin::pe::WritePackage(p);
 }
 
 }  // namespace kt

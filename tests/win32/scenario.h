@@ -36,6 +36,10 @@ class RunningIde {
   PROCESS_INFORMATION pi_{};
 };
 
+// A compiled package as verify takes it: a package module named `module`
+// ("dxCoreD7.bpl") of the build's bitness, as the IDE's program is.
+std::string PackageBytes(const std::string& module);
+
 // Removes every release's settings from the registry.
 void ClearIdeSettings();
 std::string BaseKey(int index);
