@@ -1,42 +1,61 @@
 #include "app/app.h"
 
+#include <cstdio>
 #include <exception>
 
 #include "app/panes.h"
+#include "platform/text.h"
 #include "catalogue/catalogue.h"
-#include "compile/verify.h"
-#include "ide/deploy.h"
-#include "ide/diagnose.h"
-#include "ide/install.h"
-#include "ide/uninstall.h"
 #include "targets/library_folder.h"
 #include "targets/releases.h"
 
 namespace kestrin {
+namespace {
+
+// A package's state in the build list after its compile.
+std::pair<std::string, RowLook> CompiledStatus(const PackageResult& r) {
+  switch (r.outcome) {
+    case PackageOutcome::Compiled: {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.1f", std::chrono::duration<double>(r.time).count());
+      return {"成功 " + std::string(seconds) + " 秒", RowLook::Good};
+    }
+    case PackageOutcome::Failed:
+    case PackageOutcome::ProjectNotFound: return {"失败: " + r.Reason(), RowLook::Bad};
+    case PackageOutcome::NotStarted:
+    case PackageOutcome::Ended: break;
+  }
+  return {"未编译", RowLook::Plain};
+}
+
+}  // namespace
 
 void App::WindowHost::Log(std::string_view text) { app_.view_.AppendLog(text); }
-void App::WindowHost::ShowLog() { app_.view_.ShowLogPage(); }
-void App::WindowHost::Note(std::string_view text) { app_.view_.AppendCommandPane(text); }
-void App::WindowHost::ClearNotes() { app_.view_.ClearCommandPane(); }
-void App::WindowHost::Running(bool running) { app_.view_.SetRunningLook(running); }
-void App::WindowHost::Progress(int position, int maximum) { app_.view_.SetGauge(position, maximum); }
-void App::WindowHost::Caption(std::string_view caption) { app_.view_.SetCaption(caption); }
 void App::WindowHost::Message(std::string_view text, std::string_view caption, MessageIcon icon) {
   app_.view_.ShowMessage(text, caption, icon);
 }
 bool App::WindowHost::Ask(std::string_view text, std::string_view caption) {
   return app_.view_.AskYesNo(text, caption);
 }
-void App::WindowHost::Pump() { app_.view_.PumpMessages(); }
-bool App::WindowHost::StopRequested() { return app_.stop_.stopped(); }
-bool App::WindowHost::EndRequested() {
-  return app_.clockMs && app_.stop_.EndNow(app_.clockMs());
-}
 
-App::App(Platform p, View& v) : view_(v), host_(*this), session_(p, host_) {
+App::App(Platform p, View& v)
+    : view_(v),
+      stop_([this] { return clockMs ? clockMs() : std::uint64_t{0}; }),
+      host_(*this),
+      session_(p, host_),
+      queue_([this] { view_.WakeForEvents(); }),
+      worker_host_(queue_, stop_),
+      worker_session_(p, worker_host_) {
   // The window starts with the build list of Delphi 6 and 7, nothing ticked.
   const FixedList rows = BuildOrder(IdeFamily::Delphi);
   packages_.Load(std::vector<std::string>(rows.begin(), rows.end()));
+  statuses_.assign(packages_.size(), "");
+}
+
+App::~App() {
+  if (!worker_.joinable()) return;
+  stop_.StopAndEnd();
+  worker_.join();
 }
 
 const CompileHistory* App::LastCompile() const {
@@ -75,24 +94,35 @@ void App::OnExitRequest() {
     if (endProgram) endProgram();
     return;
   }
-  // The running command finishes first (a compile stops after the package in
-  // progress, and one still running after the grace period is ended); the
-  // program then ends.
+  // The running command finishes first (a compile starts nothing more, and
+  // a compiler still running after the grace period is ended); the program
+  // then ends.
   exitRequested = true;
-  if (clockMs) stop_.StopAndEnd(clockMs());
-  else stop_.Stop();
+  stop_.StopAndEnd();
 }
 
 void App::OnTicked(std::size_t row, bool ticked) { packages_.Tick(row, ticked); }
 
+void App::OnRowActivated(std::size_t row) {
+  if (row >= packages_.size() || !target_.release) return;
+  view_.RevealLogLine("编译：" + PackageFileName(Trim(packages_.row(row)), target_.shortSuffix(), ".dpk"));
+}
+
 void App::LoadPackages(std::vector<std::string> rows) {
   packages_.Load(std::move(rows));
+  statuses_.assign(packages_.size(), "");
   view_.LoadBuildList(packages_.rows());
 }
 
 void App::TickAll(bool ticked) {
   packages_.TickAll(ticked);
   for (std::size_t i = 0; i < packages_.size(); ++i) view_.SetTicked(static_cast<int>(i), ticked);
+}
+
+void App::SetStatus(std::size_t row, std::string text, RowLook look) {
+  if (row >= statuses_.size()) return;
+  statuses_[row] = std::move(text);
+  view_.SetStatus(static_cast<int>(row), statuses_[row], look);
 }
 
 void App::SetLibraryFolder(std::string_view text) {
@@ -104,27 +134,6 @@ void App::SetLibraryFolder(std::string_view text) {
 
 void App::ChooseLibraryFolder() {
   if (auto folder = PickLibraryFolder(session_)) SetLibraryFolder(*folder);
-}
-
-void App::RunLong(const std::function<StateEvent()>& command, StateEvent on_error) {
-  busy = true;
-  stop_.Reset();
-  RefreshControls();
-  struct Unlock {
-    App& a;
-    ~Unlock() {
-      a.busy = false;
-      a.RefreshControls();
-    }
-  } unlock{*this};
-  StateEvent event = StateEvent::None;
-  try {
-    event = command();
-  } catch (...) {
-    Apply(on_error);
-    throw;
-  }
-  Apply(event);
 }
 
 template <class F>
@@ -149,67 +158,96 @@ void App::Start() {
 void App::ChooseRelease(std::size_t index) {
   const IdeProfile& ide = kIdeProfiles[index];
   if (shown_path_.empty()) ChooseLibraryFolder();
-  const std::string compiler_folder = CompilerFolderOf(session_, ide, target_.compilerFolder);
+  ReleaseChoice choice = kestrin::ChooseRelease(session_, ide, target_.compilerFolder);
   target_.release = &ide;
-  target_.compilerFolder = compiler_folder;
-  const FixedList rows = BuildOrder(ide.family);
-  LoadPackages(std::vector<std::string>(rows.begin(), rows.end()));
+  target_.compilerFolder = choice.compilerFolder;
+  LoadPackages(std::move(choice.rows));
   for (std::size_t i = 0; i < kReleaseCount; ++i) view_.SetChecked(ctl::ReleaseButton(i), i == index);
   Apply(StateEvent::ReleaseChosen);
 }
 
-void App::Run(CommandId id) {
-  Session& s = session_;
-  switch (id) {
+// The command starts on its own thread with what the window shows now; the
+// window stays with the user, locked for other commands.
+void App::Launch(CommandId id) {
+  CommandRequest request{target_, packages_, view_.IsChecked(ctl::kParallelCheck),
+                         view_.IsChecked(ctl::kDeleteBplCheck), std::nullopt};
+  if (const CompileHistory* last = LastCompile()) request.last = *last;
+  if (id == CommandId::Compile)
+    for (std::size_t row = 0; row < packages_.size(); ++row)
+      SetStatus(row, packages_.ticked(row) ? "等待" : "", RowLook::Plain);
+  busy = true;
+  running_ = id;
+  stop_.Reset();
+  RefreshControls();
+  worker_ = std::thread([this, id, request = std::move(request)] {
+    CommandOutcome outcome = RunCommand(worker_session_, id, request);
+    queue_.Put(event::Ended{std::move(outcome)});
+  });
+}
+
+void App::HandleEvents() {
+  // One at a time: a question's box lets the window handle events meanwhile,
+  // and those come after it in order.
+  while (std::optional<Event> e = queue_.Take()) Handle(*e);
+}
+
+void App::Handle(Event& e) {
+  std::visit(
+      [this](auto& ev) {
+        using T = std::decay_t<decltype(ev)>;
+        if constexpr (std::is_same_v<T, event::Log>) view_.AppendLog(ev.text);
+        else if constexpr (std::is_same_v<T, event::ShowLog>) view_.ShowLogPage();
+        else if constexpr (std::is_same_v<T, event::Note>) view_.AppendCommandPane(ev.text);
+        else if constexpr (std::is_same_v<T, event::ClearNotes>) view_.ClearCommandPane();
+        else if constexpr (std::is_same_v<T, event::Running>) view_.SetRunningLook(ev.on);
+        else if constexpr (std::is_same_v<T, event::Progress>) view_.SetGauge(ev.position, ev.maximum);
+        else if constexpr (std::is_same_v<T, event::Caption>) view_.SetCaption(ev.text);
+        else if constexpr (std::is_same_v<T, event::PackageStarted>) SetStatus(ev.row, "编译中", RowLook::Plain);
+        else if constexpr (std::is_same_v<T, event::PackageEnded>) {
+          auto [text, look] = CompiledStatus(ev.result);
+          SetStatus(ev.result.row, std::move(text), look);
+        } else if constexpr (std::is_same_v<T, event::Message>) view_.ShowMessage(ev.text, ev.caption, ev.icon);
+        else if constexpr (std::is_same_v<T, event::Question>) ev.answer->Give(view_.AskYesNo(ev.text, ev.caption));
+        else if constexpr (std::is_same_v<T, event::Ended>) Finish(ev.outcome);
+      },
+      e);
+}
+
+// The command's end: what the window keeps of it, the commands it opens.
+void App::Finish(CommandOutcome& o) {
+  if (worker_.joinable()) worker_.join();
+  busy = false;
+  if (!o.error.empty()) view_.ShowMessage(o.error, kAppTitle, MessageIcon::Error);
+  switch (o.id) {
     case CommandId::Compile:
-      // A run that fails part-way leaves the output folder as unknown as
-      // a stopped one: copy and install wait for a verification.
-      RunLong(
-          [&] {
-            const CompileResult r = Compile(s, {.target = target_,
-                                                .packages = packages_,
-                                                .parallel = view_.IsChecked(ctl::kParallelCheck),
-                                                .last = LastCompile()});
-            if (r.started) history_[std::string(target_.longSuffix())] = HistoryOf(r);
-            return r.next;
-          },
-          StateEvent::CompileEnded);
+      if (o.compile && o.compile->started) history_[std::string(target_.longSuffix())] = HistoryOf(*o.compile);
+      for (std::size_t row = 0; row < statuses_.size(); ++row)
+        if (statuses_[row] == "等待" || statuses_[row] == "编译中") SetStatus(row, "未编译", RowLook::Plain);
       break;
     case CommandId::Verify:
-      RunLong([&] {
-        const VerifyResult r = Verify(s, {.target = target_, .packages = packages_, .last = LastCompile()});
-        if (r.started) {
-          TickAll(false);
-          for (std::size_t row : r.missing) {
-            packages_.Tick(row, true);
-            view_.SetTicked(static_cast<int>(row), true);
-          }
+      if (o.verify && o.verify->started) {
+        TickAll(false);
+        for (std::size_t row = 0; row < packages_.size(); ++row) SetStatus(row, "已编译", RowLook::Good);
+        for (std::size_t i = 0; i < o.verify->missing.size(); ++i) {
+          const std::size_t row = o.verify->missing[i];
+          packages_.Tick(row, true);
+          view_.SetTicked(static_cast<int>(row), true);
+          const std::string& why = o.verify->reasons[i];
+          SetStatus(row, why.empty() ? "未编译" : "未编译: " + why, RowLook::Bad);
         }
-        return r.next;
-      });
-      break;
-    case CommandId::Copy:
-      RunLong([&] { return CopyRuntimePackages(s, {.target = target_}).next; });
+      }
       break;
     case CommandId::Install:
-      RunLong([&] {
-        const InstallResult r = Install(s, {.target = target_});
-        if (r.unloadable > 0) view_.AppendCommandPane(UnloadableLine(r.unloadable));
-        return r.next;
-      });
+      if (o.install && o.install->unloadable > 0) view_.AppendCommandPane(UnloadableLine(o.install->unloadable));
       break;
-    case CommandId::Uninstall:
-      RunLong([&] {
-        return Uninstall(s, {.target = target_,
-                             .packages = packages_,
-                             .deletePackageFiles = view_.IsChecked(ctl::kDeleteBplCheck)})
-            .next;
-      });
-      break;
-    case CommandId::Diagnose:
-      RunLong([&] { return Diagnose(s, {.target = target_}).next; });
-      break;
+    default: break;
   }
+  // A compile that failed part-way leaves the output folder as unknown as a
+  // stopped one.
+  const bool compile_error = o.id == CommandId::Compile && !o.error.empty();
+  Apply(o.result.started || compile_error ? EndedEvent(o.id) : StateEvent::None);
+  RefreshControls();
+  if (exitRequested && endProgram) endProgram();
 }
 
 void App::OnCommand(int id) {
@@ -223,7 +261,7 @@ void App::OnCommand(int id) {
       return;
     }
     switch (id) {
-      // Pane buttons work at any time, also inside a running command.
+      // Pane buttons work at any time, also while a command runs.
       case ctl::kClearCommandsButton: view_.ClearCommandPane(); return;
       case ctl::kClearLogButton: view_.ClearLog(); return;
       case ctl::kCopyCommandsButton: view_.CopyCommandPane(); return;
@@ -232,9 +270,15 @@ void App::OnCommand(int id) {
       case ctl::kForumLink: s.shell.OpenUrl(kForumUrl); return;
       case ctl::kExitButton: OnExitRequest(); return;
       case ctl::kStopButton:
-        if (busy) {
+        if (busy && running_ == CommandId::Compile && !stop_.stopped()) {
+          // What the run has told so far comes first; back to the idle look at
+          // once, while the package in progress finishes.
+          HandleEvents();
+          if (!busy) return;
           stop_.Stop();
-          StopCompile(s);
+          view_.SetRunningLook(false);
+          view_.AppendLog(" ");
+          view_.AppendLog("=====================编译中止=====================");
         }
         return;
       default: break;
@@ -247,9 +291,8 @@ void App::OnCommand(int id) {
       default: break;
     }
     for (const CommandSpec& spec : kCommands)
-      if (spec.button == id && Enabled(spec.id)) Run(spec.id);
+      if (spec.button == id && Enabled(spec.id)) Launch(spec.id);
   });
-  if (exitRequested && !busy && endProgram) endProgram();
 }
 
 }  // namespace kestrin

@@ -1,9 +1,13 @@
 // The window's behaviour, apart from its Win32 face: keeps what the user has
-// chosen (the library folder, the release, the ticks), routes each click to
-// its command with a request made from that, keeps the enabled state of the
-// commands as their results set it, and refuses a second command while one
-// runs. Portable: it reaches the window through View, so it runs the same in
-// tests.
+// chosen (the library folder, the release, the ticks), runs each command on
+// a thread of its own with a request copied from that, shows what the
+// command tells as it tells it, keeps the enabled state of the commands and
+// refuses a second command while one runs. Portable: it reaches the window
+// through View, so it runs the same in tests.
+//
+// Threads: everything here runs on the window's thread; the command runs on
+// its own and reaches the window only through the event queue (the window
+// is woken and calls HandleEvents) and the stop token.
 #pragma once
 
 #include <array>
@@ -12,11 +16,13 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/commands.h"
+#include "app/dispatch.h"
+#include "app/events.h"
 #include "app/view.h"
 #include "catalogue/ide_profiles.h"
-#include "compile/compile.h"
 #include "core/session.h"
 #include "core/target.h"
 
@@ -27,10 +33,12 @@ inline constexpr std::string_view kMainCaption = "Kestrin (支持38,40,41,42等�
 class App {
  public:
   App(Platform platform, View& view);
+  // A command still running is stopped, its compilers ended, and waited for.
+  ~App();
 
   std::array<bool, kReleaseCount> releaseAvailable{};  // the release buttons the probe enabled
   std::array<bool, kCommandCount> enabled{};           // the commands' buttons, by CommandId
-  bool busy = false;           // a long command is running
+  bool busy = false;           // a command is running
   bool exitRequested = false;  // exit asked for while busy
   std::function<void()> endProgram;        // ends the message loop
   std::function<std::uint64_t()> clockMs;  // milliseconds, for the exit grace period
@@ -41,6 +49,9 @@ class App {
   void OnExitRequest();  // the exit button and the window's close button
   // The user ticked or cleared a row of the build list.
   void OnTicked(std::size_t row, bool ticked);
+  // The user double-clicked a row (or pressed Enter on it): the log shows
+  // that package's compile.
+  void OnRowActivated(std::size_t row);
   // The start-up checks (library folder, then the installed releases),
   // guarded like a command.
   void Start();
@@ -48,6 +59,9 @@ class App {
   void SetLibraryFolder(std::string_view text);
   // The build list, shown with nothing ticked.
   void LoadPackages(std::vector<std::string> rows);
+  // Shows what the running command has told since the last call, in order;
+  // ends the command's run when it has ended. The window calls it when woken.
+  void HandleEvents();
 
   const Target& target() const { return target_; }
   const PackageList& packages() const { return packages_; }
@@ -59,23 +73,15 @@ class App {
   void RefreshControls();  // pushes states (and the running lock) to the window
 
  private:
-  // What the commands see of the window: the log, the gauge, the dialogs,
-  // and the stop token.
+  // The host of what runs on the window's own thread (the start-up checks,
+  // choosing a release or folder, saving the log): straight to the window.
   class WindowHost : public Host {
    public:
     explicit WindowHost(App& app) : app_(app) {}
     void Log(std::string_view text) override;
-    void ShowLog() override;
-    void Note(std::string_view text) override;
-    void ClearNotes() override;
-    void Running(bool running) override;
-    void Progress(int position, int maximum) override;
-    void Caption(std::string_view caption) override;
     void Message(std::string_view text, std::string_view caption, MessageIcon icon) override;
     bool Ask(std::string_view text, std::string_view caption) override;
-    void Pump() override;
-    bool StopRequested() override;
-    bool EndRequested() override;
+    StopToken& Stop() override { return app_.stop_; }
 
    private:
     App& app_;
@@ -85,21 +91,27 @@ class App {
   void ChooseRelease(std::size_t index);
   void ChooseLibraryFolder();
   void TickAll(bool ticked);
-  void Run(CommandId id);
-  // Runs a long command with every other command locked; `on_error` is the
-  // state that follows when it fails part-way.
-  void RunLong(const std::function<StateEvent()>& command, StateEvent on_error = StateEvent::None);
+  void Launch(CommandId id);
+  void Handle(Event& e);
+  void Finish(CommandOutcome& outcome);
+  void SetStatus(std::size_t row, std::string text, RowLook look);
   // Runs `body`; an error that reaches here is shown in a message box.
   template <class F>
   void Guarded(F&& body);
 
   View& view_;
+  StopToken stop_;
   WindowHost host_;
   Session session_;
+  EventQueue queue_;
+  QueuedHost worker_host_;
+  Session worker_session_;  // what the running command reaches
+  std::thread worker_;
+  CommandId running_ = CommandId::Compile;
   Target target_;
   PackageList packages_;
+  std::vector<std::string> statuses_;  // each row's second column
   std::string shown_path_;  // the path box's text
-  StopToken stop_;
   std::map<std::string, CompileHistory> history_;  // by the release's long suffix
 };
 

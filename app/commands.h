@@ -16,6 +16,10 @@ namespace kestrin {
 
 enum class CommandId { Compile, Verify, Copy, Install, Uninstall, Diagnose };
 
+// What a command's end (or the choice of a release) means for the enabled
+// commands of the window.
+enum class StateEvent { None, ReleaseChosen, CompileEnded, VerifyEnded, CopyEnded };
+
 // What the end of a command (or the choice of a release) does to a
 // command's button.
 enum class Turn : char { Keep, On, Off };
@@ -59,6 +63,18 @@ inline constexpr std::size_t kCommandCount = kCommands.size();
 
 inline constexpr const CommandSpec& Spec(CommandId id) {
   return kCommands[static_cast<std::size_t>(id)];
+}
+
+// The state that follows a command that got to its work (a compile also
+// after an error part-way: the output folder is then as unknown as after a
+// stop, and copy and install wait for a verification).
+inline constexpr StateEvent EndedEvent(CommandId id) {
+  switch (id) {
+    case CommandId::Compile: return StateEvent::CompileEnded;
+    case CommandId::Verify: return StateEvent::VerifyEnded;
+    case CommandId::Copy: return StateEvent::CopyEnded;
+    default: return StateEvent::None;
+  }
 }
 
 // What `event` does to the button of `spec`.

@@ -7,6 +7,7 @@
 
 #include "app/unattended.h"
 #include "platform/text.h"
+#include "platform/win32_handle.h"
 #include "platform/win32_platform.h"
 
 namespace {
@@ -24,8 +25,7 @@ int StartWindow(kestrin::Console& console) {
     console.WriteErr("无法启动 " + kestrin::Narrow(exe) + ": " + kestrin::SystemErrorText(GetLastError()));
     return kestrin::kExitIncomplete;
   }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  kestrin::UniqueHandle thread(pi.hThread), process(pi.hProcess);  // not waited for
   return kestrin::kExitDone;
 }
 
@@ -38,7 +38,6 @@ int wmain() {
   const auto args = Win32Arguments();
   if (args.empty()) return StartWindow(console);
   Win32Services os;
-  Win32ProcessLauncher processes(/*window_messages=*/false);
-  return RunUnattended(Platform{os.registry, os.fs, processes, os.shell}, console, args,
+  return RunUnattended(Platform{os.registry, os.fs, os.processes, os.shell}, console, args,
                        [] { return static_cast<std::uint64_t>(GetTickCount64()); });
 }

@@ -17,9 +17,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   if (const auto args = Win32Arguments(); !args.empty()) {
     Win32Services os;
-    Win32ProcessLauncher processes(/*window_messages=*/false);
     Win32Console console(/*attach_parent=*/true);
-    return RunUnattended(Platform{os.registry, os.fs, processes, os.shell}, console, args,
+    return RunUnattended(Platform{os.registry, os.fs, os.processes, os.shell}, console, args,
                          [] { return static_cast<std::uint64_t>(GetTickCount64()); });
   }
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |

@@ -1,6 +1,7 @@
 #include "app/main_window_win32.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 #include <windowsx.h>
 
 #include <cstdio>
@@ -17,6 +18,15 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"KestrinMainWindow";
 constexpr int kClientWidth = 552, kClientHeight = 479;
+// Posted to the window: the running command has told something; and the
+// log has more waiting for the pane.
+constexpr UINT kEventsMessage = WM_APP + 1;
+constexpr UINT kFlushMessage = WM_APP + 2;
+// The most characters one turn of the message loop puts into the log pane:
+// the text control takes a while for each (it breaks the lines as it goes).
+constexpr std::size_t kSlice = 4096;
+// The status column's width, at 96 dots per inch.
+constexpr int kStatusWidth = 74;
 
 struct Place {
   int x, y, w, h;
@@ -26,8 +36,6 @@ struct Place {
 
 MainWindow::~MainWindow() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  if (font_) DeleteObject(font_);
-  if (link_font_) DeleteObject(link_font_);
 }
 
 HWND MainWindow::Control(int id) const {
@@ -40,7 +48,7 @@ HWND MainWindow::Make(HWND parent, const wchar_t* cls, std::string_view text, DW
   HWND c = CreateWindowExW(ex_style, cls, Widen(text).c_str(), WS_CHILD | style, S(x), S(y), S(w),
                            S(h), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   controls_[id] = c;
   return c;
 }
@@ -63,12 +71,12 @@ bool MainWindow::Create(App& app, HINSTANCE instance) {
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);
 
-  font_ = CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+  font_.Reset(CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
-  link_font_ = CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+                      DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+  link_font_.Reset(CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE,
+                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
 
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   RECT r{0, 0, S(kClientWidth), S(kClientHeight)};
@@ -125,13 +133,23 @@ void MainWindow::BuildControls() {
   HWND list = Make(packages, WC_LISTVIEWW, "",
                    vis | tab | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS | LVS_SINGLESEL,
                    8, 24, 225, 169, kBuildList, WS_EX_CLIENTEDGE);
-  ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  ListView_SetExtendedListViewStyle(
+      list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_INFOTIP);
+  // The package, then its state (status: waiting, compiling, done, ...);
+  // a name or state too long for its column shows whole in a tip.
   RECT lr;
   GetClientRect(list, &lr);
-  LVCOLUMNW col{};
-  col.mask = LVCF_WIDTH;
-  col.cx = lr.right - GetSystemMetrics(SM_CXVSCROLL);
-  ListView_InsertColumn(list, 0, &col);
+  std::wstring titles[2] = {Widen("组件包"), Widen("状态")};
+  const int widths[2] = {lr.right - GetSystemMetrics(SM_CXVSCROLL) - S(kStatusWidth), S(kStatusWidth)};
+  for (int i = 0; i < 2; ++i) {
+    LVCOLUMNW col{};
+    col.mask = LVCF_WIDTH | LVCF_TEXT;
+    col.cx = widths[i];
+    col.pszText = titles[i].data();
+    ListView_InsertColumn(list, i, &col);
+  }
+  // Enter on a row reaches the list, not the dialog keys.
+  SetWindowSubclass(list, ListProc, 1, reinterpret_cast<DWORD_PTR>(this));
   Make(packages, L"BUTTON", "全选(&A)", button, 38, 200, 75, 25, kSelectAllButton);
   Make(packages, L"BUTTON", "反选(&U)", button, 117, 200, 75, 25, kClearAllButton);
   HWND command_group = group(frame, "命令", {416, 8, 113, 233}, kCommandGroup);
@@ -167,13 +185,19 @@ void MainWindow::BuildControls() {
   HWND commands = Make(pages, L"EDIT", "",
                     vis | tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL,
                     px + 8, py + 8, 425, 125, kCommandPane, WS_EX_CLIENTEDGE);
-  HWND log = Make(pages, L"EDIT", "", tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
+  // The log is a rich edit control holding plain text: a long log costs it
+  // little for each addition, where a plain edit control's cost grows with
+  // what it holds.
+  LoadLibraryW(L"riched20.dll");
+  HWND log = Make(pages, RICHEDIT_CLASSW, "", tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
                   px + 8, py + 8, 425, 121, kLogPane, WS_EX_CLIENTEDGE);
+  SendMessageW(log, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
+  SendMessageW(log, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+  SendMessageW(log, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   SendMessageW(commands, EM_SETLIMITTEXT, 0, 0);
-  SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
 
   HWND link = Make(hwnd_, L"STATIC", "DEV论坛", vis | SS_NOTIFY, 482, 288, 43, 13, kForumLink);
-  SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(link_font_), FALSE);
+  SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(link_font_.Get()), FALSE);
   Make(hwnd_, L"BUTTON", "清除命令(&C)", button, 471, 312, 73, 25, kClearCommandsButton);
   Make(hwnd_, L"BUTTON", "清除日志(&L)", button, 472, 336, 73, 25, kClearLogButton);
   Make(hwnd_, L"BUTTON", "复制命令(&P)", button, 472, 360, 73, 25, kCopyCommandsButton);
@@ -186,7 +210,7 @@ void MainWindow::BuildControls() {
   HWND status = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar)),
                                 GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(status, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  SendMessageW(status, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   controls_[kStatusBar] = status;
   int parts[3] = {S(150), S(400), -1};
   SendMessageW(status, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
@@ -252,9 +276,45 @@ LRESULT CALLBACK MainWindow::GroupProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l, 
   }
 }
 
-void MainWindow::Dispatch(int id) {
-  app_->OnCommand(id);
-  FlushLog();
+LRESULT CALLBACK MainWindow::ListProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+  if (msg == WM_GETDLGCODE && l) {
+    const MSG* m = reinterpret_cast<const MSG*>(l);
+    if (m->message == WM_KEYDOWN && m->wParam == VK_RETURN) return DLGC_WANTALLKEYS;
+  }
+  return DefSubclassProc(hwnd, msg, w, l);
+}
+
+void MainWindow::Dispatch(int id) { app_->OnCommand(id); }
+
+LRESULT MainWindow::OnListNotify(NMHDR* n) {
+  switch (n->code) {
+    case LVN_ITEMCHANGED: {
+      // A tick set or cleared, by the user or by App: the model follows.
+      auto* item = reinterpret_cast<NMLISTVIEW*>(n);
+      if ((item->uChanged & LVIF_STATE) && (item->uNewState & LVIS_STATEIMAGEMASK) && item->iItem >= 0 &&
+          !loading_list_)
+        app_->OnTicked(static_cast<std::size_t>(item->iItem),
+                       (item->uNewState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2));
+      return 0;
+    }
+    case LVN_ITEMACTIVATE: {  // a double click, or Enter
+      const int row = reinterpret_cast<NMITEMACTIVATE*>(n)->iItem;
+      if (row >= 0) app_->OnRowActivated(static_cast<std::size_t>(row));
+      return 0;
+    }
+    case NM_CUSTOMDRAW: {
+      // Rows that compiled green, rows that failed red.
+      auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(n);
+      if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+      if (cd->nmcd.dwDrawStage != CDDS_ITEMPREPAINT) return CDRF_DODEFAULT;
+      const std::size_t row = cd->nmcd.dwItemSpec;
+      const RowLook look = row < looks_.size() ? looks_[row] : RowLook::Plain;
+      if (look == RowLook::Plain) return CDRF_DODEFAULT;
+      cd->clrText = look == RowLook::Good ? RGB(0, 128, 0) : RGB(204, 0, 0);
+      return CDRF_NEWFONT;
+    }
+    default: return 0;
+  }
 }
 
 LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
@@ -276,14 +336,7 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
       auto* n = reinterpret_cast<NMHDR*>(l);
       if (n->idFrom == ctl::kPanes && n->code == TCN_SELCHANGE)
         ShowPage(TabCtrl_GetCurSel(n->hwndFrom));
-      // A tick set or cleared, by the user or by App: the model follows.
-      if (n->idFrom == ctl::kBuildList && n->code == LVN_ITEMCHANGED) {
-        auto* item = reinterpret_cast<NMLISTVIEW*>(l);
-        if ((item->uChanged & LVIF_STATE) && (item->uNewState & LVIS_STATEIMAGEMASK) &&
-            item->iItem >= 0 && !loading_list_)
-          app_->OnTicked(static_cast<std::size_t>(item->iItem),
-                         (item->uNewState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2));
-      }
+      if (n->idFrom == ctl::kBuildList) return OnListNotify(n);
       return 0;
     }
     case WM_SETCURSOR:
@@ -315,15 +368,21 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
     case WM_CONTEXTMENU:
       if (reinterpret_cast<HWND>(w) == Control(ctl::kPanes) &&
           TabCtrl_GetCurSel(Control(ctl::kPanes)) == 1) {
-        HMENU menu = CreatePopupMenu();
-        AppendMenuW(menu, MF_STRING, ctl::kSaveLogMenu, Widen("保存日志文件(&S)...").c_str());
+        UniqueMenu menu(CreatePopupMenu());
+        AppendMenuW(menu.Get(), MF_STRING, ctl::kSaveLogMenu, Widen("保存日志文件(&S)...").c_str());
         POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
         if (pt.x == -1 && pt.y == -1) GetCursorPos(&pt);
-        TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
-        DestroyMenu(menu);
+        TrackPopupMenu(menu.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
         return 0;
       }
       break;
+    case kEventsMessage:
+      app_->HandleEvents();
+      return 0;
+    case kFlushMessage:
+      flush_posted_ = false;
+      FlushSlice();
+      return 0;
     case WM_CLOSE:
       app_->OnExitRequest();
       return 0;
@@ -346,19 +405,18 @@ void MainWindow::DrawGauge(const DRAWITEMSTRUCT& d) {
   wchar_t text[16];
   swprintf(text, 16, L"%d%%", percent);
   SetBkMode(d.hDC, TRANSPARENT);
-  HGDIOBJ old = SelectObject(d.hDC, font_);
+  HGDIOBJ old = SelectObject(d.hDC, font_.Get());
   // The text reads white over the bar and black beside it.
   RECT rest = r;
   rest.left = bar.right;
   for (int pass = 0; pass < 2; ++pass) {
     const RECT& clip = pass == 0 ? bar : rest;
-    HRGN rgn = CreateRectRgnIndirect(&clip);
-    SelectClipRgn(d.hDC, rgn);
+    UniqueRegion rgn(CreateRectRgnIndirect(&clip));
+    SelectClipRgn(d.hDC, rgn.Get());
     SetTextColor(d.hDC, pass == 0 ? RGB(255, 255, 255) : RGB(0, 0, 0));
     RECT tr = r;
     DrawTextW(d.hDC, text, -1, &tr, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     SelectClipRgn(d.hDC, nullptr);
-    DeleteObject(rgn);
   }
   SelectObject(d.hDC, old);
 }
@@ -366,38 +424,54 @@ void MainWindow::DrawGauge(const DRAWITEMSTRUCT& d) {
 // View ----------------------------------------------------------------------
 
 void MainWindow::AppendToEdit(HWND edit, const std::wstring& text) {
+  // Drawn once, after the addition: not line by line as it goes in.
+  SendMessageW(edit, WM_SETREDRAW, FALSE, 0);
   const int len = GetWindowTextLengthW(edit);
   SendMessageW(edit, EM_SETSEL, len, len);
   SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageW(edit, WM_SETREDRAW, TRUE, 0);
+  SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+  InvalidateRect(edit, nullptr, TRUE);
 }
 
 void MainWindow::AppendLog(std::string_view text) {
   pending_log_ += Widen(LogEntry(text));
-  if (pending_log_.size() > (1u << 18)) FlushLog();
+  ScheduleFlush();
+}
+
+void MainWindow::ScheduleFlush() {
+  if (flush_posted_ || pending_log_.empty()) return;
+  flush_posted_ = PostMessageW(hwnd_, kFlushMessage, 0, 0) != FALSE;
+}
+
+void MainWindow::FlushSlice() {
+  if (pending_log_.empty() || !IsWindow(hwnd_)) return;
+  // A slice ends at a line's end; what is taken is left behind an offset
+  // and dropped once all of it is in.
+  std::size_t end = pending_log_.size();
+  if (end - pending_from_ > kSlice) {
+    end = pending_log_.find(L"\r\n", pending_from_ + kSlice);
+    end = end == std::wstring::npos ? pending_log_.size() : end + 2;
+  }
+  AppendToEdit(Control(ctl::kLogPane), pending_log_.substr(pending_from_, end - pending_from_));
+  pending_from_ = end;
+  if (pending_from_ == pending_log_.size()) {
+    pending_log_.clear();
+    pending_from_ = 0;
+  }
+  ScheduleFlush();
 }
 
 void MainWindow::FlushLog() {
-  if (flushing_) return;
-  flushing_ = true;
-  // The text control takes a while for a large piece (it breaks the lines as
-  // it goes), so a compiler's long output goes in slices, and the window
-  // answers its messages between them.
-  constexpr std::size_t kSlice = 32768;
-  while (!pending_log_.empty() && IsWindow(hwnd_)) {
-    std::size_t n = pending_log_.size();
-    if (n > kSlice) {
-      n = pending_log_.find(L"\r\n", kSlice);
-      n = n == std::wstring::npos ? pending_log_.size() : n + 2;
-    }
-    AppendToEdit(Control(ctl::kLogPane), pending_log_.substr(0, n));
-    pending_log_.erase(0, n);
-    if (!pending_log_.empty()) DispatchPending();
-  }
-  flushing_ = false;
+  if (pending_log_.empty() || !IsWindow(hwnd_)) return;
+  AppendToEdit(Control(ctl::kLogPane), pending_log_.substr(pending_from_));
+  pending_log_.clear();
+  pending_from_ = 0;
 }
 
 void MainWindow::ClearLog() {
   pending_log_.clear();
+  pending_from_ = 0;
   SetWindowTextW(Control(ctl::kLogPane), L"");
 }
 
@@ -470,6 +544,7 @@ void MainWindow::LoadBuildList(const std::vector<std::string>& rows) {
   loading_list_ = true;  // the rows come from the model, unticked
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ListView_DeleteAllItems(list);
+  looks_.assign(rows.size(), RowLook::Plain);
   ListView_SetItemCount(list, static_cast<int>(rows.size()));
   for (std::size_t i = 0; i < rows.size(); ++i) {
     std::wstring t = Widen(rows[i]);
@@ -489,27 +564,47 @@ void MainWindow::SetTicked(int index, bool ticked) {
   ListView_SetCheckState(Control(ctl::kBuildList), index, ticked ? TRUE : FALSE);
 }
 
-void MainWindow::PumpMessages() {
-  FlushLog();
-  DispatchPending();
-  FlushLog();
+void MainWindow::SetStatus(int index, std::string_view text, RowLook look) {
+  HWND list = Control(ctl::kBuildList);
+  if (index < 0 || index >= ListView_GetItemCount(list)) return;
+  std::wstring t = Widen(text);
+  ListView_SetItemText(list, index, 1, t.data());
+  const std::size_t row = static_cast<std::size_t>(index);
+  if (row >= looks_.size()) looks_.resize(row + 1, RowLook::Plain);
+  if (looks_[row] == look) return;
+  looks_[row] = look;
+  ListView_RedrawItems(list, index, index);
 }
 
-void MainWindow::DispatchPending() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      // Leave it for the main loop, which ends once the command is done.
-      quit_seen_ = true;
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (!IsDialogMessageW(hwnd_, &msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
+void MainWindow::RevealLogLine(std::string_view line) {
+  FlushLog();
+  HWND log = Control(ctl::kLogPane);
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(log, text.data(), static_cast<int>(text.size()))));
+  const std::wstring wanted = Widen(line);
+  // The last line that reads `line` whole: the latest compile of the package.
+  for (std::size_t at = text.rfind(wanted); at != std::wstring::npos;
+       at = at == 0 ? std::wstring::npos : text.rfind(wanted, at - 1)) {
+    const std::size_t end = at + wanted.size();
+    const bool starts = at == 0 || text[at - 1] == L'\n';
+    const bool ends = end == text.size() || text[end] == L'\r';
+    if (!starts || !ends) continue;
+    // The control counts a line break as one character where its text has two.
+    const auto breaks = [&](std::size_t upto) {
+      std::size_t n = 0;
+      for (std::size_t i = text.find(L"\r\n"); i != std::wstring::npos && i < upto; i = text.find(L"\r\n", i + 2)) ++n;
+      return n;
+    };
+    const std::size_t before = breaks(at);
+    ShowPage(1);
+    SetFocus(log);
+    SendMessageW(log, EM_SETSEL, at - before, end - before);
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
+    return;
   }
 }
+
+void MainWindow::WakeForEvents() { PostMessageW(hwnd_, kEventsMessage, 0, 0); }
 
 void MainWindow::ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) {
   FlushLog();

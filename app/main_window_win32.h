@@ -1,14 +1,18 @@
 // The main window: the Win32 face of View. It builds the controls, turns
-// their notifications into App::OnCommand calls and does nothing else.
+// their notifications into App calls, shows what the running command tells
+// when App's events wake it, and does nothing else. It never waits: a long
+// log goes into the pane a slice per turn of the message loop.
 #pragma once
 
 #include <windows.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "app/view.h"
+#include "platform/win32_handle.h"
 
 namespace kestrin {
 
@@ -20,8 +24,7 @@ class MainWindow : public View {
   bool Create(App& app, HINSTANCE instance);
   HWND hwnd() const { return hwnd_; }
   HWND Control(int id) const;
-  // True once WM_QUIT was seen inside a command's message pump.
-  bool QuitSeen() const { return quit_seen_; }
+  // Everything waiting for the log pane goes into it now.
   void FlushLog();
 
   // View
@@ -42,14 +45,18 @@ class MainWindow : public View {
   void SetPathText(std::string_view text) override;
   void LoadBuildList(const std::vector<std::string>& rows) override;
   void SetTicked(int index, bool ticked) override;
-  void PumpMessages() override;
+  void SetStatus(int index, std::string_view text, RowLook look) override;
+  void RevealLogLine(std::string_view line) override;
+  void WakeForEvents() override;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
   bool AskYesNo(std::string_view text, std::string_view caption) override;
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK GroupProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  static LRESULT CALLBACK ListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT Handle(UINT msg, WPARAM w, LPARAM l);
+  LRESULT OnListNotify(NMHDR* n);
   HWND Make(HWND parent, const wchar_t* cls, std::string_view text, DWORD style, int x, int y,
             int w, int h, int id, DWORD ex_style = 0);
   void BuildControls();
@@ -57,18 +64,22 @@ class MainWindow : public View {
   void ShowPage(int page);
   void DrawGauge(const DRAWITEMSTRUCT& d);
   void Dispatch(int id);
-  void DispatchPending();  // handles the messages waiting now
+  // One slice of the waiting log into the pane; the rest on a later turn.
+  void FlushSlice();
+  void ScheduleFlush();
   int S(int v) const { return MulDiv(v, dpi_, 96); }
   static void AppendToEdit(HWND edit, const std::wstring& text);
 
   App* app_ = nullptr;
   HWND hwnd_ = nullptr, tip_ = nullptr;
-  HFONT font_ = nullptr, link_font_ = nullptr;
+  UniqueFont font_, link_font_;
   std::map<int, HWND> controls_;
-  std::wstring pending_log_;
+  std::wstring pending_log_;  // what waits for the log pane, from pending_from_ on
+  std::size_t pending_from_ = 0;
+  std::vector<RowLook> looks_;  // each row of the build list
   int dpi_ = 96;
   int gauge_pos_ = 0, gauge_max_ = 0;
-  bool link_red_ = false, quit_seen_ = false, flushing_ = false, loading_list_ = false;
+  bool link_red_ = false, loading_list_ = false, flush_posted_ = false;
 };
 
 }  // namespace kestrin

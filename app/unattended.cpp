@@ -1,16 +1,15 @@
 #include "app/unattended.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "app/panes.h"
-#include "compile/compile.h"
-#include "compile/verify.h"
-#include "ide/deploy.h"
-#include "ide/diagnose.h"
-#include "ide/install.h"
-#include "ide/uninstall.h"
+#include "app/dispatch.h"
 #include "platform/text.h"
 #include "targets/library_folder.h"
 #include "targets/releases.h"
@@ -72,13 +71,13 @@ class NoDialogShell : public Shell {
 };
 
 // What the commands see of a run without the window: the log goes to
-// standard output (and the log file), message boxes to standard error,
-// questions are answered by /yes, and a stop is Ctrl+C, Ctrl+Break or an
-// output that is gone.
+// standard output (and the log file) as it is written, message boxes to
+// standard error, questions are answered by /yes, and a stop is Ctrl+C,
+// Ctrl+Break or an output that is gone.
 class ConsoleHost : public Host {
  public:
   ConsoleHost(Console& console, bool yes, std::function<std::uint64_t()> clock)
-      : console_(console), yes_(yes), clock_(std::move(clock)) {}
+      : console_(console), yes_(yes), stop_(std::move(clock)) {}
 
   void Log(std::string_view text) override {
     const std::string entry = LogEntry(text);
@@ -95,35 +94,31 @@ class ConsoleHost : public Host {
     ErrorLine("提示: " + OneLine(text) + (yes_ ? " → 回答: 是 (/yes)" : " → 回答: 否 (没有 /yes)"));
     return yes_;
   }
-  // Ctrl+C, Ctrl+Break or an output that is gone stop the run as the stop
-  // button stops a compile: no compiler starts any more, and one that runs
-  // is ended after the grace period.
-  void Pump() override {
-    console_.HandleQueuedMessages();
-    if (stop_.stopped() || !(console_.Interrupted() || console_.Broken())) return;
-    stop_.StopAndEnd(clock_ ? clock_() : 0);
-    if (onStop) onStop();
-  }
-  bool StopRequested() override { return stop_.stopped(); }
-  bool EndRequested() override { return clock_ && stop_.EndNow(clock_()); }
+  StopToken& Stop() override { return stop_; }
 
   // A line of the run's own (not of a command's log) on standard output.
+  // An output that is gone stops the run at once.
   void Line(std::string_view line) {
-    console_.WriteOut(line);
+    if (!console_.WriteOut(line) && !stop_.ending()) stop_.StopAndEnd();
     if (logFile) logFile->Write(std::string(line) + "\r\n");
   }
   void ErrorLine(std::string_view line) {
-    console_.WriteErr(line);
+    if (!console_.WriteErr(line) && !stop_.ending()) stop_.StopAndEnd();
     if (logFile) logFile->Write(std::string(line) + "\r\n");
+  }
+  // Ctrl+C, Ctrl+Break or an output that is gone stop the run as the stop
+  // button stops a compile: no compiler starts any more, and one that runs
+  // is ended after the grace period.
+  void LookForStop() {
+    console_.HandleQueuedMessages();
+    if (!stop_.ending() && (console_.Interrupted() || console_.Broken())) stop_.StopAndEnd();
   }
 
   std::unique_ptr<File> logFile;
-  std::function<void()> onStop;  // after a stop was asked for
 
  private:
   Console& console_;
   const bool yes_;
-  std::function<std::uint64_t()> clock_;
   StopToken stop_;
 };
 
@@ -143,26 +138,19 @@ struct StepOutcome {
 
 class UnattendedRun {
  public:
-  UnattendedRun(Session& s, ConsoleHost& host, const UnattendedOptions& o)
-      : s_(s), host_(host), o_(o) {
-    host_.onStop = [this] {
-      if (compiling_) StopCompile(s_);
-    };
-  }
+  UnattendedRun(Session& s, ConsoleHost& host, const UnattendedOptions& o) : s_(s), host_(host), o_(o) {}
 
   int Run();
 
  private:
   int Prepare();
   StepOutcome Step(CommandId id);
+  CommandOutcome RunOnItsThread(CommandId id);
 
   Session& s_;
   ConsoleHost& host_;
   const UnattendedOptions& o_;
-  Target target_;
-  PackageList packages_;
-  std::optional<CompileHistory> last_;  // of this run's compile step
-  bool compiling_ = false;
+  CommandRequest request_;
 };
 
 int UnattendedRun::Prepare() {
@@ -173,30 +161,58 @@ int UnattendedRun::Prepare() {
                     (folder.empty() ? o_.library : folder));
     return kExitUnusable;
   }
-  target_.library = folder;
+  request_.target.library = folder;
   const IdeProfile& ide = *o_.release;
   if (auto why = WhyNotUsable(s_, ide)) {
     host_.ErrorLine("无法使用 " + std::string(ide.caption) + ": " + *why);
     return kExitUnusable;
   }
+  ReleaseChoice choice;
   try {
-    target_.compilerFolder = CompilerFolderOf(s_, ide, "");
+    choice = ChooseRelease(s_, ide, "");
   } catch (const std::exception& e) {
-    compiling_ = false;
     host_.ErrorLine("无法使用 " + std::string(ide.caption) + ": " + e.what());
     return kExitUnusable;
   }
-  target_.release = &ide;
-  const FixedList rows = BuildOrder(ide.family);
-  packages_.Load(std::vector<std::string>(rows.begin(), rows.end()));
-  for (std::size_t i = 0; i < packages_.size(); ++i) {
-    const std::string row = Trim(packages_.row(i));
+  request_.target.release = &ide;
+  request_.target.compilerFolder = choice.compilerFolder;
+  request_.packages.Load(std::move(choice.rows));
+  for (std::size_t i = 0; i < request_.packages.size(); ++i) {
+    const std::string row = Trim(request_.packages.row(i));
     const bool wanted = o_.packages.empty() ||
                         std::any_of(o_.packages.begin(), o_.packages.end(),
                                     [&](const std::string& p) { return EqualsNoCase(p, row); });
-    packages_.Tick(i, wanted);
+    request_.packages.Tick(i, wanted);
   }
+  request_.parallel = o_.parallel;
+  request_.deletePackageFiles = o_.deleteBpl;
   return kExitDone;
+}
+
+// The command runs on a thread of its own, writing its lines as they come;
+// this thread looks for Ctrl+C and a closed output meanwhile.
+CommandOutcome UnattendedRun::RunOnItsThread(CommandId id) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  CommandOutcome outcome;
+  std::thread worker([&] {
+    CommandOutcome o = RunCommand(s_, id, request_);
+    std::lock_guard<std::mutex> lock(mutex);
+    outcome = std::move(o);
+    done = true;
+    ended.notify_all();
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) {
+      lock.unlock();
+      host_.LookForStop();
+      lock.lock();
+    }
+  }
+  worker.join();
+  return outcome;
 }
 
 StepOutcome UnattendedRun::Step(CommandId id) {
@@ -204,62 +220,38 @@ StepOutcome UnattendedRun::Step(CommandId id) {
   auto not_done = [&](int count, const std::string& what) {
     if (count > 0) r = {kExitIncomplete, std::to_string(count) + " " + what};
   };
-  CommandResult result;
-  try {
-    switch (id) {
-      case CommandId::Compile: {
-        compiling_ = true;
-        const CompileResult c = Compile(s_, {.target = target_, .packages = packages_, .parallel = o_.parallel});
-        compiling_ = false;
-        if (c.started) last_ = HistoryOf(c);
-        const int total = static_cast<int>(c.packages.size());
-        not_done(total - c.Count(PackageOutcome::Compiled),
-                 "个包没有编译成功 (共 " + std::to_string(total) + " 个)");
-        result = c;
-        break;
-      }
-      case CommandId::Verify: {
-        const VerifyResult v =
-            Verify(s_, {.target = target_, .packages = packages_, .last = last_ ? &*last_ : nullptr});
-        packages_.TickAll(false);
-        for (std::size_t row : v.missing) packages_.Tick(row, true);
-        result = v;
-        not_done(static_cast<int>(v.missing.size()), "个包未编译");
-        break;
-      }
-      case CommandId::Copy:
-        result = CopyRuntimePackages(s_, {.target = target_});
-        not_done(result.failures, "项未能完成, 详见上面的日志");
-        break;
-      case CommandId::Install: {
-        const InstallResult i = Install(s_, {.target = target_});
-        result = i;
-        not_done(result.failures, "处失败");
-        if (i.unloadable > 0)
-          r = {kExitIncomplete, std::to_string(i.unloadable) + " 个设计时包 IDE 无法加载" +
-                                    (result.failures > 0 ? ", " + r.whyNot : std::string())};
-        break;
-      }
-      case CommandId::Diagnose: {
-        const DiagnoseResult d = Diagnose(s_, {.target = target_});
-        not_done(d.errors, "个错误");
-        result = d;
-        break;
-      }
-      case CommandId::Uninstall:
-        result = Uninstall(s_, {.target = target_, .packages = packages_, .deletePackageFiles = o_.deleteBpl});
-        not_done(result.failures, "处失败");
-        break;
-    }
-    if (result.next == StateEvent::None && !result.started && r.code == kExitDone)
-      r = {kExitIncomplete, result.whyNot.empty() ? "没有执行" : OneLine(result.whyNot)};
-  } catch (const std::exception& e) {
-    compiling_ = false;
-    host_.ErrorLine(std::string("错误: ") + e.what());
-    r = {kExitIncomplete, OneLine(e.what())};
+  const CommandOutcome o = RunOnItsThread(id);
+  if (!o.error.empty()) {
+    host_.ErrorLine("错误: " + o.error);
+    return {kExitIncomplete, OneLine(o.error)};
   }
-  if (result.answeredNo) r = {kExitAnsweredNo, "对提问回答了 否 (加上 /yes 则回答 是)"};
-  if (host_.StopRequested() && r.code == kExitDone) r = {kExitIncomplete, "已中止"};
+  switch (id) {
+    case CommandId::Compile: {
+      if (o.compile->started) request_.last = HistoryOf(*o.compile);
+      const int total = static_cast<int>(o.compile->packages.size());
+      not_done(total - o.compile->Count(PackageOutcome::Compiled),
+               "个包没有编译成功 (共 " + std::to_string(total) + " 个)");
+      break;
+    }
+    case CommandId::Verify:
+      request_.packages.TickAll(false);
+      for (std::size_t row : o.verify->missing) request_.packages.Tick(row, true);
+      not_done(static_cast<int>(o.verify->missing.size()), "个包未编译");
+      break;
+    case CommandId::Copy: not_done(o.result.failures, "项未能完成, 详见上面的日志"); break;
+    case CommandId::Install:
+      not_done(o.result.failures, "处失败");
+      if (o.install->unloadable > 0)
+        r = {kExitIncomplete, std::to_string(o.install->unloadable) + " 个设计时包 IDE 无法加载" +
+                                  (o.result.failures > 0 ? ", " + r.whyNot : std::string())};
+      break;
+    case CommandId::Diagnose: not_done(o.diagnose->errors, "个错误"); break;
+    case CommandId::Uninstall: not_done(o.result.failures, "处失败"); break;
+  }
+  if (!o.result.started && r.code == kExitDone)
+    r = {kExitIncomplete, o.result.whyNot.empty() ? "没有执行" : OneLine(o.result.whyNot)};
+  if (o.result.answeredNo) r = {kExitAnsweredNo, "对提问回答了 否 (加上 /yes 则回答 是)"};
+  if (host_.Stop().stopped() && r.code == kExitDone) r = {kExitIncomplete, "已中止"};
   return r;
 }
 
@@ -268,8 +260,8 @@ int UnattendedRun::Run() {
   std::string done;
   for (const CommandSpec& spec : kCommands) {
     if (!o_.steps[static_cast<std::size_t>(spec.id)]) continue;
-    host_.Pump();
-    const StepOutcome r = host_.StopRequested() ? StepOutcome{kExitIncomplete, "已中止"} : Step(spec.id);
+    host_.LookForStop();
+    const StepOutcome r = host_.Stop().stopped() ? StepOutcome{kExitIncomplete, "已中止"} : Step(spec.id);
     if (r.code != kExitDone) {
       host_.Line((r.code == kExitAnsweredNo ? "已停止: " : "未完成: ") + std::string(spec.step) + " — " +
                  r.whyNot);

@@ -12,6 +12,10 @@
 
 namespace kestrin {
 
+// How a row of the build list is drawn: as usual, as done well (green), or
+// as failed (red).
+enum class RowLook { Plain, Good, Bad };
+
 class View {
  public:
   virtual ~View() = default;
@@ -35,11 +39,18 @@ class View {
   virtual void SetCaption(std::string_view caption) = 0;
   virtual void SetPathText(std::string_view text) = 0;
   // The build list as the model holds it; the window reports the user's
-  // ticks to App::OnTicked.
+  // ticks to App::OnTicked, and a row double-clicked (or Enter on it) to
+  // App::OnRowActivated.
   virtual void LoadBuildList(const std::vector<std::string>& rows) = 0;
   virtual void SetTicked(int index, bool ticked) = 0;
-  // Handles pending window messages, then returns.
-  virtual void PumpMessages() = 0;
+  // A row's state in the list's second column, and its look.
+  virtual void SetStatus(int index, std::string_view text, RowLook look) = 0;
+  // Brings the log into view, scrolled to the last line that reads `line`,
+  // selected; nothing when there is none.
+  virtual void RevealLogLine(std::string_view line) = 0;
+  // Called from the running command's thread: events wait. The window then
+  // calls App::HandleEvents on its own thread, soon.
+  virtual void WakeForEvents() = 0;
   virtual void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
   // A question with Yes and No, No the default; true for Yes.
   virtual bool AskYesNo(std::string_view text, std::string_view caption) = 0;

@@ -17,13 +17,6 @@ namespace kestrin {
 
 using Clock = std::chrono::steady_clock;
 
-std::string PackageResult::Reason() const {
-  if (!startError.empty()) return startError;
-  if (outcome == PackageOutcome::ProjectNotFound) return "库目录中找不到这个包工程";
-  if (!firstError.empty()) return firstError;
-  return "编译器退出码 " + std::to_string(exitCode) + ", 没有报告错误";
-}
-
 int CompileResult::Count(PackageOutcome outcome) const {
   return static_cast<int>(std::count_if(packages.begin(), packages.end(),
                                         [&](const PackageResult& p) { return p.outcome == outcome; }));
@@ -54,7 +47,6 @@ std::string CompilerCommandPrefix(Session& s, const Target& t, const std::string
   for (std::string_view product : kProductSourceFolders) {
     search_path += ";";
     search_path += CommandLinePath(s.fs, ProductSourceFolder(t, product));
-    s.Pump();  // short names can be slow to come by; the window keeps answering
   }
   const std::string bin = s.fs.ShortPath(t.compilerFolder);
   return QuoteIfBlank(bin + "\\dcc32.exe") + " -LE" + out_arg + " -U" + search_path + " -R" +
@@ -70,26 +62,28 @@ bool Unchanged(const std::optional<FileInfo>& before, const FileInfo& now) {
   return before && before->modified == now.modified && before->size == now.size;
 }
 
-// One ticked package of a run, from waiting to its block in the log.
-struct Job {
-  enum class State { Waiting, Running, Done };
+// The longest a run sleeps without looking at its stop: a safety net only,
+// since a stop wakes it.
+constexpr int kLongestWaitMs = 1000;
+
+// One ticked package of a run: what compiling it takes. Where it stands
+// (waiting, running, done) is the plan's to say.
+struct Package {
   std::size_t row = 0;         // in the build list
   std::string projectFolder;   // its project's folder (or, when it has none, the one before's)
   bool projectFound = false;
-  State state = State::Waiting;
-  bool headerWritten = false;
   bool endedByProgram = false;
   CapturedChild compiler;
   std::array<std::string, 2> outputs;  // its .bpl and .dcp
   std::array<std::optional<FileInfo>, 2> before;
   Clock::time_point started;
-  std::string text;                // what the log shows of its compile
-  std::vector<std::string> notes;  // lines after that
   PackageResult result;
 };
 
-// What the user sees of a run: each package's block in the log in list
-// order, the gauge, the caption and the summary.
+// What the user sees of a run, from what it is told and nothing else: each
+// package's block in the log in list order (its "编译：" line as soon as it
+// runs and every package before it is written, its output once it has
+// ended), the packages' states, the gauge, the caption and the summary.
 class CompileReporter {
  public:
   CompileReporter(Session& s, std::size_t rows) : s_(s), last_row_(static_cast<int>(rows) - 1) {}
@@ -99,36 +93,32 @@ class CompileReporter {
     if (parallel) s_.Log("并行编译: 最多同时运行 " + std::to_string(compilers) + " 个编译器");
     s_.host.Progress(0, last_row_);
   }
-
-  // Blocks go into the log whole and in list order: a package's "编译："
-  // line as soon as it runs and every package before it is written, its
-  // output once it has ended. The final pass writes what is left after a
-  // stop, passing over the packages that never started.
-  void Write(std::vector<Job>& jobs, bool final_pass) {
-    for (; head_ < jobs.size(); ++head_) {
-      Job& job = jobs[head_];
-      if (job.state == Job::State::Waiting) {
-        if (final_pass) continue;
-        return;
-      }
-      if (!job.headerWritten) {
-        s_.Log("编译：" + job.result.file);
-        job.headerWritten = true;
-      }
-      if (job.state != Job::State::Done) return;
-      s_.Log(job.text);
-      for (const std::string& note : job.notes) s_.Log(note);
-      job.text.clear();
+  // The ticked packages, in list order, before any starts.
+  void Planned(std::vector<std::pair<std::size_t, std::string>> packages) {
+    blocks_.resize(packages.size());
+    for (std::size_t i = 0; i < packages.size(); ++i) {
+      blocks_[i].row = packages[i].first;
+      blocks_[i].file = std::move(packages[i].second);
     }
   }
-
-  void Finished(const Job& job) {
-    s_.Pump();
-    s_.host.Caption("Kestrin - 正在编译 " + job.result.file);
-    s_.TrimWorkingSetAndPump();
-    gauge_ = std::max(gauge_, static_cast<int>(job.row));
+  void Started(std::size_t job) {
+    blocks_[job].started = true;
+    s_.host.PackageStarted(blocks_[job].row);
+    Write(false);
+  }
+  void Ended(std::size_t job, const PackageResult& result, std::string text, std::vector<std::string> notes) {
+    Block& b = blocks_[job];
+    b.started = b.ended = true;
+    b.text = std::move(text);
+    b.notes = std::move(notes);
+    s_.host.PackageEnded(b.row, result);
+    Write(false);
+    s_.host.Caption("Kestrin - 正在编译 " + b.file);
+    gauge_ = std::max(gauge_, static_cast<int>(b.row));
     s_.host.Progress(gauge_, last_row_);
   }
+  // What is left after a stop, passing over the packages that never started.
+  void Close() { Write(true); }
 
   void Summary(const CompileResult& r) {
     const int total = static_cast<int>(r.packages.size());
@@ -146,12 +136,41 @@ class CompileReporter {
   }
 
  private:
+  struct Block {
+    std::size_t row = 0;
+    std::string file, text;
+    std::vector<std::string> notes;
+    bool started = false, ended = false, headerWritten = false;
+  };
+
+  void Write(bool final_pass) {
+    for (; head_ < blocks_.size(); ++head_) {
+      Block& b = blocks_[head_];
+      if (!b.started) {
+        if (final_pass) continue;
+        return;
+      }
+      if (!b.headerWritten) {
+        s_.Log("编译：" + b.file);
+        b.headerWritten = true;
+      }
+      if (!b.ended) return;
+      s_.Log(b.text);
+      for (const std::string& note : b.notes) s_.Log(note);
+      b.text.clear();
+      b.notes.clear();
+    }
+  }
+
   Session& s_;
   const int last_row_;
-  std::size_t head_ = 0;  // the first job whose block is not written yet
+  std::vector<Block> blocks_;
+  std::size_t head_ = 0;  // the first block not written whole yet
   int gauge_ = 0;
 };
 
+// A run, one at a time or several at once: the same plan either way, with
+// one compiler or more.
 class CompileRun {
  public:
   CompileRun(Session& s, const CompileRequest& request, std::string prefix, std::string compiler)
@@ -172,18 +191,16 @@ class CompileRun {
   CompileResult Run();
 
  private:
-  Job& AddJob(std::size_t row);
-  void PlanAll();
+  void Plan();
   Requires RequiresOf(std::string_view name);
-  Job* NextInListOrder();
   void StartWhatMay();
-  void Start(Job& job);
-  std::size_t PollAll(std::vector<Job*>* ended);
+  void Start(std::size_t job);
+  void ReadAll(std::vector<std::size_t>* ended);
   void Pass();
   void EndAll();
-  void Finish(Job& job);
-  void RemoveWrittenOutputs(Job& job);
-  bool Stopped() { return s_.host.StopRequested(); }
+  void Finish(std::size_t job);
+  std::vector<std::string> RemoveWrittenOutputs(Package& p);
+  bool Stopped() { return s_.Stopped(); }
 
   Session& s_;
   const CompileRequest& request_;
@@ -195,30 +212,10 @@ class CompileRun {
   std::unique_ptr<ChildSet> children_;
   CompileReporter reporter_;
   FileIndex projects_;
-  std::vector<Job> jobs_;
+  std::vector<Package> packages_;
   std::optional<CompilePlan> plan_;
-  std::string last_project_folder_;
-  std::size_t next_row_ = 0;  // one at a time: the next row of the list to look at
   int running_ = 0;
 };
-
-Job& CompileRun::AddJob(std::size_t row) {
-  const std::string_view suffix = request_.target.shortSuffix();
-  Job& job = jobs_.emplace_back();
-  job.row = row;
-  job.result.package = Trim(request_.packages.row(row));
-  job.result.file = PackageFileName(job.result.package, suffix, ".dpk");
-  // A project that is nowhere in the tree is handed to the compiler in the
-  // folder of the previous package's project, and the compiler says so.
-  if (const FoundFile* project = projects_.Find(job.result.file)) {
-    job.projectFound = true;
-    last_project_folder_ = FolderPart(project->path);
-  }
-  job.projectFolder = last_project_folder_;
-  job.outputs = {PackageFile(out_, job.result.package, suffix, ".bpl"),
-                 PackageFile(out_, job.result.package, suffix, ".dcp")};
-  return job;
-}
 
 // What the plan knows of a package by the name a requires clause gives it:
 // its own clause where the library has its project; none for the IDE's own
@@ -237,22 +234,35 @@ Requires CompileRun::RequiresOf(std::string_view name) {
   return {Requires::Kind::NotInLibrary, {}};
 }
 
-// Several at once: every ticked package is known at the start, and each
-// waits for the ticked packages before it that it requires.
-void CompileRun::PlanAll() {
-  for (std::size_t row = 0; row < request_.packages.size(); ++row)
-    if (request_.packages.ticked(row)) AddJob(row);
+// Every ticked package, in list order, each waiting for the ticked packages
+// before it that it requires. One at a time the plan goes down the list.
+void CompileRun::Plan() {
+  const std::string_view suffix = request_.target.shortSuffix();
+  std::string last_project_folder;
+  std::vector<std::pair<std::size_t, std::string>> planned;
   std::vector<std::string> names;
-  for (const Job& job : jobs_)
-    names.push_back(PackageFileName(job.result.package, request_.target.shortSuffix(), ""));
-  std::size_t asked = 0;
-  const std::string suffix(request_.target.shortSuffix());
+  for (std::size_t row = 0; row < request_.packages.size(); ++row) {
+    if (!request_.packages.ticked(row)) continue;
+    Package& p = packages_.emplace_back();
+    p.row = row;
+    p.result.row = row;
+    p.result.package = Trim(request_.packages.row(row));
+    p.result.file = PackageFileName(p.result.package, suffix, ".dpk");
+    // A project that is nowhere in the tree is handed to the compiler in the
+    // folder of the previous package's project, and the compiler says so.
+    if (const FoundFile* project = projects_.Find(p.result.file)) {
+      p.projectFound = true;
+      last_project_folder = FolderPart(project->path);
+    }
+    p.projectFolder = last_project_folder;
+    p.outputs = {PackageFile(out_, p.result.package, suffix, ".bpl"),
+                 PackageFile(out_, p.result.package, suffix, ".dcp")};
+    planned.emplace_back(row, p.result.file);
+    names.push_back(PackageFileName(p.result.package, suffix, ""));
+  }
+  reporter_.Planned(std::move(planned));
   plan_.emplace(
-      std::move(names),
-      [&](std::string_view name) {
-        if (++asked % 16 == 0) s_.Pump();
-        return RequiresOf(name);
-      },
+      std::move(names), [&](std::string_view name) { return RequiresOf(name); },
       [&](std::string_view name) -> double {
         if (!request_.last) return 0;
         std::string package(name);
@@ -260,156 +270,140 @@ void CompileRun::PlanAll() {
         auto it = request_.last->seconds.find(ToLowerAscii(package));
         return it == request_.last->seconds.end() ? 0 : it->second;
       },
-      request_.order);
+      parallel_ ? request_.order : StartOrder::ListOrder);
 }
 
-// One at a time: the ticks are read as the run reaches each row, so a tick
-// set or cleared during the run on a row not yet reached counts.
-Job* CompileRun::NextInListOrder() {
-  while (next_row_ < request_.packages.size()) {
-    const std::size_t row = next_row_++;
-    if (request_.packages.ticked(row)) return &AddJob(row);
-  }
-  return nullptr;
-}
-
+// A package that cannot start is done at once, which may make others ready.
 void CompileRun::StartWhatMay() {
-  if (!parallel_) {
-    // A compiler that could not start has ended at once: the next one goes.
-    while (running_ == 0 && !Stopped())
-      if (Job* job = NextInListOrder()) Start(*job);
-      else break;
-    return;
-  }
-  // A package that cannot start is done at once, which may make others ready.
   while (running_ < compilers_ && !Stopped())
-    if (auto next = plan_->Next()) Start(jobs_[*next]);
+    if (auto next = plan_->Next()) Start(*next);
     else break;
 }
 
-void CompileRun::Start(Job& job) {
-  job.state = Job::State::Running;
+void CompileRun::Start(std::size_t job) {
+  Package& p = packages_[job];
   ++running_;
-  if (plan_) plan_->Started(static_cast<std::size_t>(&job - jobs_.data()));
-  reporter_.Write(jobs_, false);
-  for (std::size_t k = 0; k < job.outputs.size(); ++k) {
+  plan_->Started(job);
+  reporter_.Started(job);
+  for (std::size_t k = 0; k < p.outputs.size(); ++k) {
     FileInfo info;
-    if (s_.fs.Inspect(job.outputs[k], &info)) job.before[k] = info;
+    if (s_.fs.Inspect(p.outputs[k], &info)) p.before[k] = info;
   }
-  job.started = Clock::now();
-  const std::string line =
-      prefix_ + " " + QuoteIfBlank(s_.fs.ShortPath(job.projectFolder) + job.result.file);
-  if (!job.compiler.Start(*children_, line)) {
-    job.result.startError = "无法启动编译器 " + compiler_ + ": " + s_.processes.LastError();
+  p.started = Clock::now();
+  const std::string line = prefix_ + " " + QuoteIfBlank(s_.fs.ShortPath(p.projectFolder) + p.result.file);
+  if (!p.compiler.Start(*children_, line)) {
+    p.result.startError = "无法启动编译器 " + compiler_ + ": " + s_.processes.LastError();
     Finish(job);
   }
 }
 
-std::size_t CompileRun::PollAll(std::vector<Job*>* ended) {
-  std::size_t got = 0;
-  for (Job& job : jobs_) {
-    if (job.state != Job::State::Running) continue;
-    got += job.compiler.Poll();
-    if (job.compiler.ended() && ended) ended->push_back(&job);
+void CompileRun::ReadAll(std::vector<std::size_t>* ended) {
+  for (std::size_t i = 0; i < packages_.size(); ++i) {
+    if (plan_->StateOf(i) != CompilePlan::State::Running) continue;
+    packages_[i].compiler.Poll();
+    if (packages_[i].compiler.ended() && ended) ended->push_back(i);
   }
-  return got;
 }
 
-// One pass while compilers run: their output read, those that ended
-// finished, the outside's turn.
+// One turn while compilers run: the output that has arrived read, those
+// that ended finished; otherwise a sleep until output arrives, a compiler
+// ends, a stop is asked for or the grace period of an end is over.
 void CompileRun::Pass() {
-  std::vector<Job*> ended;
-  // While output flows, read again at once; otherwise sleep until a
-  // compiler ends, a message arrives or a short while has passed.
-  if (PollAll(&ended) == 0 && ended.empty()) {
-    children_->Wait(20);
-    PollAll(&ended);
+  std::vector<std::size_t> ended;
+  ReadAll(&ended);
+  if (ended.empty()) {
+    const long long until_end = s_.host.Stop().MsUntilEnd();
+    children_->Wait(until_end >= 0 ? static_cast<int>(std::min<long long>(until_end, kLongestWaitMs))
+                                   : kLongestWaitMs);
+    ReadAll(&ended);
   }
-  s_.Pump();
-  for (Job* job : ended) Finish(*job);
-  if (running_ > 0 && s_.host.EndRequested()) EndAll();
+  for (std::size_t job : ended) Finish(job);
+  if (running_ > 0 && s_.host.Stop().EndNow()) EndAll();
 }
 
 // The program is closing and its grace period is over: every running
-// compiler is ended with everything it started. The outside keeps its turn
-// while they go; one that does not go in time is left to the system (the
-// set's clean-up ends it with its job).
+// compiler is ended with everything it started. One that does not go in
+// time is left to the system (the set's clean-up ends it with its job).
 void CompileRun::EndAll() {
-  std::vector<Job*> running, ended;
-  for (Job& job : jobs_) {
-    if (job.state != Job::State::Running) continue;
+  std::vector<std::size_t> running, ended;
+  for (std::size_t i = 0; i < packages_.size(); ++i) {
+    if (plan_->StateOf(i) != CompilePlan::State::Running) continue;
+    Package& p = packages_[i];
     // A compiler that has ended since the last look finishes as it ended:
     // its outputs are whole.
-    job.compiler.Poll();
-    if (job.compiler.ended()) {
-      ended.push_back(&job);
+    p.compiler.Poll();
+    if (p.compiler.ended()) {
+      ended.push_back(i);
       continue;
     }
-    job.compiler.Terminate();
-    job.endedByProgram = true;
-    running.push_back(&job);
+    p.compiler.Terminate();
+    p.endedByProgram = true;
+    running.push_back(i);
   }
-  for (Job* job : ended) Finish(*job);
+  for (std::size_t job : ended) Finish(job);
   const auto deadline = Clock::now() + std::chrono::milliseconds(kEndWaitMs);
   auto all_gone = [&] {
-    return std::all_of(running.begin(), running.end(), [](Job* j) { return j->compiler.ended(); });
+    return std::all_of(running.begin(), running.end(), [&](std::size_t i) { return packages_[i].compiler.ended(); });
   };
   while (!all_gone() && Clock::now() < deadline) {
     children_->Wait(50);
-    PollAll(nullptr);
-    s_.Pump();
+    ReadAll(nullptr);
   }
-  for (Job* job : running) Finish(*job);
+  for (std::size_t job : running) Finish(job);
 }
 
 // After a compile that did not succeed: the package files its compiler
 // wrote since it started may be cut short (it was ended, it crashed, the
 // disk filled up), and such a .bpl must never be copied or registered.
-// Files it did not touch stay.
-void CompileRun::RemoveWrittenOutputs(Job& job) {
-  const bool ended = job.result.outcome == PackageOutcome::Ended;
-  for (std::size_t i = 0; i < job.outputs.size(); ++i) {
-    const std::string& path = job.outputs[i];
+// Files it did not touch stay. Returns the lines that say what was done.
+std::vector<std::string> CompileRun::RemoveWrittenOutputs(Package& p) {
+  std::vector<std::string> notes;
+  const bool ended = p.result.outcome == PackageOutcome::Ended;
+  for (std::size_t i = 0; i < p.outputs.size(); ++i) {
+    const std::string& path = p.outputs[i];
     FileInfo now;
-    if (!s_.fs.Inspect(path, &now) || Unchanged(job.before[i], now)) continue;
+    if (!s_.fs.Inspect(path, &now) || Unchanged(p.before[i], now)) continue;
     if (s_.fs.RemoveFile(path))
-      job.notes.push_back((ended ? "编译器被中止, 已删除可能不完整的文件: " : "已删除编译失败时写下的文件: ") + path);
+      notes.push_back((ended ? "编译器被中止, 已删除可能不完整的文件: " : "已删除编译失败时写下的文件: ") + path);
     else
-      job.notes.push_back((ended ? "编译器被中止, 无法删除可能不完整的文件: " : "无法删除编译失败时写下的文件: ") +
-                          path + ": " + s_.fs.LastError());
+      notes.push_back((ended ? "编译器被中止, 无法删除可能不完整的文件: " : "无法删除编译失败时写下的文件: ") + path +
+                      ": " + s_.fs.LastError());
   }
+  return notes;
 }
 
-void CompileRun::Finish(Job& job) {
-  job.state = Job::State::Done;
+void CompileRun::Finish(std::size_t job) {
+  Package& p = packages_[job];
   --running_;
-  if (plan_) plan_->Done(static_cast<std::size_t>(&job - jobs_.data()));
-  PackageResult& r = job.result;
-  r.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job.started);
+  plan_->Done(job);
+  PackageResult& r = p.result;
+  r.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - p.started);
+  std::string text;
+  std::vector<std::string> notes;
   if (!r.startError.empty()) {
     r.outcome = PackageOutcome::Failed;
-    job.text = r.startError;
+    text = r.startError;
   } else {
-    r.exitCode = job.compiler.exitCode();
-    job.text = OutputText(job.compiler.bytes);
-    const CompilerMessages messages = ScanCompilerOutput(job.text);
+    r.exitCode = p.compiler.exitCode();
+    text = OutputText(p.compiler.bytes);
+    const CompilerMessages messages = ScanCompilerOutput(text);
     r.firstError = messages.firstError;
     r.warnings = messages.warnings;
     r.hints = messages.hints;
     FileInfo bpl;
-    const bool fresh = s_.fs.Inspect(job.outputs[0], &bpl) && !Unchanged(job.before[0], bpl);
+    const bool fresh = s_.fs.Inspect(p.outputs[0], &bpl) && !Unchanged(p.before[0], bpl);
     // A compiler that ended by itself just before the program ended it
     // reports its own success.
-    const bool ended = job.endedByProgram && r.exitCode != 0;
+    const bool ended = p.endedByProgram && r.exitCode != 0;
     if (ended) r.outcome = PackageOutcome::Ended;
     else if (r.exitCode == 0 && fresh) r.outcome = PackageOutcome::Compiled;
-    else if (!job.projectFound) r.outcome = PackageOutcome::ProjectNotFound;
+    else if (!p.projectFound) r.outcome = PackageOutcome::ProjectNotFound;
     else r.outcome = PackageOutcome::Failed;
-    if (r.outcome != PackageOutcome::Compiled) RemoveWrittenOutputs(job);
+    if (r.outcome != PackageOutcome::Compiled) notes = RemoveWrittenOutputs(p);
   }
-  job.compiler = CapturedChild();  // its handles and output go now
-  reporter_.Write(jobs_, false);
-  reporter_.Finished(job);
+  p.compiler = CapturedChild();  // its handles and output go now
+  reporter_.Ended(job, r, std::move(text), std::move(notes));
+  s_.processes.TrimWorkingSet();
 }
 
 CompileResult CompileRun::Run() {
@@ -418,28 +412,30 @@ CompileResult CompileRun::Run() {
 
   // One walk of the library finds every package project; each look-up gives
   // the hit a full search of the tree would give.
-  projects_.Build(s_.fs, request_.target.library, ".dpk", [this] { s_.Pump(); });
+  projects_.Build(s_.fs, request_.target.library, ".dpk", {});
   s_.LogWalkFailures(projects_);
-  if (parallel_) PlanAll();
+  Plan();
 
+  // A stop wakes the wait for the compilers at once.
+  StopToken& stop = s_.host.Stop();
+  stop.SetWaker([set = children_.get()] { set->Wake(); });
+  struct ClearWaker {
+    StopToken& stop;
+    ~ClearWaker() { stop.SetWaker({}); }
+  } clear{stop};
   for (;;) {
     StartWhatMay();
     if (running_ == 0) break;
     Pass();
   }
-  reporter_.Write(jobs_, true);
+  reporter_.Close();
 
   CompileResult r;
   r.started = true;
-  r.next = StateEvent::CompileEnded;
   r.compilers = compilers_;
   r.stopped = Stopped();
   r.time = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun);
-  // One at a time, the ticked rows the run never reached were not started.
-  if (!parallel_)
-    for (; next_row_ < request_.packages.size(); ++next_row_)
-      if (request_.packages.ticked(next_row_)) AddJob(next_row_);
-  for (const Job& job : jobs_) r.packages.push_back(job.result);
+  for (const Package& p : packages_) r.packages.push_back(p.result);
   reporter_.Summary(r);
   return r;
 }
@@ -483,12 +479,6 @@ CompileResult Compile(Session& s, const CompileRequest& request) {
   }
   s.LogDone();
   return result;
-}
-
-void StopCompile(Session& s) {
-  s.host.Running(false);
-  s.Log(" ");
-  s.Log("=====================编译中止=====================");
 }
 
 }  // namespace kestrin

@@ -49,6 +49,9 @@ class CompilePlan {
   // a project on its way cannot be known.
   const std::vector<std::size_t>& WaitsFor(std::size_t job) const { return jobs_[job].waitsFor; }
 
+  enum class State : std::uint8_t { Waiting, Running, Done };
+  State StateOf(std::size_t job) const { return jobs_[job].state; }
+
   // A waiting job has started. Ignored for a job that is not waiting.
   void Started(std::size_t job);
   // A job has ended, however: compiled, failed, could not start or never
@@ -63,7 +66,6 @@ class CompilePlan {
   double Priority(std::size_t job) const { return jobs_[job].priority; }
 
  private:
-  enum class State : std::uint8_t { Waiting, Running, Done };
   struct Job {
     std::vector<std::size_t> waitsFor;
     std::vector<std::size_t> waiters;  // the later jobs that wait for it

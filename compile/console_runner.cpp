@@ -31,7 +31,7 @@ void CapturedChild::Release() {
 std::size_t CapturedChild::Poll() {
   if (!child_ || ended_) return 0;
   std::size_t got = child_->ReadAvailable(&bytes);
-  if (child_->Wait(0)) {
+  if (child_->Ended()) {
     ended_ = true;
     exit_code_ = child_->ExitCode();
     // An ended child has written everything into the pipe already.

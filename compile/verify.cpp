@@ -32,7 +32,7 @@ VerifyResult Verify(Session& s, const VerifyRequest& request) {
   };
   {
     FileIndex packages;
-    packages.Build(s.fs, OutputFolder(t), ".bpl", [&s] { s.Pump(); });
+    packages.Build(s.fs, OutputFolder(t), ".bpl", {});
     s.LogWalkFailures(packages);
     for (std::size_t i = 0; i < request.packages.size(); ++i) {
       const std::string package = Trim(request.packages.row(i));
@@ -54,16 +54,14 @@ VerifyResult Verify(Session& s, const VerifyRequest& request) {
         }
       }
       result.missing.push_back(i);
+      result.reasons.push_back(failed ? *failed : invalid ? "不是有效的包文件" : "");
       s.Log("包:" + PackageFileName(package, suffix, ".dpk") + "  未编译.");
-      if (failed) s.Log("    原因: " + *failed);
-      else if (invalid) s.Log("    原因: 不是有效的包文件");
-      s.Pump();
+      if (!result.reasons.back().empty()) s.Log("    原因: " + result.reasons.back());
     }
   }
-  s.TrimWorkingSetAndPump();
+  s.processes.TrimWorkingSet();
   s.LogDone();
   result.started = true;
-  result.next = StateEvent::VerifyEnded;
   return result;
 }
 

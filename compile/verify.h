@@ -18,6 +18,7 @@ struct VerifyRequest {
 
 struct VerifyResult : CommandResult {
   std::vector<std::size_t> missing;  // the rows to tick: their .bpl is missing
+  std::vector<std::string> reasons;  // for each of them: why, or empty
 };
 
 // Names each package of the build list whose .bpl is missing, is no package
@@ -26,8 +27,8 @@ struct VerifyResult : CommandResult {
 // run of the release failed (whatever older .bpl remains), in the log, with
 // the reason when that run failed it or the file is no package; the
 // caller ticks exactly those rows, so that compiling again builds only them.
-// Its next state is VerifyEnded: copy and install may go on, whatever is
-// missing. Without a chosen release the file names of Delphi 7 are taken.
+// Once it ran, copy and install may go on, whatever is missing. Without a
+// chosen release the file names of Delphi 7 are taken.
 VerifyResult Verify(Session& s, const VerifyRequest& request);
 
 }  // namespace kestrin

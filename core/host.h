@@ -1,16 +1,65 @@
-// What a running command needs of whoever runs it (the window, the console
-// run, a test): a log line, progress, a message, a question, a pump and
-// whether a stop has been asked for. Nothing else of the outside reaches a
+// What a running command tells whoever runs it (the window, the console
+// run, a test), as typed events: a log line, a package started or ended, a
+// finding, progress and the look of a run, a message, a question; and the
+// stop it reads. A command runs on a thread of its own: each face decides
+// how the events reach its thread. Nothing else of the outside reaches a
 // command but the platform's services.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <functional>
+#include <mutex>
 #include <string_view>
+
+#include "core/finding.h"
+#include "core/package_result.h"
 
 namespace kestrin {
 
 enum class MessageIcon { Information, Error };
+
+// How long a compiler may go on after the program was asked to close or the
+// console run was interrupted, before it is ended.
+inline constexpr std::uint64_t kStopGraceMs = 3000;
+
+// A stop asked for by the stop button, the window's close, Ctrl+C or a
+// closed output. Set on one thread, read on the command's: every call is
+// safe from any thread.
+class StopToken {
+ public:
+  // `clock_ms` gives milliseconds, for the grace period.
+  explicit StopToken(std::function<std::uint64_t()> clock_ms = {}) : clock_(std::move(clock_ms)) {}
+  void SetClock(std::function<std::uint64_t()> clock_ms) { clock_ = std::move(clock_ms); }
+
+  // No compiler starts any more; those running finish.
+  void Stop();
+  // As Stop, and those running are ended once the grace period from now is over.
+  void StopAndEnd();
+  // A new command starts; an end asked for stays.
+  void Reset() { stopped_ = false; }
+  bool stopped() const { return stopped_; }
+  bool ending() const { return end_at_ != 0; }
+  // The grace period after StopAndEnd is over.
+  bool EndNow() const { return MsUntilEnd() == 0; }
+  // Milliseconds until the grace period is over (0 once it is); -1 when no
+  // end was asked for.
+  long long MsUntilEnd() const;
+
+  // While a command waits for its children: called on every stop, from the
+  // thread that stops, so that the wait ends at once. Empty to clear.
+  void SetWaker(std::function<void()> wake);
+
+ private:
+  void Wake();
+  std::uint64_t Now() const { return clock_ ? clock_() : 0; }
+  std::atomic<bool> stopped_{false};
+  std::atomic<std::uint64_t> end_at_{0};  // 0: no end asked for
+  std::function<std::uint64_t()> clock_;
+  std::mutex waker_mutex_;
+  std::function<void()> waker_;
+};
 
 class Host {
  public:
@@ -27,42 +76,17 @@ class Host {
   virtual void Running(bool running) {}
   virtual void Progress(int position, int maximum) {}
   virtual void Caption(std::string_view caption) {}
+  // A package of the build list (by its row) started compiling, or ended.
+  virtual void PackageStarted(std::size_t row) {}
+  virtual void PackageEnded(std::size_t row, const PackageResult& result) {}
+  // A finding of the check, before its lines are logged.
+  virtual void Found(const Finding& finding) {}
   virtual void Message(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
-  // A question with Yes and No, No the default; true for Yes.
+  // A question with Yes and No, No the default; true for Yes. The command
+  // waits for the answer; a stop with an end while it waits answers No.
   virtual bool Ask(std::string_view text, std::string_view caption) = 0;
-  // Lets the outside go on for a moment: the window handles its pending
-  // messages, the console run looks for Ctrl+C.
-  virtual void Pump() = 0;
-  // No compiler starts any more once a stop has been asked for.
-  virtual bool StopRequested() = 0;
-  // The stop was asked for with an end: the compilers that still run are to
-  // be ended now (their grace period is over).
-  virtual bool EndRequested() = 0;
-};
-
-// How long a compiler may go on after the program was asked to close or the
-// console run was interrupted, before it is ended.
-inline constexpr std::uint64_t kStopGraceMs = 3000;
-
-// A stop asked for by the stop button, the window's close, Ctrl+C or a
-// closed output; the command reads it through its Host.
-class StopToken {
- public:
-  // No compiler starts any more; those running finish.
-  void Stop() { stopped_ = true; }
-  // As Stop, and those running are ended once the grace period from `now_ms` is over.
-  void StopAndEnd(std::uint64_t now_ms) {
-    stopped_ = true;
-    if (!end_at_) end_at_ = now_ms + kStopGraceMs;
-  }
-  void Reset() { stopped_ = false; }  // a new command starts; an end asked for stays
-  bool stopped() const { return stopped_; }
-  bool ending() const { return end_at_.has_value(); }
-  bool EndNow(std::uint64_t now_ms) const { return end_at_ && now_ms > *end_at_; }
-
- private:
-  bool stopped_ = false;
-  std::optional<std::uint64_t> end_at_;
+  // The stop the command reads.
+  virtual StopToken& Stop() = 0;
 };
 
 }  // namespace kestrin

@@ -47,12 +47,7 @@ class Session {
   Host& host;
 
   void Log(std::string_view line) { host.Log(line); }
-  void Pump() { host.Pump(); }
-  // Gives unused memory back to the system, then pumps.
-  void TrimWorkingSetAndPump() {
-    processes.TrimWorkingSet();
-    host.Pump();
-  }
+  bool Stopped() { return host.Stop().stopped(); }
   // The opening lines of a command's block, with the log in view.
   void OpenBlock(std::string_view title) {
     host.ShowLog();

@@ -68,7 +68,7 @@ std::optional<std::string> SystemFolderRefusesWrites(Session& s, const std::stri
 int CopyFoundPackages(Session& s, const Target& c, const std::string& system_folder) {
   int failed = 0;
   FileIndex packages;
-  packages.Build(s.fs, OutputFolder(c), ".bpl", [&s] { s.Pump(); });
+  packages.Build(s.fs, OutputFolder(c), ".bpl", {});
   s.LogWalkFailures(packages);
   for (std::string_view row : RuntimePackages(c.release->family)) {
     // A package whose file is not there is skipped: copying the previous
@@ -88,7 +88,7 @@ int CopyFoundPackages(Session& s, const Target& c, const std::string& system_fol
       continue;
     }
     s.Log("复制 " + hit->name + " 到System32目录成功.");
-    s.TrimWorkingSetAndPump();
+    s.processes.TrimWorkingSet();
   }
   return failed;
 }
@@ -138,7 +138,6 @@ CommandResult CopyRuntimePackages(Session& s, const CopyRequest& request) {
                      "提示");
   s.OpenBlock("复制运行时包到System32目录");
   result.started = true;
-  result.next = StateEvent::CopyEnded;
   if (!refused) {
     RemoveTemporaryLeftovers(s, system_folder);
     result.failures = CopyFoundPackages(s, t, system_folder);
@@ -147,7 +146,6 @@ CommandResult CopyRuntimePackages(Session& s, const CopyRequest& request) {
     NameOldCopies(s, t, system_folder);
   } else {
     s.Log("系统目录不可写 (需要管理员权限), 未复制任何运行时包: " + *refused);
-    result.next = StateEvent::None;
     result.started = false;
     result.answeredNo = true;
   }

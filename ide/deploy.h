@@ -20,10 +20,10 @@ struct CopyRequest {
 // Copies every runtime package of the release's family found under the
 // output folder into the system folder, one log line per package. Where the
 // system folder takes no new file, the user is offered the output folder on
-// the user's PATH instead. Its next state is CopyEnded, or None when nothing
-// was done (no library folder, a running IDE the user would not go on with,
-// or the offer refused). Its failures are the copies that failed (a PATH
-// entry that could not be made counts as one).
+// the user's PATH instead. It is not `started` when nothing was done (no
+// library folder, a running IDE the user would not go on with, or the offer
+// refused). Its failures are the copies that failed (a PATH entry that could
+// not be made counts as one).
 CommandResult CopyRuntimePackages(Session& s, const CopyRequest& request);
 
 // Copies every byte of `source` (opened without sharing) into `destination`,

@@ -110,7 +110,6 @@ class Diagnosis {
       for (const DirEntry& e : entries)
         if (!e.IsDir() && EndsWithNoCase(e.name, extension))
           units.insert(ToLowerAscii(e.name.substr(0, e.name.size() - extension.size())));
-      s_.Pump();
     };
     for (std::string_view product : kProductSourceFolders) collect(ProductSourceFolder(t_, product), ".pas");
     collect(model_.outputFolder(), ".dcu");
@@ -139,7 +138,6 @@ class Diagnosis {
       if (Inside(model_.FolderKey(*folder), libraryKey)) continue;
       std::vector<DirEntry> entries;
       if (!s_.fs.ListDir(*folder, &entries)) continue;
-      s_.Pump();
       for (const DirEntry& e : entries) {
         if (e.IsDir() || !(EndsWithNoCase(e.name, ".pas") || EndsWithNoCase(e.name, ".dcu"))) continue;
         const std::string unit = e.name.substr(0, e.name.size() - 4);
@@ -170,6 +168,7 @@ DiagnoseResult Diagnose(Session& s, const DiagnoseRequest& request) {
   s.OpenBlock("诊断 " + std::string(t.release->caption) + "...");
   Diagnosis(s, t, result.findings).Run();
   for (const Finding& f : result.findings) {
+    s.host.Found(f);
     if (f.severity == Severity::Error) ++result.errors;
     else if (f.severity == Severity::Warning) ++result.warnings;
     else ++result.hints;
@@ -181,7 +180,6 @@ DiagnoseResult Diagnose(Session& s, const DiagnoseRequest& request) {
         " 个警告, " + std::to_string(result.hints) + " 个提示");
   s.LogDone();
   result.started = true;
-  result.next = StateEvent::None;
   result.failures = result.errors;
   return result;
 }

@@ -81,13 +81,12 @@ InstallResult Install(Session& s, const InstallRequest& request) {
       registered.push_back(path);
       s.Log("添加设计时包:" + path + " 到注册表成功.");
     }
-    s.Pump();
   }
   result.failures += !AddFoldersToEnvOptionsFile(s, ide, folders);
   result.failures += !ForceEnvOptionsUpdate(s, ide);
   result.unloadable = CheckRegistered(s, c, registered);
   s.LogDone();
-  s.TrimWorkingSetAndPump();
+  s.processes.TrimWorkingSet();
   result.started = true;
   return result;
 }

@@ -236,7 +236,6 @@ std::optional<std::string> LoadModel::Locate(const std::string& name) {
     }
   }
   located_[lower_name] = where;
-  s_.Pump();
   return where;
 }
 
@@ -262,7 +261,6 @@ const LoadModel::Module& LoadModel::Load(const std::string& path) {
         }
     }
   }
-  if (++reads_ % 4 == 0) s_.Pump();
   return m;
 }
 
@@ -345,7 +343,6 @@ void LoadModel::CheckLoads(const std::vector<Registration>& known, const std::ve
     }
     Walker w{file, path, out, {}, {}, {}};
     Walk(w, path);
-    s_.Pump();
   }
   CheckUnits(out);
 }

@@ -100,7 +100,6 @@ class LoadModel {
   std::vector<std::string> loaded_;  // packages in the order the IDE loads them
   // path key -> the registered package that loaded it: its file name and path
   std::map<std::string, std::pair<std::string, std::string>> loadedBy_;
-  int reads_ = 0;
 };
 
 // The errors that keep an IDE of the release started now from loading the

@@ -95,7 +95,6 @@ int RegistryPass(Session& s, const Target& c, const std::string& key_path,
       continue;
     }
     if (ide.uninstall.logsEachValue) s.Log("删除：" + value);
-    s.Pump();
   }
   return failures;
 }
@@ -111,7 +110,6 @@ int DeleteFiles(Session& s, std::string_view suffix, const Names& names, const s
     switch (OverwriteAndDeleteFile(s.fs, path, &reason)) {
       case DeleteResult::Deleted:
         s.Log(std::string(success_prefix) + path + " 成功.");
-        s.Pump();
         break;
       case DeleteResult::Failed:
         s.Log("删除：" + path + " 失败." + (reason.empty() ? "" : " " + reason));
@@ -162,7 +160,7 @@ CommandResult Uninstall(Session& s, const UninstallRequest& request) {
     result.failures = failures;
   }
   s.LogDone();
-  s.TrimWorkingSetAndPump();
+  s.processes.TrimWorkingSet();
   result.started = true;
   return result;
 }

@@ -198,17 +198,17 @@ bool Win32FileSystem::ListDir(std::string_view folder, std::vector<DirEntry>* ou
   if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
   pattern += L"*";
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return Fail();
+  UniqueFind find(FindFirstFileW(pattern.c_str(), &fd));
+  if (!find) return Fail();
   do {
     std::wstring name = fd.cFileName;
     if (name == L"." || name == L"..") continue;
     out->push_back({Narrow(name), fd.dwFileAttributes});
-  } while (FindNextFileW(h, &fd));
+  } while (FindNextFileW(find.Get(), &fd));
   // The listing ends with "no more files"; any other error cut it short,
   // and what was read so far is not the whole folder.
   const DWORD ended = GetLastError();
-  FindClose(h);
+  find.Reset();
   std::sort(out->begin(), out->end(),
             [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   if (ended != ERROR_NO_MORE_FILES) {

@@ -1,6 +1,7 @@
 // The POSIX implementations of the platform interfaces, for Linux builds.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/console.h"
@@ -72,7 +73,7 @@ class PosixConsole : public Console {
 
  private:
   bool Write(int fd, std::string_view line);
-  bool broken_ = false;
+  std::atomic<bool> broken_{false};  // written by the command's thread, read by the main one
 };
 
 class PosixShell : public Shell {

@@ -14,12 +14,11 @@ namespace kestrin {
 class ChildProcess {
  public:
   virtual ~ChildProcess() = default;
-  // Appends every byte waiting in the pipe now, without blocking; returns
-  // the number of bytes appended.
+  // Appends every byte that has arrived from the pipe, without blocking;
+  // returns the number of bytes appended.
   virtual std::size_t ReadAvailable(std::string* out) = 0;
-  // Sleeps up to `timeout_ms` or until the child ends, output arrives (where
-  // the platform can tell) or a window message arrives. True once ended.
-  virtual bool Wait(int timeout_ms) = 0;
+  // True once the child has ended (it does not wait).
+  virtual bool Ended() = 0;
   // Ends the child and everything it started.
   virtual void Terminate() = 0;
   // The child's exit code once it has ended (a POSIX child killed by a
@@ -39,10 +38,12 @@ class ChildSet {
   virtual ChildProcess* Start(std::string_view command_line) = 0;
   // Takes a child out of the set and closes its handles.
   virtual void Remove(ChildProcess* child) = 0;
-  // Sleeps up to `timeout_ms` or until a child of the set ends, output
-  // arrives where the platform can tell, or, in the window program, a window
-  // message arrives.
+  // Sleeps until output arrives from a child of the set, one ends, Wake()
+  // is called or `timeout_ms` has passed, whichever comes first. One wait
+  // over every pipe and process: nothing is looked at in between.
   virtual void Wait(int timeout_ms) = 0;
+  // Ends a Wait at once, or the next one; safe from any thread.
+  virtual void Wake() = 0;
 };
 
 class ProcessLauncher {

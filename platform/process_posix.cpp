@@ -58,13 +58,7 @@ class PosixChild : public ChildProcess {
     }
     return total;
   }
-  bool Wait(int timeout_ms) override {
-    if (ended_) return true;
-    std::vector<pollfd> fds;
-    PollSet(&fds);
-    PollFor(fds, timeout_ms);
-    return Reaped();
-  }
+  bool Ended() override { return Reaped(); }
   // The child leads a process group of its own: ending it ends everything
   // it started too.
   void Terminate() override {
@@ -76,16 +70,12 @@ class PosixChild : public ChildProcess {
     if (WIFSIGNALED(status_)) return 128 + WTERMSIG(status_);
     return -1;
   }
+  bool HasPidfd() const { return pidfd_ >= 0; }
   // What a poll waits on for this child: its output while the pipe is open,
   // and its end where the system can tell.
   void PollSet(std::vector<pollfd>* fds) const {
     if (!closed_) fds->push_back({fd_, POLLIN, 0});
     if (pidfd_ >= 0) fds->push_back({pidfd_, POLLIN, 0});
-  }
-  // Polls `fds`; with nothing to wait on but the child's end and no pidfd,
-  // looks again shortly.
-  static void PollFor(std::vector<pollfd>& fds, int timeout_ms) {
-    poll(fds.data(), fds.size(), fds.empty() ? std::min(timeout_ms, 1) : timeout_ms);
   }
   // True once the child has ended (collected without waiting).
   bool Reaped() {
@@ -151,6 +141,18 @@ std::unique_ptr<PosixChild> StartChild(std::string_view command_line) {
 
 class PosixChildSet : public ChildSet {
  public:
+  PosixChildSet() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+      wake_read_ = fds[0];
+      wake_write_ = fds[1];
+    }
+  }
+  ~PosixChildSet() override {
+    children_.clear();
+    if (wake_read_ >= 0) close(wake_read_);
+    if (wake_write_ >= 0) close(wake_write_);
+  }
   ChildProcess* Start(std::string_view command_line) override {
     auto child = StartChild(command_line);
     if (!child) return nullptr;
@@ -162,15 +164,29 @@ class PosixChildSet : public ChildSet {
   }
   void Wait(int timeout_ms) override {
     std::vector<pollfd> fds;
+    bool without_pidfd = false;
     for (const auto& c : children_) {
       if (c->Reaped()) return;  // one has ended already: nothing to wait for
       c->PollSet(&fds);
+      without_pidfd = without_pidfd || !c->HasPidfd();
     }
-    PosixChild::PollFor(fds, timeout_ms);
+    if (wake_read_ >= 0) fds.push_back({wake_read_, POLLIN, 0});
+    // Where the system gives no pidfd, a child's end shows only when its
+    // output closes; look again shortly for one that ended with its pipe
+    // still held open by something it started.
+    if (without_pidfd) timeout_ms = std::min(timeout_ms, 50);
+    poll(fds.data(), fds.size(), timeout_ms);
+    char drain[64];
+    while (wake_read_ >= 0 && read(wake_read_, drain, sizeof drain) > 0) {
+    }
+  }
+  void Wake() override {
+    if (wake_write_ >= 0) (void)!write(wake_write_, "w", 1);
   }
 
  private:
   std::vector<std::unique_ptr<PosixChild>> children_;
+  int wake_read_ = -1, wake_write_ = -1;
 };
 
 }  // namespace

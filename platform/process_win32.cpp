@@ -4,45 +4,60 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace kestrin {
 namespace {
 
 thread_local DWORD g_last_error = 0;
 
+// A child whose output comes through the read end of a named pipe opened
+// for overlapped reads: one read is always outstanding, and its event is
+// what a wait waits on, beside the process itself.
 class Win32Child : public ChildProcess {
  public:
   Win32Child(UniqueHandle process, UniqueHandle read, UniqueHandle job)
-      : read_(std::move(read)), process_(std::move(process)), job_(std::move(job)) {}
+      : read_(std::move(read)), process_(std::move(process)), job_(std::move(job)),
+        event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    overlapped_.hEvent = event_.Get();
+    Issue();
+  }
   ~Win32Child() override {
-    if (!ended_) {
+    if (!ended_ && WaitForSingleObject(process_.Get(), 0) != WAIT_OBJECT_0) {
       Terminate();
       WaitForSingleObject(process_.Get(), 1000);
+    }
+    // The read still outstanding writes into this object: it is cancelled
+    // and waited for before the buffer goes.
+    if (pending_ && CancelIoEx(read_.Get(), &overlapped_)) {
+      DWORD got = 0;
+      GetOverlappedResult(read_.Get(), &overlapped_, &got, TRUE);
     }
     // Then the job goes first (the members' reverse order): closing it ends
     // whatever the child left running.
   }
   std::size_t ReadAvailable(std::string* out) override {
     std::size_t total = 0;
-    char buf[65536];
-    for (;;) {
-      DWORD avail = 0;
-      if (!PeekNamedPipe(read_.Get(), nullptr, 0, nullptr, &avail, nullptr) || avail == 0) break;
+    while (pending_) {
       DWORD got = 0;
-      if (!ReadFile(read_.Get(), buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr) || got == 0)
+      if (!GetOverlappedResult(read_.Get(), &overlapped_, &got, FALSE)) {
+        if (GetLastError() == ERROR_IO_INCOMPLETE) break;
+        pending_ = false;  // the pipe is closed: every writer is gone
+        closed_ = true;
         break;
-      out->append(buf, got);
+      }
+      pending_ = false;
+      out->append(buffer_, got);
       total += got;
+      Issue();
     }
     return total;
   }
-  bool Wait(int timeout_ms) override {
-    if (ended_) return true;
-    HANDLE process = process_.Get();
-    DWORD r = MsgWaitForMultipleObjectsEx(1, &process, static_cast<DWORD>(timeout_ms), QS_ALLINPUT,
-                                          MWMO_INPUTAVAILABLE);
-    if (r == WAIT_OBJECT_0) ended_ = true;
+  bool Ended() override {
+    if (!ended_ && WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0) ended_ = true;
     return ended_;
   }
   void Terminate() override {
@@ -55,13 +70,46 @@ class Win32Child : public ChildProcess {
     if (!ended_ || !GetExitCodeProcess(process_.Get(), &code)) return -1;
     return static_cast<int>(code);
   }
-  HANDLE process() const { return process_.Get(); }
-  bool ended() const { return ended_; }
+  // What a wait waits on for this child: its outstanding read, and its end.
+  void WaitSet(std::vector<HANDLE>* handles) const {
+    if (pending_) handles->push_back(event_.Get());
+    if (!ended_) handles->push_back(process_.Get());
+  }
 
  private:
-  UniqueHandle read_, process_, job_;  // closed in the reverse order
-  bool ended_ = false;
+  // Starts the next read; one that completes at once is taken by the next
+  // ReadAvailable (its event is set either way).
+  void Issue() {
+    if (closed_ || !event_) return;
+    if (ReadFile(read_.Get(), buffer_, sizeof buffer_, nullptr, &overlapped_) ||
+        GetLastError() == ERROR_IO_PENDING) {
+      pending_ = true;
+      return;
+    }
+    closed_ = true;  // broken pipe: the child and what it started are gone
+  }
+
+  UniqueHandle read_, process_, job_, event_;  // closed in the reverse order
+  OVERLAPPED overlapped_{};
+  char buffer_[65536];
+  bool pending_ = false, closed_ = false, ended_ = false;
 };
+
+// A pipe whose read end takes overlapped reads (an anonymous pipe does not)
+// and whose write end the child inherits. False with the error kept.
+bool MakeOutputPipe(UniqueHandle* read, UniqueHandle* write) {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring name = L"\\\\.\\pipe\\kestrin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(counter++);
+  // A large pipe lets a chatty compiler run ahead of the reader.
+  read->Reset(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                               PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 1 << 20, 0,
+                               nullptr));
+  if (!*read) return false;
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  write->Reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(*write);
+}
 
 // A job that ends every process in it when its last handle closes, so that
 // the child and everything it starts go with the program.
@@ -85,14 +133,11 @@ std::unique_ptr<Win32Child> StartChild(std::string_view command_line) {
     return nullptr;
   }
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  // A large pipe lets a chatty compiler run ahead of the reader.
-  if (!CreatePipe(&read_end, &write_end, &sa, 1 << 20)) {
+  UniqueHandle read, write;
+  if (!MakeOutputPipe(&read, &write)) {
     g_last_error = GetLastError();
     return nullptr;
   }
-  UniqueHandle read(read_end), write(write_end);
-  SetHandleInformation(read.Get(), HANDLE_FLAG_INHERIT, 0);
   // Standard input is the empty device: a child that reads gets the end at
   // once (a null handle is not that everywhere: Wine passes its own on).
   UniqueHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
@@ -128,7 +173,7 @@ std::unique_ptr<Win32Child> StartChild(std::string_view command_line) {
 
 class Win32ChildSet : public ChildSet {
  public:
-  explicit Win32ChildSet(bool window_messages) : window_messages_(window_messages) {}
+  Win32ChildSet() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
   ChildProcess* Start(std::string_view command_line) override {
     auto child = StartChild(command_line);
     if (!child) return nullptr;
@@ -140,30 +185,29 @@ class Win32ChildSet : public ChildSet {
   }
   void Wait(int timeout_ms) override {
     std::vector<HANDLE> handles;
-    for (const auto& c : children_)
-      if (!c->ended()) handles.push_back(c->process());
-    if (handles.size() >= MAXIMUM_WAIT_OBJECTS) handles.resize(MAXIMUM_WAIT_OBJECTS - 1);
-    const DWORD timeout = static_cast<DWORD>(timeout_ms);
-    if (window_messages_)
-      MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(), timeout,
-                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    else if (handles.empty())
-      Sleep(timeout);
-    else
-      WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
+    if (wake_) handles.push_back(wake_.Get());
+    for (const auto& c : children_) c->WaitSet(&handles);
+    // At most 16 compilers run at once: two handles each and the wake-up
+    // stay far below the system's limit.
+    if (handles.size() > MAXIMUM_WAIT_OBJECTS) handles.resize(MAXIMUM_WAIT_OBJECTS);
+    const DWORD timeout = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+    if (handles.empty()) Sleep(timeout);
+    else WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
+  }
+  void Wake() override {
+    if (wake_) SetEvent(wake_.Get());
   }
 
  private:
-  const bool window_messages_;
+  UniqueHandle wake_;
   std::vector<std::unique_ptr<Win32Child>> children_;
 };
 
 }  // namespace
 
 std::unique_ptr<ChildSet> Win32ProcessLauncher::NewChildSet() {
-  return std::make_unique<Win32ChildSet>(window_messages_);
+  return std::make_unique<Win32ChildSet>();
 }
-
 // The full, long form of a path, for comparing program files.
 static std::wstring CanonicalPath(const std::wstring& path) {
   std::wstring full(32768, L'\0');

@@ -3,6 +3,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/win32_platform.h"
+#include "platform/win32_handle.h"
 #include "platform/win32_registry.h"
 
 namespace kestrin {
@@ -11,10 +12,7 @@ namespace {
 class Win32Key : public RegistryKey {
  public:
   Win32Key(HKEY key, bool write, LONG open_status)
-      : key_(key), write_(write), open_status_(open_status), last_(open_status) {}
-  ~Win32Key() override {
-    if (key_) RegCloseKey(key_);
-  }
+      : owned_(key), key_(key), write_(write), open_status_(open_status), last_(open_status) {}
   bool IsOpen() const override { return key_ != nullptr; }
   bool Missing() const override { return !key_ && open_status_ == ERROR_FILE_NOT_FOUND; }
   bool HasValue(std::string_view name) override {
@@ -102,6 +100,7 @@ class Win32Key : public RegistryKey {
     else last_ = ERROR_ACCESS_DENIED;
     return false;
   }
+  UniqueKey owned_;  // closes the key
   HKEY key_;
   bool write_;
   LONG open_status_;

@@ -13,25 +13,12 @@
 namespace kestrin {
 namespace {
 
-template <class T>
-struct Com {
-  T* p = nullptr;
-  ~Com() {
-    if (p) p->Release();
-  }
-  T** operator&() { return &p; }
-  T* operator->() { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
-
 std::optional<std::string> ResultPath(IFileDialog* dialog) {
-  Com<IShellItem> item;
-  if (FAILED(dialog->GetResult(&item))) return std::nullopt;
-  wchar_t* path = nullptr;
-  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return std::nullopt;
-  std::string result = Narrow(path);
-  CoTaskMemFree(path);
-  return result;
+  ComPtr<IShellItem> item;
+  if (FAILED(dialog->GetResult(item.Receive()))) return std::nullopt;
+  UniqueCoMemory<wchar_t> path;
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, path.Receive())) || !path) return std::nullopt;
+  return Narrow(path.Get());
 }
 
 // The classic browse dialog, where the item dialog cannot be created.
@@ -40,12 +27,10 @@ std::optional<std::string> BrowseForFolder(HWND owner, const std::wstring& title
   bi.hwndOwner = owner;
   bi.lpszTitle = title.c_str();
   bi.ulFlags = BIF_RETURNONLYFSDIRS;
-  PIDLIST_ABSOLUTE pidl = SHBrowseForFolderW(&bi);
+  UniqueCoMemory<ITEMIDLIST> pidl(SHBrowseForFolderW(&bi));
   if (!pidl) return std::nullopt;
   wchar_t buf[MAX_PATH] = {};
-  bool ok = SHGetPathFromIDListW(pidl, buf);
-  CoTaskMemFree(pidl);
-  if (!ok) return std::nullopt;
+  if (!SHGetPathFromIDListW(pidl.Get(), buf)) return std::nullopt;
   return Narrow(buf);
 }
 
@@ -55,14 +40,14 @@ std::optional<std::string> Win32Shell::PickFolder(std::string_view title) {
   const std::wstring wtitle = Widen(title);
   UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS);
   std::optional<std::string> result;
-  Com<IFileOpenDialog> dialog;
+  ComPtr<IFileOpenDialog> dialog;
   if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
-                                 IID_IFileOpenDialog, reinterpret_cast<void**>(&dialog)))) {
+                                 IID_IFileOpenDialog, dialog.ReceiveVoid()))) {
     FILEOPENDIALOGOPTIONS options = 0;
     dialog->GetOptions(&options);
     dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
     dialog->SetTitle(wtitle.c_str());
-    if (SUCCEEDED(dialog->Show(owner_))) result = ResultPath(dialog.p);
+    if (SUCCEEDED(dialog->Show(owner_))) result = ResultPath(dialog.Get());
   } else {
     result = BrowseForFolder(owner_, wtitle);
   }
@@ -128,10 +113,9 @@ void Win32Shell::AnnounceEnvironmentChange() {
 }
 
 std::string Win32Shell::RoamingAppDataFolder() {
-  wchar_t* path = nullptr;
-  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &path);
-  std::string folder = SUCCEEDED(hr) && path ? Narrow(path) : std::string();
-  CoTaskMemFree(path);  // also after a failure
+  UniqueCoMemory<wchar_t> path;  // given back also after a failure
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, path.Receive());
+  std::string folder = SUCCEEDED(hr) && path ? Narrow(path.Get()) : std::string();
   while (!folder.empty() && folder.back() == '\\') folder.pop_back();
   if (folder.empty()) last_error_ = FAILED(hr) ? hr : HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   return folder;
@@ -157,10 +141,10 @@ std::string Win32Shell::WindowsFolder() {
 }
 
 std::string Win32Shell::MachinePath() {
-  HKEY key = nullptr;
+  UniqueKey key;
   LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
                          L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
-                         KEY_QUERY_VALUE, &key);
+                         KEY_QUERY_VALUE, key.Receive());
   if (r != ERROR_SUCCESS) {
     last_error_ = HRESULT_FROM_WIN32(r);
     return {};
@@ -169,7 +153,7 @@ std::string Win32Shell::MachinePath() {
   // The value may grow between the two calls; ask again until it fits.
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD type = 0, size = 0;
-    r = RegQueryValueExW(key, L"Path", nullptr, &type, nullptr, &size);
+    r = RegQueryValueExW(key.Get(), L"Path", nullptr, &type, nullptr, &size);
     if (r != ERROR_SUCCESS) break;
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
       r = ERROR_INVALID_DATA;
@@ -177,7 +161,7 @@ std::string Win32Shell::MachinePath() {
     }
     std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
     DWORD bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-    r = RegQueryValueExW(key, L"Path", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes);
+    r = RegQueryValueExW(key.Get(), L"Path", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes);
     if (r == ERROR_MORE_DATA) continue;
     if (r == ERROR_SUCCESS) {
       buf.resize(bytes / sizeof(wchar_t));
@@ -186,7 +170,6 @@ std::string Win32Shell::MachinePath() {
     }
     break;
   }
-  RegCloseKey(key);
   if (r != ERROR_SUCCESS) last_error_ = HRESULT_FROM_WIN32(r);
   return Narrow(value);
 }
@@ -209,6 +192,6 @@ std::string Win32Shell::ExpandEnvironment(std::string_view text) {
 
 // A failed HRESULT of the Win32 facility carries the system's error code,
 // which FormatMessage turns into the same text.
-std::string Win32Shell::LastError() { return SystemErrorText(static_cast<DWORD>(last_error_)); }
+std::string Win32Shell::LastError() { return SystemErrorText(static_cast<DWORD>(last_error_.load())); }
 
 }  // namespace kestrin

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -38,19 +39,12 @@ class Win32FileSystem : public FileSystem {
 
 class Win32ProcessLauncher : public ProcessLauncher {
  public:
-  // `window_messages`: a wait for children also wakes for the thread's
-  // window messages (the window program); the console run waits for its
-  // children alone.
-  explicit Win32ProcessLauncher(bool window_messages = true) : window_messages_(window_messages) {}
   std::unique_ptr<ChildSet> NewChildSet() override;
   std::string LastError() override;
   int UsableProcessors() override;
   bool IsRunning(std::string_view image_path) override;
   void TrimWorkingSet() override;
   std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
-
- private:
-  bool window_messages_;
 };
 
 class Win32Shell : public Shell {
@@ -70,7 +64,9 @@ class Win32Shell : public Shell {
 
  private:
   HWND owner_ = nullptr;
-  HRESULT last_error_ = S_OK;
+  // The window's thread asks for dialogs, a command's thread for folders
+  // and the environment.
+  std::atomic<HRESULT> last_error_{S_OK};
 };
 
 class Win32Console : public Console {
@@ -88,7 +84,7 @@ class Win32Console : public Console {
  private:
   bool Write(HANDLE h, std::string_view line);
   HANDLE out_ = nullptr, err_ = nullptr;
-  bool broken_ = false;
+  std::atomic<bool> broken_{false};  // written by the command's thread, read by the main one
 };
 
 // Every Win32 service the program uses, in one place.

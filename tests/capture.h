@@ -19,13 +19,13 @@ struct CaptureResult {
   std::string bytes;     // every byte the child wrote, in arrival order
 };
 
-// Waits for the child while pumping through `pump`; reads whatever is
+// Waits for the child, `turn` after each wake; reads whatever is
 // waiting on every pass and drains the pipe after the child has ended.
 // `abort` is asked on every pass; when it says yes the child (with
 // everything it started) is ended, and the wait for it lasts at most
-// kEndWaitMs, pumping meanwhile.
+// kEndWaitMs, turning meanwhile.
 inline CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view command_line,
-                                   const std::function<void()>& pump,
+                                   const std::function<void()>& turn,
                                    const std::function<bool()>& abort = {}) {
   CaptureResult r;
   const auto set = launcher.NewChildSet();
@@ -34,11 +34,11 @@ inline CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view c
   r.started = true;
   for (;;) {
     // While output flows, read again at once; otherwise sleep until the
-    // child ends, a message arrives or a short while has passed.
+    // child ends or output arrives.
     const std::size_t got = c.Poll();
-    if (!c.ended() && !got) set->Wait(20);
+    if (!c.ended() && !got) set->Wait(1000);
     c.Poll();
-    if (pump) pump();
+    if (turn) turn();
     if (c.ended()) break;
     if (abort && abort()) {
       r.aborted = true;
@@ -49,7 +49,7 @@ inline CaptureResult CaptureOutput(ProcessLauncher& launcher, std::string_view c
       while (!c.ended() && std::chrono::steady_clock::now() < deadline) {
         set->Wait(50);
         c.Poll();
-        if (pump) pump();
+        if (turn) turn();
       }
       break;
     }

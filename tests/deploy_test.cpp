@@ -28,7 +28,7 @@ TEST_F(Deploy, CopiesEveryRuntimePackageFoundAndSkipsTheRest) {
   dir.Write("lib/Library/Delphi7/deep/er/dxCoreD7.BPL", std::string(70000, 'c'));
   dir.Write("lib/Library/Delphi7/dclcxGridD7.bpl", "design, not copied");
   dir.Write("sys/cxDataD7.bpl", "an older copy that is replaced");
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   EXPECT_EQ(dir.Read("sys/cxDataD7.bpl"), "data-bytes");
   EXPECT_TRUE(dir.Read("sys/dxCoreD7.BPL") == std::string(70000, 'c'));
   EXPECT_FALSE(dir.Exists("sys/dclcxGridD7.bpl"));
@@ -47,7 +47,7 @@ TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
   dir.Write("sys/cxBarEditItemD7.bpl", "in use");
   int fd = open((dir.Path() / "sys/cxBarEditItemD7.bpl").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   close(fd);
   auto lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 7u);
@@ -64,7 +64,7 @@ TEST_F(Deploy, AFailedCopyIsLoggedAndTheLoopGoesOn) {
 TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
   t.fs.InjectError(dir.Root() + "sys\\", EACCES);
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   ASSERT_EQ(t.view.questions.size(), 1u);
   EXPECT_EQ(t.view.questions[0].caption, "提示");
   EXPECT_NE(t.view.questions[0].text.find("管理员权限"), std::string::npos);
@@ -76,7 +76,7 @@ TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   t.registry.Set("Environment", "Path", RegType::ExpandSz, "%USERPROFILE%\\bin;C:\\Tools");
   t.view.answers = {true};
   t.view.ClearLog();
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   const std::string out = dir.Root() + "lib\\Library\\Delphi7";
   RegValue v;
   ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
@@ -86,7 +86,7 @@ TEST_F(Deploy, NoWriteAccessToTheSystemFolder) {
   EXPECT_EQ(t.view.Lines()[2], "已将输出目录加入当前用户的 PATH 环境变量: " + out);
   EXPECT_FALSE(dir.Exists("sys/cxDataD7.bpl"));
   EXPECT_TRUE(t.registry.Get("Software\\Kestrin\\UserPath", out, &v));
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
   EXPECT_EQ(v.data, "%USERPROFILE%\\bin;C:\\Tools");
   EXPECT_EQ(v.type, RegType::ExpandSz);
@@ -105,21 +105,21 @@ TEST_F(Deploy, TheUsersOwnPathEntryStaysAndOldCopiesAreNamed) {
   t.registry.Set("Environment", "Path", RegType::Sz, mine);
   t.fs.InjectError(dir.Root() + "sys\\kestrin-write-test", EACCES);
   t.view.answers = {true};
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   auto lines = t.view.Lines();
   EXPECT_EQ(lines[2], "输出目录已在当前用户的 PATH 环境变量中: " + out);
   EXPECT_EQ(lines[3], "系统目录中已有同名的运行时包, Windows 会先加载它们: cxDataD7.BPL, dxCoreD7.bpl");
   EXPECT_NE(lines[4].find("以管理员身份运行"), std::string::npos);
   EXPECT_FALSE(t.registry.KeyExists("Software\\Kestrin\\UserPath"));
   t.view.ClearLog();
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   RegValue v;
   ASSERT_TRUE(t.registry.Get("Environment", "Path", &v));
   EXPECT_EQ(v.data, mine);
   EXPECT_EQ(t.view.Lines()[4], "PATH 中的输出目录不是本工具添加的, 保留: " + out);
   t.registry.Set("Environment", "Path", RegType::Dword, "7");
   t.view.ClearLog();
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   EXPECT_EQ(t.view.Lines()[4].rfind("当前用户的 PATH 环境变量不是文本", 0), 0u) << t.view.Lines()[4];
 }
 
@@ -136,7 +136,7 @@ TEST_F(Deploy, FoldersUnfitForPathAreRefused) {
     t.app.SetLibraryFolder(root);
     t.view.answers = {true};
     t.view.ClearLog();
-    t.app.OnCommand(ctl::kCopyButton);
+    t.Click(ctl::kCopyButton);
     const std::string line = t.view.Lines()[2];
     EXPECT_EQ(line.rfind("无法把输出目录加入当前用户的 PATH 环境变量 (未作任何修改): " + root +
                              "Library\\Delphi7 " + why, 0), 0u) << line;
@@ -170,7 +170,7 @@ TEST_F(Deploy, AFailedCopyLeavesTheEarlierCopyWholeAndNoTemporaryFile) {
   dir.Write("sys/cxDataD7.bpl", "old copy");
   int fd = open((dir.Path() / "sys" / "cxDataD7.bpl").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_SH), 0);  // a program has it loaded
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   close(fd);
   EXPECT_EQ(dir.Read("sys/cxDataD7.bpl"), "old copy");
   for (const auto& e : std::filesystem::directory_iterator(dir.Path() / "sys"))
@@ -186,7 +186,7 @@ TEST_F(Deploy, LeftTemporaryFilesAreRemoved) {
   dir.Write("sys/dxCoreD7.bpl.9-2.kestrin-tmp", "held");
   int fd = open((dir.Path() / "sys/dxCoreD7.bpl.9-2.kestrin-tmp").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   const std::string sys = dir.Root() + "sys\\";
   auto lines = t.view.Lines();
   EXPECT_EQ(lines[2], "已删除遗留的临时文件: " + sys + "cxDataD7.bpl.kestrin-tmp");
@@ -194,7 +194,7 @@ TEST_F(Deploy, LeftTemporaryFilesAreRemoved) {
   close(fd);
   EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/cxDataD7.bpl.1-1.kestrin-tmp"));
   t.view.checked[ctl::kDeleteBplCheck] = true;
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/cxDataD7.bpl.1-1.kestrin-tmp"));
   EXPECT_FALSE(dir.Exists("sys/dxCoreD7.bpl.9-2.kestrin-tmp"));
 }
@@ -204,12 +204,12 @@ TEST_F(Deploy, LeftTemporaryFilesAreRemoved) {
 TEST_F(Deploy, NoSystemFolderStopsCopyAndUninstall) {
   dir.Write("lib/Library/Delphi7/cxDataD7.bpl", "d");
   t.fs.SetSystemFolder("");
-  t.app.OnCommand(ctl::kCopyButton);
+  t.Click(ctl::kCopyButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text.rfind("无法取得系统目录, 未复制任何运行时包", 0), 0u);
   EXPECT_TRUE(t.view.log.empty());
   t.view.checked[ctl::kDeleteBplCheck] = true;
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   ASSERT_EQ(t.view.messages.size(), 2u);
   EXPECT_EQ(t.view.messages[1].text.rfind("无法取得系统目录, 未删除任何包文件", 0), 0u);
   EXPECT_TRUE(dir.Exists("lib/Library/Delphi7/cxDataD7.bpl"));

@@ -1,5 +1,7 @@
 #include "tests/harness.h"
 
+#include <thread>
+
 #include <chrono>
 #include <unistd.h>
 
@@ -238,10 +240,9 @@ class ExitingFirstChild : public ChildProcess {
  public:
   explicit ExitingFirstChild(ChildProcess& inner) : inner_(inner) {}
   std::size_t ReadAvailable(std::string* out) override { return inner_.ReadAvailable(out); }
-  bool Wait(int timeout_ms) override { return inner_.Wait(timeout_ms); }
+  bool Ended() override { return inner_.Ended(); }
   void Terminate() override {
-    while (!inner_.Wait(50)) {
-    }
+    while (!inner_.Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     inner_.Terminate();
   }
   int ExitCode() override { return inner_.ExitCode(); }
@@ -256,7 +257,10 @@ class RecordingSet : public ChildSet {
       : owner_(owner), inner_(std::move(inner)) {}
   ~RecordingSet() override { owner_.alive -= held_; }
   ChildProcess* Start(std::string_view line) override {
-    owner_.lines.emplace_back(line);
+    {
+      std::lock_guard<std::mutex> lock(owner_.mutex);
+      owner_.lines.emplace_back(line);
+    }
     const auto begun = std::chrono::steady_clock::now();
     ChildProcess* child = inner_->Start(line);
     owner_.startSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
@@ -276,6 +280,7 @@ class RecordingSet : public ChildSet {
     inner_->Remove(child);
   }
   void Wait(int timeout_ms) override { inner_->Wait(timeout_ms); }
+  void Wake() override { inner_->Wake(); }
 
  private:
   RecordingLauncher& owner_;
@@ -343,6 +348,21 @@ void TestApp::StartWithRelease(const TempDir& dir, int ide_index) {
   Start();
   app.SetLibraryFolder(dir.Root() + "lib\\");
   Choose(ide_index);
+}
+
+bool FakeView::WaitForWake(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(wake_mutex_);
+  const bool woken = wake_.wait_for(lock, timeout, [&] { return woken_; });
+  woken_ = false;
+  return woken;
+}
+
+void TestApp::Settle() {
+  while (app.busy) {
+    if (!view.WaitForWake()) throw std::runtime_error("the command told nothing for two minutes");
+    app.HandleEvents();
+    if (view.onEvents) view.onEvents();
+  }
 }
 
 std::string ToolsDir() {

@@ -3,8 +3,10 @@
 // over them.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <mutex>
 #include <functional>
 #include <map>
 #include <optional>
@@ -24,7 +26,10 @@ namespace kestrin::test {
 class FakeView : public View {
  public:
   FakeView();
-  void AppendLog(std::string_view text) override { log.emplace_back(text); }
+  void AppendLog(std::string_view text) override {
+    log.emplace_back(text);
+    if (onLog) onLog(text);
+  }
   void ClearLog() override { log.clear(); }
   std::string LogText() override;
   void ShowLogPage() override { ++logPageShown; }
@@ -45,16 +50,29 @@ class FakeView : public View {
     ticks[i] = on;
     if (onTicked) onTicked(i, on);
   }
-  void PumpMessages() override {
-    ++pumps;
-    if (onPump) onPump();
+  void SetStatus(int i, std::string_view text, RowLook look) override {
+    statuses[i] = std::string(text);
+    looks[i] = look;
   }
+  void RevealLogLine(std::string_view line) override { revealed.emplace_back(line); }
+  // From the command's thread: events wait.
+  void WakeForEvents() override {
+    {
+      std::lock_guard<std::mutex> lock(wake_mutex_);
+      woken_ = true;
+    }
+    wake_.notify_all();
+  }
+  // Waits (on the test's thread, the window's) until events wait; false
+  // when none came within `timeout`.
+  bool WaitForWake(std::chrono::milliseconds timeout = std::chrono::seconds(120));
   void ShowMessage(std::string_view text, std::string_view cap, MessageIcon icon) override {
     messages.push_back({std::string(text), std::string(cap), icon});
   }
   // Answers the questions from `answers`, No when none is left.
   bool AskYesNo(std::string_view text, std::string_view cap) override {
     questions.push_back({std::string(text), std::string(cap), MessageIcon::Information});
+    if (onAsk) onAsk();
     if (answers.empty()) return false;
     bool a = answers.front();
     answers.pop_front();
@@ -73,10 +91,22 @@ class FakeView : public View {
   std::vector<bool> ticks;
   std::vector<Message> messages, questions;
   std::deque<bool> answers;
+  std::map<int, std::string> statuses;  // the build list's second column
+  std::map<int, RowLook> looks;
+  std::vector<std::string> revealed;    // the log lines brought into view
   bool running = false;  // the compile run's look: stop button and gauge in view
-  int gaugePos = 0, gaugeMax = 0, logPageShown = 0, pumps = 0;
-  std::function<void()> onPump;
+  int gaugePos = 0, gaugeMax = 0, logPageShown = 0;
+  // After the window (the test) has handled a batch of a command's events.
+  std::function<void()> onEvents;
+  std::function<void(std::string_view)> onLog;  // each log entry as it arrives
+  // While a question waits for its answer.
+  std::function<void()> onAsk;
   std::function<void(int, bool)> onTicked;
+
+ private:
+  std::mutex wake_mutex_;
+  std::condition_variable wake_;
+  bool woken_ = false;
 };
 
 class FakeShell : public Shell {
@@ -199,10 +229,16 @@ class RecordingLauncher : public ProcessLauncher {
   void TrimWorkingSet() override {}
   bool IsRunning(std::string_view image) override { return real.IsRunning(image); }
   std::uint32_t CurrentProcessId() override { return real.CurrentProcessId(); }
+  // How many children were started so far; safe while a command runs.
+  std::size_t Started() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return lines.size();
+  }
   PosixProcessLauncher real;
+  std::mutex mutex;  // guards `lines`
   std::vector<std::string> lines;
   int alive = 0, mostAlive = 0;
-  std::function<void(ChildProcess&)> onStart;  // each child as it starts
+  std::function<void(ChildProcess&)> onStart;  // each child as it starts, on the command's thread
   bool exitBeforeTerminate = false;  // a child asked to end ends by itself first
   double startSeconds = 0;           // spent starting children
 };
@@ -223,6 +259,14 @@ struct TestApp {
   void RegisterIde(int index, const std::string& root_dir, const TempDir& dir);
   // Selects release `index` as a click on its radio button would.
   void Choose(int index) { app.OnCommand(kFirstIdeId + index); }
+  // A click on control `id`, then the window's turns until the command it
+  // started (if any) has ended: each batch of its events handled as the
+  // window handles them, onEvents after each.
+  void Click(int id) {
+    app.OnCommand(id);
+    Settle();
+  }
+  void Settle();
   // As if the command's button had been enabled by the user's progress.
   void EnableCommand(CommandId id) { app.enabled[static_cast<std::size_t>(id)] = true; }
   static constexpr int kFirstIdeId = ctl::kFirstRelease;

@@ -59,7 +59,7 @@ TEST_F(InstallCommand, WritesSearchPathAndKnownPackages) {
   Package("dclcxGridD7.bpl");
   Package("dcldxSpellCheckerD7.bpl");
   Package("sub/dcldxBarD7.bpl");  // not directly in the folder
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   ASSERT_TRUE(t.view.messages.empty()) << t.view.messages[0].text;
   const std::string out_short = t.fs.ShortPath(Out());
   std::string expected_addition = out_short + ";" + out_short + ";" + out_short;
@@ -85,7 +85,7 @@ TEST_F(InstallCommand, WritesSearchPathAndKnownPackages) {
   EXPECT_EQ(lines[4], "添加设计时包:" + Out() + "\\dcldxSpellCheckerD7.bpl 到注册表成功.");
   EXPECT_EQ(lines[6], "========================完成======================");
   // A second install leaves the search path as it is.
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   EXPECT_EQ(Value("Library", "Search Path"), expected_path);
 }
 
@@ -93,7 +93,7 @@ TEST_F(InstallCommand, AbsentSearchPathGetsNoLeadingSeparatorAndNoEmptyEntry) {
   Prepare(4);  // BDS 2006; no output folder exists yet
   t.registry.CreateKey(base + "Library");
   t.registry.CreateKey(base + "Known Packages");
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   std::string sp = Value("Library", "Search Path");
   EXPECT_EQ(sp, dir.Root() + "lib\\ExpressBars 6\\Sources" + sp.substr(sp.find(';')));
   EXPECT_EQ(sp.find(";;"), std::string::npos);
@@ -111,13 +111,13 @@ TEST_F(InstallCommand, WhatItRegistersMustLoad) {
   t.registry.CreateKey(base + "Library");
   t.registry.CreateKey(base + "Known Packages");
   Package("dcldxBarD7.bpl");
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   EXPECT_EQ(Value("Environment", "Path"), "<absent>");
   EXPECT_EQ(t.view.Lines().size(), 6u);
 
   Package("dclcxGridD7.bpl", {"cxGridD7.bpl"});
   Package("cxGridD7.bpl");
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   base.clear();
   EXPECT_EQ(Value("Environment", "Path"), Out());
   EXPECT_EQ(Value("Software\\Kestrin\\UserPath", Out()), Out());
@@ -128,19 +128,19 @@ TEST_F(InstallCommand, WhatItRegistersMustLoad) {
 
   t.view.log.clear();
   base = std::string(kIdeProfiles[1].baseKey);
-  t.app.OnCommand(ctl::kInstallButton);  // already on PATH: nothing to add, nothing to tell
+  t.Click(ctl::kInstallButton);  // already on PATH: nothing to add, nothing to tell
   EXPECT_EQ(t.view.Lines().size(), 7u);
 
   std::filesystem::remove(dir.Path() / "lib/Library/Delphi7/cxGridD7.bpl");
   t.view.log.clear();
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[5], "错误: IDE 无法加载 dclcxGridD7.bpl: 找不到它需要的 cxGridD7.bpl");
   EXPECT_EQ(t.view.commandPane, "未完成: 安装 — 1 个设计时包 IDE 无法加载\r\n");
   EXPECT_NE(Value("Known Packages", Out() + "\\dclcxGridD7.bpl"), "<absent>");
   // The uninstall takes out the entry the install made.
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   base.clear();
   EXPECT_EQ(Value("Environment", "Path"), "");
 }
@@ -148,7 +148,7 @@ TEST_F(InstallCommand, WhatItRegistersMustLoad) {
 TEST_F(InstallCommand, MissingLibraryKeyStopsWithAMessage) {
   Prepare(1);
   t.registry.CreateKey(base + "Known Packages");
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to set data for 'Search Path'");
   EXPECT_EQ(t.view.messages[0].icon, MessageIcon::Error);
@@ -160,7 +160,7 @@ TEST_F(InstallCommand, MissingKnownPackagesKeyStopsAtTheFirstPackage) {
   Prepare(1);
   t.registry.CreateKey(base + "Library");
   Package("dclcxGridD7.bpl");
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to set data for '" + Out() + "\\dclcxGridD7.bpl'");
   auto lines = t.view.Lines();
@@ -174,7 +174,7 @@ TEST_F(InstallCommand, SearchPathOfTheWrongTypeStopsBeforeAnyWrite) {
   t.registry.Set(base + "Library", "Search Path", RegType::Dword, "5");
   t.registry.CreateKey(base + "Known Packages");
   const std::string before = t.registry.DumpText();
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Invalid data type for 'Search Path'");
   EXPECT_EQ(t.registry.DumpText(), before);
@@ -188,7 +188,7 @@ TEST_F(InstallCommand, SearchPathHoldingOurFoldersInAnotherCaseIsLeftAlone) {
   mine += "C:\\Mine";
   t.registry.Set(base + "Library", "Search Path", RegType::Sz, mine);
   t.registry.CreateKey(base + "Known Packages");
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   EXPECT_EQ(Value("Library", "Search Path"), mine);
 }
 
@@ -202,7 +202,7 @@ TEST_F(InstallCommand, AnUnreadableSearchPathStopsBeforeAnyWrite) {
   t.registry.CreateKey(base + "Known Packages");
   Package("dclcxGridD7.bpl");
   const std::string before = t.registry.DumpText();
-  t.app.OnCommand(ctl::kInstallButton);
+  t.Click(ctl::kInstallButton);
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "Failed to get data for 'Search Path': Access is denied.");
   EXPECT_EQ(t.registry.DumpText(), before);
@@ -220,7 +220,7 @@ struct EnvOptionsInstall : InstallCommand {
   }
   std::string Install(const std::string& content) {
     if (!content.empty()) dir.Write(rel, content);
-    t.app.OnCommand(ctl::kInstallButton);
+    t.Click(ctl::kInstallButton);
     return dir.Exists(rel) ? dir.Read(rel) : "<absent>";
   }
   std::string File() { return dir.Root() + "appdata\\CodeGear\\BDS\\6.0\\EnvOptions.proj"; }
@@ -249,10 +249,10 @@ TEST_F(EnvOptionsInstall, MergesIntoThePropertyKeepingEveryOtherByte) {
   EXPECT_EQ(Install(head + first + tail), head + first + ";" + Sources(1) + tail);
   EXPECT_EQ(EnvOptionsLine(), "已更新 " + File() + ": Win32LibraryPath 中添加了 " + Sources(1) + ".");
   t.view.log.clear();
-  t.app.OnCommand(ctl::kInstallButton);  // all there now
+  t.Click(ctl::kInstallButton);  // all there now
   EXPECT_EQ(dir.Read(rel), head + first + ";" + Sources(1) + tail);
   EXPECT_EQ(EnvOptionsLine(), "未更改 " + File() + ": Win32LibraryPath 已包含库的全部目录.");
-  t.app.OnCommand(ctl::kUninstallButton);  // leaves the file as it leaves Search Path
+  t.Click(ctl::kUninstallButton);  // leaves the file as it leaves Search Path
   EXPECT_EQ(dir.Read(rel), head + first + ";" + Sources(1) + tail);
 }
 

@@ -21,11 +21,11 @@ std::string Pattern(std::size_t n) {
 
 TEST(ConsoleRunner, NoOutputForAMissingProgramAndForASilentChild) {
   PosixProcessLauncher p;
-  int pumps = 0;
-  auto pump = [&] { ++pumps; };
-  EXPECT_EQ(OutputText(CaptureOutput(p, "/no/such/dir\\dcc32.exe -LE x", pump).bytes), "没有输出!");
-  EXPECT_EQ(OutputText(CaptureOutput(p, "", pump).bytes), "没有输出!");
-  EXPECT_EQ(OutputText(CaptureOutput(p, Emit() + " 0", pump).bytes), "没有输出!");
+  int turns = 0;
+  auto turn = [&] { ++turns; };
+  EXPECT_EQ(OutputText(CaptureOutput(p, "/no/such/dir\\dcc32.exe -LE x", turn).bytes), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, "", turn).bytes), "没有输出!");
+  EXPECT_EQ(OutputText(CaptureOutput(p, Emit() + " 0", turn).bytes), "没有输出!");
 }
 
 TEST(ConsoleRunner, KeepsEveryByteOfALargeOutputWithZeroBytes) {
@@ -48,15 +48,15 @@ TEST(ConsoleRunner, OutputLeftInThePipeAfterTheEndIsCollected) {
   EXPECT_EQ(OutputText(CaptureOutput(p, "/bin/echo hello", nullptr).bytes), "hello\n");
 }
 
-TEST(ConsoleRunner, PumpsWhileTheChildRunsAndChildHasNoInput) {
+TEST(ConsoleRunner, TurnsWhileTheChildRunsAndChildHasNoInput) {
   PosixProcessLauncher p;
-  int pumps = 0;
+  int turns = 0;
   auto start = std::chrono::steady_clock::now();
-  CaptureResult r = CaptureOutput(p, Emit() + " 10 1 50", [&] { ++pumps; });
+  CaptureResult r = CaptureOutput(p, Emit() + " 10 1 50", [&] { ++turns; });
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(r.bytes.size(), 10u);
-  // Ten pauses of 50 ms: the pump ran many times in between, not once a second.
-  EXPECT_GE(pumps, 10) << ms;
+  // Ten pauses of 50 ms: the caller had its turn after each, not once a second.
+  EXPECT_GE(turns, 10) << ms;
   EXPECT_EQ(OutputText(CaptureOutput(p, Emit() + " --stdin", nullptr).bytes), "stdin: none\n");
 }
 

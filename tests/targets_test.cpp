@@ -61,15 +61,15 @@ TEST_F(Targets, StartupTakesTheProgramFolderWhenItHoldsTheMarker) {
 
 TEST_F(Targets, RefusedAndCancelledFoldersKeepTheEarlierOne) {
   t.shell.folderAnswers = {Library(), dir.Root() + "elsewhere", std::nullopt};
-  t.app.OnCommand(ctl::kChooseFolderButton);
+  t.Click(ctl::kChooseFolderButton);
   const std::string accepted = dir.Root() + "lib\\";
   EXPECT_EQ(t.target().library, accepted);
-  t.app.OnCommand(ctl::kChooseFolderButton);  // refused
+  t.Click(ctl::kChooseFolderButton);  // refused
   ASSERT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.view.messages[0].text, "您选择的不是DEV的安装目录");
   EXPECT_EQ(t.view.messages[0].caption, "提示");
   EXPECT_EQ(t.view.messages[0].icon, MessageIcon::Information);
-  t.app.OnCommand(ctl::kChooseFolderButton);  // cancelled
+  t.Click(ctl::kChooseFolderButton);  // cancelled
   EXPECT_EQ(t.view.messages.size(), 1u);
   EXPECT_EQ(t.target().library, accepted);
   EXPECT_EQ(t.view.path, accepted);
@@ -88,7 +88,7 @@ TEST_F(Targets, ChoosingAReleaseFillsTheContextAndLoadsTheFamily) {
   EXPECT_EQ(t.view.rows.size(), 171u);
   for (int id : {ctl::kCompileButton, ctl::kVerifyButton, ctl::kUninstallButton, ctl::kDeleteBplCheck}) EXPECT_TRUE(t.view.enabled[id]);
   for (int id : {ctl::kCopyButton, ctl::kInstallButton}) EXPECT_FALSE(t.view.enabled[id]);
-  t.app.OnCommand(ctl::kSelectAllButton);
+  t.Click(ctl::kSelectAllButton);
   t.Choose(1);  // already selected: nothing happens, the ticks stay
   EXPECT_EQ(t.view.Ticked().size(), 171u);
   t.Choose(4);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <fstream>
 #include <sstream>
 
@@ -83,7 +85,7 @@ TEST(Unattended, AClosedOutputStopsTheRun) {
   t.SetUpLibrary(dir, 1, {"D7"});
   ClosingConsole console;
   console.lines = 6;
-  std::uint64_t now = 0;
+  std::atomic<std::uint64_t> now{0};
   const int code = RunUnattended(Platform{t.registry, t.fs, t.processes, t.shell}, console,
                                  {"/release:Delphi7", "/library:" + dir.Root() + "lib", "/compile", "/verify"},
                                  [&] { return now += 100; });

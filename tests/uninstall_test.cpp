@@ -97,7 +97,7 @@ TEST_F(UninstallCommand, RegistryOnlyWithoutTheCheckBox) {
   t.registry.Set(base + "Disabled Packages", Out() + "\\dcldxRibbonD7.bpl", RegType::Sz, "d");
   t.registry.Set(base + "Library", "Search Path", RegType::Sz, "keep");
   dir.Write("lib/Library/Delphi7/dxCoreD7.bpl", "MZ");
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   EXPECT_FALSE(Has("Known Packages", Out() + "\\dclcxGridD7.bpl"));
   EXPECT_FALSE(Has("Known Packages", Out() + "\\dcldxBarD7.bpl"));
   EXPECT_FALSE(Has("Disabled Packages", Out() + "\\dcldxRibbonD7.bpl"));
@@ -122,7 +122,7 @@ TEST_F(UninstallCommand, WithTheCheckBoxBothFoldersAreCleared) {
   int fd = open((dir.Path() / "sys/cxGridD7.bpl").c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
   t.view.checked[ctl::kDeleteBplCheck] = true;
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   close(fd);
   EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dxCoreD7.bpl"));
   EXPECT_FALSE(dir.Exists("lib/Library/Delphi7/dclcxGridD7.bpl"));
@@ -150,7 +150,7 @@ TEST_F(UninstallCommand, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
   t.registry.Set(base + "Disabled Packages", Out() + "\\dclcxGridD6.bpl", RegType::Sz, "d");
   t.view.checked[ctl::kDeleteBplCheck] = true;
   dir.Write("sys/cxDataD6.bpl", "MZ");
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   auto lines = t.view.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "删除：" + Out() + "\\dclcxGridD6.bpl"), 2);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "删除System32目录下的运行时包文件..."), lines.end());
@@ -169,7 +169,7 @@ TEST_F(UninstallCommand, Delphi6LogsEveryValueAndBds2005SaysRemoved) {
   t2.app.SetLibraryFolder(dir2.Root() + "lib\\");
   t2.Choose(3);
   t2.view.checked[ctl::kDeleteBplCheck] = true;
-  t2.app.OnCommand(ctl::kUninstallButton);
+  t2.Click(ctl::kUninstallButton);
   auto l2 = t2.view.Lines();
   EXPECT_EQ(l2[3], "从注册表中删除设计时包信息...");  // the BDS header for disabled packages
   EXPECT_NE(std::find(l2.begin(), l2.end(), "移除：" + dir2.Root() + "sys\\cxDataD9.BPL 成功."), l2.end());
@@ -187,7 +187,7 @@ TEST_F(UninstallCommand, EmptyLibraryFolderDeletesNothingThere) {
   t.Choose(1);
   ASSERT_EQ(t.target().library, "");
   t.view.checked[ctl::kDeleteBplCheck] = true;
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   auto lines = t.view.Lines();
   EXPECT_EQ(lines[5], "删除组件安装目录下的设计时包文件...");
   EXPECT_EQ(lines[6], "=================================================");
@@ -222,7 +222,7 @@ TEST_F(UninstallCommand, ErrorsAreNotAbsence) {
   t.fs.InjectError(dir.Root() + "sys\\cxDataD7.BPL", EACCES);
   t.fs.InjectError(Out() + "\\dxCoreD7.BPL", ENAMETOOLONG);
   t.view.checked[ctl::kDeleteBplCheck] = true;
-  t.app.OnCommand(ctl::kUninstallButton);
+  t.Click(ctl::kUninstallButton);
   auto lines = t.view.Lines();
   auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
   EXPECT_TRUE(has("删除：" + Out() + "\\dclcxGridD7.bpl 失败. Access is denied."));

@@ -34,9 +34,9 @@ struct VerifyCommand : ::testing::Test {
 
 TEST_F(VerifyCommand, AllCompiledTicksNothingAndEnablesCopyAndInstall) {
   AllBut({});
-  t.app.OnCommand(ctl::kSelectAllButton);
+  t.Click(ctl::kSelectAllButton);
   t.view.commandPane = "something\r\n";
-  t.app.OnCommand(ctl::kVerifyButton);
+  t.Click(ctl::kVerifyButton);
   EXPECT_TRUE(t.view.Ticked().empty());
   EXPECT_EQ(t.view.Lines(), (std::vector<std::string>{"=================================================", "验证组件...", " ",
                                                        "========================完成======================"}));
@@ -46,7 +46,7 @@ TEST_F(VerifyCommand, AllCompiledTicksNothingAndEnablesCopyAndInstall) {
 
 TEST_F(VerifyCommand, TicksAndLogsExactlyTheMissingPackages) {
   AllBut({5, 170});
-  t.app.OnCommand(ctl::kVerifyButton);
+  t.Click(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked(), (std::vector<int>{5, 170}));
   auto lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 6u);
@@ -58,7 +58,7 @@ TEST_F(VerifyCommand, LetterCaseAndSubfoldersDoNotMatter) {
   AllBut({2, 3, 4});
   Bpl("DXCORED7.BPL");
   Bpl("sub/cxLibraryVCLD7.bpl");
-  t.app.OnCommand(ctl::kVerifyButton);
+  t.Click(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked(), (std::vector<int>{4}));
 }
 
@@ -73,7 +73,7 @@ TEST_F(VerifyCommand, AFileThatIsNoPackageIsNotCompiled) {
   pe::DllSpec plain;
   plain.moduleName = "cxLibraryVCLD7.bpl";
   dir.Write("lib/Library/Delphi7/cxLibraryVCLD7.bpl", pe::WriteDll(plain));  // no PACKAGEINFO
-  t.app.OnCommand(ctl::kVerifyButton);
+  t.Click(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked(), (std::vector<int>{0, 1, 2, 3}));
   auto lines = t.view.Lines();
   ASSERT_EQ(lines.size(), 12u);
@@ -82,7 +82,7 @@ TEST_F(VerifyCommand, AFileThatIsNoPackageIsNotCompiled) {
 }
 
 TEST_F(VerifyCommand, NoOutputFolderReportsEverything) {
-  t.app.OnCommand(ctl::kVerifyButton);
+  t.Click(ctl::kVerifyButton);
   EXPECT_EQ(t.view.Ticked().size(), 171u);
 }
 

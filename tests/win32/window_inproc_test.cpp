@@ -58,7 +58,7 @@ struct InProcess : ::testing::Test {
 TEST_F(InProcess, LogHoldsTwoHundredThousandLines) {
   const int kLines = 200000;
   for (int i = 0; i < kLines; ++i) window.AppendLog("第" + std::to_string(i) + "行 line");
-  window.PumpMessages();
+  window.FlushLog();
   const std::string text = EditText(kestrin::ctl::kLogPane);
   std::size_t pos = 0;
   int line = 0;
