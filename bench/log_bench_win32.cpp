@@ -1,5 +1,6 @@
 // Log benchmark (Win32): appends 1,000,000 lines to the real log pane the
-// way the commands do, and reports the time and the peak working set.
+// way a command's events do (a thousand at a time, the message loop between
+// them), and reports the time and the peak working set.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -13,6 +14,19 @@
 #include "app/main_window_win32.h"
 #include "platform/win32_platform.h"
 
+namespace {
+
+// The window's turns until nothing waits: what a message loop does.
+void RunTheLoop() {
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+}
+
+}  // namespace
+
 int main() {
   using namespace kestrin;
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
@@ -25,9 +39,9 @@ int main() {
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < lines; ++i) {
     window.AppendLog("编译：dxSkinOffice2007SilverD7.dpk line " + std::to_string(i));
-    if (i % 1000 == 999) window.PumpMessages();  // as a command loop does
+    if (i % 1000 == 999) RunTheLoop();
   }
-  window.PumpMessages();
+  RunTheLoop();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const int length = GetWindowTextLengthW(window.Control(ctl::kLogPane));
   PROCESS_MEMORY_COUNTERS pmc{};

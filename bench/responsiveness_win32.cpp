@@ -24,7 +24,8 @@ int main() {
   WaitUntil([&] { return p.Ticked().size() == 171; }, 10000);
   // Keep the first 40 ticked: everything after them counts as built.
   MakeDirs(s.Output("Delphi7"));
-  for (int i = 40; i < 171; ++i) WriteFileUtf8(s.Output("Delphi7") + "\\" + p.ListText(i) + "D7.bpl", "MZ");
+  for (int i = 40; i < 171; ++i)
+    WriteFileUtf8(s.Output("Delphi7") + "\\" + p.ListText(i) + "D7.bpl", PackageBytes(p.ListText(i) + "D7.bpl"));
   p.Click(kVerifyButton);
   p.WaitIdle(60000);
   p.Click(kCompileButton);
@@ -45,7 +46,7 @@ int main() {
     Sleep(10);
   }
   p.WaitIdle(60000);
-  std::printf("compile of 40 packages: %llu ms; %d probes; longest answer %llu ms, mean %.1f ms (goal < 100 ms)\n",
+  std::printf("compile of 40 packages: %llu ms; %d probes; longest answer %llu ms, mean %.1f ms (goal < 50 ms, mean < 5 ms)\n",
               GetTickCount64() - start, probes, worst, probes ? double(total) / probes : 0.0);
   p.Close(10000);
   return 0;
