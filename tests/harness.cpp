@@ -257,6 +257,7 @@ class RecordingSet : public ChildSet {
       : owner_(owner), inner_(std::move(inner)) {}
   ~RecordingSet() override { owner_.alive -= held_; }
   ChildProcess* Start(std::string_view line) override {
+    if (owner_.onStarting) owner_.onStarting();
     {
       std::lock_guard<std::mutex> lock(owner_.mutex);
       owner_.lines.emplace_back(line);

@@ -239,6 +239,7 @@ class RecordingLauncher : public ProcessLauncher {
   std::vector<std::string> lines;
   int alive = 0, mostAlive = 0;
   std::function<void(ChildProcess&)> onStart;  // each child as it starts, on the command's thread
+  std::function<void()> onStarting;            // before each start, on the command's thread
   bool exitBeforeTerminate = false;  // a child asked to end ends by itself first
   double startSeconds = 0;           // spent starting children
 };
