@@ -481,10 +481,11 @@ bool RunUnix(const std::string& program, const std::vector<std::string>& args) {
     fprintf(stderr, "RunUnix: %s failed to start (%lu)\n", line.c_str(), GetLastError());
     return false;
   }
-  // Wine gives no handle to wait on for a Linux process: callers wait for
-  // its effect.
-  if (pi.hThread) CloseHandle(pi.hThread);
-  if (pi.hProcess) CloseHandle(pi.hProcess);
+  // Wine starts a Linux program without a process or thread handle, and
+  // writes left-over values into `pi` (hProcess 0; hThread once this
+  // process's own HKEY_LOCAL_MACHINE root, which a close would take from
+  // every later registry call): nothing of it is closed. Callers wait for
+  // the program's effect.
   return true;
 }
 

@@ -92,7 +92,8 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& p
 
 // Wine only: the Linux path of a Windows path, and a Linux program started
 // (Wine starts Linux programs named by their Z: path, and gives no handle to
-// wait on: callers wait for the program's effect). Used for what
+// wait on, and nothing in PROCESS_INFORMATION to close: callers wait for
+// the program's effect). Used for what
 // the Windows API of Wine cannot make, such as a directory symbolic link.
 std::string UnixPath(const std::string& path);
 bool RunUnix(const std::string& program, const std::vector<std::string>& args);
