@@ -24,6 +24,8 @@ class Program {
  public:
   // Starts `exe` in `folder` and waits for its main window.
   Program(const std::string& exe, const std::string& folder, bool wait_for_window = true);
+  Program(const Program&) = delete;  // it closes its process's handles once
+  Program& operator=(const Program&) = delete;
   // Looks for the main window until it is shown.
   bool FindMain(int timeout_ms);
   ~Program();
