@@ -1,5 +1,7 @@
 #include "compile/package_requires.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace kestrin {
@@ -124,18 +126,25 @@ bool IsKeyword(std::string_view word) {
   return EqualsNoCase(word, "contains") || EqualsNoCase(word, "end") || EqualsNoCase(word, "requires");
 }
 
-// The names of a clause, from after "requires". Every branch of a
-// conditional directive is read, so a ';' inside a branch ends only that
-// branch: the clause ends at a ';' outside every branch, or at the next
-// section after a branch that ended with one. Two names with nothing
-// between them, or a section before the clause's ';', leave it unreadable.
-std::optional<std::vector<std::string>> ReadClause(Tokens& tokens) {
-  std::vector<std::string> names;
+// The names of a clause, from after "requires", added to `names`. Every
+// branch of a conditional directive is read, so a ';' inside a branch ends
+// only that branch: the clause ends at a ';' outside every branch, or at the
+// next section after a branch that ended with one. A branch may hold a whole
+// clause of its own ("{$IFDEF X} requires a {$ELSE} requires b {$ENDIF};"),
+// or a clause may follow one that ended in a branch: such a "requires" is
+// passed over. Two names with nothing between them, or a section before the
+// clause's ';', leave it unreadable (false). `section` tells whether the
+// clause ended at the next section's word.
+bool ReadClause(Tokens& tokens, std::vector<std::string>* names, bool* section) {
   int depth = 0;
   bool after_name = false;       // the last token was a name
   bool after_dot = false;        // ... and a '.' after it
   bool after_semicolon = false;  // the last token was a ';' inside a branch
+  bool branch_start = false;     // the last token started a branch
+  *section = false;
   while (auto token = tokens.Next()) {
+    const bool at_branch_start = branch_start;
+    branch_start = token->kind == Token::Kind::BranchOpen || token->kind == Token::Kind::BranchNext;
     switch (token->kind) {
       case Token::Kind::BranchOpen:
         ++depth;
@@ -149,30 +158,34 @@ std::optional<std::vector<std::string>> ReadClause(Tokens& tokens) {
         after_name = after_dot = false;
         break;
       case Token::Kind::Symbol:
-        if (token->text == ";" && depth == 0) return names;
+        if (token->text == ";" && depth == 0) return true;
         after_dot = after_name && token->text == ".";
         after_semicolon = token->text == ";";
         if (!after_dot) after_name = false;
         break;
       case Token::Kind::Word:
+        if ((at_branch_start || after_semicolon) && EqualsNoCase(token->text, "requires")) {
+          after_semicolon = false;
+          break;
+        }
         if (depth == 0 && IsKeyword(token->text)) {
-          if (after_semicolon) return names;
-          return std::nullopt;
+          *section = true;
+          return after_semicolon;
         }
         if (after_dot) {
-          names.back() += '.';
-          names.back() += token->text;
+          names->back() += '.';
+          names->back() += token->text;
         } else if (after_name) {
-          return std::nullopt;
+          return false;
         } else {
-          names.emplace_back(token->text);
+          names->emplace_back(token->text);
         }
         after_name = true;
         after_dot = after_semicolon = false;
         break;
     }
   }
-  return std::nullopt;  // the clause never ends
+  return false;  // the clause never ends
 }
 
 }  // namespace
@@ -183,13 +196,22 @@ std::optional<std::vector<std::string>> ReadRequiredPackages(std::string_view pr
   auto first = tokens.Next();
   if (!first || first->kind != Token::Kind::Word || !EqualsNoCase(first->text, "package"))
     return std::nullopt;
-  // The clause follows the header and comes before "contains" and "end".
-  while (auto token = tokens.Next()) {
+  // The clause follows the header and comes before "contains" and "end";
+  // where branches of a directive hold a clause each, every one is read.
+  std::vector<std::string> all;
+  bool section = false;
+  while (!section) {
+    auto token = tokens.Next();
+    if (!token) break;
     if (token->kind != Token::Kind::Word) continue;
     if (EqualsNoCase(token->text, "contains") || EqualsNoCase(token->text, "end")) break;
-    if (EqualsNoCase(token->text, "requires")) return ReadClause(tokens);
+    if (EqualsNoCase(token->text, "requires") && !ReadClause(tokens, &all, &section)) return std::nullopt;
   }
-  return std::vector<std::string>{};
+  std::vector<std::string> names;  // each name once, as it first appears
+  for (std::string& name : all)
+    if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return EqualsNoCase(n, name); }))
+      names.push_back(std::move(name));
+  return names;
 }
 
 }  // namespace kestrin

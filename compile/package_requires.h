@@ -3,10 +3,11 @@
 // an ANSI code page or UTF-16 with a byte-order mark; comments ({ }, (* *),
 // //) and compiler directives skipped, over as many lines as it takes, names
 // in any letter case, a dotted name in one piece whatever blanks or comments
-// surround its dots. Where a directive chooses between names, the names of
-// every branch are taken, and a ';' that ends one branch does not end the
-// clause: waiting for a package too many is harmless, starting before one
-// that is needed is not.
+// surround its dots. Where a directive chooses between names, or between
+// whole clauses, the names of every branch are taken, and a ';' that ends
+// one branch does not end the clause: waiting for a package too many is
+// harmless, starting before one that is needed is not. Each name is given
+// once (letter case aside), where it first appears.
 #pragma once
 
 #include <optional>

@@ -463,6 +463,13 @@ TEST(PackageRequires, ReadAsSavedByTheIde) {
             (Names{"SynEdit_R5", "dsnide50", "designide", "vclx"}));
   EXPECT_EQ(ReadRequiredPackages("package P; requires a, (*$IFNDEF X*) b; {$ELSEIF Y} c; {$ELSE} d, {$IFEND} e;"),
             (Names{"a", "b", "c", "d", "e"}));
+  // A whole clause in each branch: every branch's names, each once.
+  EXPECT_EQ(ReadRequiredPackages("package P;\r\n{$IFDEF VER130} requires A, B; {$ELSE} requires a, C; {$ENDIF}\r\n"
+                                 "contains U in 'U.pas'; end."),
+            (Names{"A", "B", "C"}));
+  EXPECT_EQ(ReadRequiredPackages("package P; {$IFDEF X} requires A, B {$ELSE} requires A, C {$ENDIF};"),
+            (Names{"A", "B", "C"}));
+  EXPECT_EQ(ReadRequiredPackages("package P; {$IFDEF X} requires A; {$ELSE} requires B C; {$ENDIF}"), std::nullopt);
   EXPECT_EQ(ReadRequiredPackages("package P; requires Vcl . Imaging, Vcl{x}.Jpeg(* *).Ex, rtl;"),
             (Names{"Vcl.Imaging", "Vcl.Jpeg.Ex", "rtl"}));
   // Without the final ';' the compiler takes no clause.

@@ -68,7 +68,8 @@ Probe LoadAsTheIde(const std::string& bin, const std::string& module, const std:
   block.push_back(L'\0');
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
-  CreatePipe(&read, &write, &sa, 1 << 16);
+  Probe probe;
+  if (!CreatePipe(&read, &write, &sa, 1 << 16)) return probe;
   SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si{};
   si.cb = sizeof si;
@@ -77,7 +78,6 @@ Probe LoadAsTheIde(const std::string& bin, const std::string& module, const std:
   const std::wstring exe = W(bin + "\\loadprobe.exe");
   std::wstring line = L"\"" + exe + L"\" \"" + W(module) + L"\"";
   PROCESS_INFORMATION pi{};
-  Probe probe;
   const BOOL started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
                                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, block.data(),
                                       W(bin).c_str(), &si, &pi);

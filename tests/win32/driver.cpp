@@ -95,8 +95,10 @@ Program::Program(const std::string& exe, const std::string& folder, bool wait_fo
   si.cb = sizeof si;
   std::wstring line = L"\"" + W(exe) + L"\"";
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      W(folder).c_str(), &si, &pi_))
+                      W(folder).c_str(), &si, &pi_)) {
+    pi_ = {};  // a failed call promises nothing of what it left there
     return;
+  }
   WaitForInputIdle(pi_.hProcess, 10000);
   if (wait_for_window) FindMain(20000);
 }
@@ -481,10 +483,11 @@ bool RunUnix(const std::string& program, const std::vector<std::string>& args) {
     fprintf(stderr, "RunUnix: %s failed to start (%lu)\n", line.c_str(), GetLastError());
     return false;
   }
-  // Wine gives no handle to wait on for a Linux process: callers wait for
-  // its effect.
-  if (pi.hThread) CloseHandle(pi.hThread);
-  if (pi.hProcess) CloseHandle(pi.hProcess);
+  // Wine starts a Linux program without a process or thread handle, and
+  // writes left-over values into `pi` (hProcess 0; hThread once this
+  // process's own HKEY_LOCAL_MACHINE root, which a close would take from
+  // every later registry call): nothing of it is closed. Callers wait for
+  // the program's effect.
   return true;
 }
 
@@ -504,9 +507,17 @@ int CountProcesses(const std::wstring& exe) {
 Script RunScript(const std::string& command, int timeout_ms) {
   Script r;
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE out_read, out_write, err_read, err_write;
-  CreatePipe(&out_read, &out_write, &sa, 1 << 20);
-  CreatePipe(&err_read, &err_write, &sa, 1 << 20);
+  HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
+  if (!CreatePipe(&out_read, &out_write, &sa, 1 << 20)) {
+    r.err = "cannot make a pipe: error " + std::to_string(GetLastError());
+    return r;
+  }
+  if (!CreatePipe(&err_read, &err_write, &sa, 1 << 20)) {
+    r.err = "cannot make a pipe: error " + std::to_string(GetLastError());
+    CloseHandle(out_read);
+    CloseHandle(out_write);
+    return r;
+  }
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
   HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, 0, nullptr);
@@ -523,9 +534,10 @@ Script RunScript(const std::string& command, int timeout_ms) {
   PROCESS_INFORMATION pi{};
   const BOOL started = CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, TRUE,
                                       CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  const DWORD start_error = GetLastError();
   CloseHandle(out_write);
   CloseHandle(err_write);
-  CloseHandle(input);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   auto drain = [](HANDLE pipe, std::string* to) {
     for (DWORD avail = 0; PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr) && avail;) {
       std::string chunk(avail, '\0');
@@ -534,7 +546,7 @@ Script RunScript(const std::string& command, int timeout_ms) {
       to->append(chunk.data(), got);
     }
   };
-  if (!started) r.err = "cannot start cmd.exe: error " + std::to_string(GetLastError());
+  if (!started) r.err = "cannot start cmd.exe: error " + std::to_string(start_error);
   if (started) {
     const ULONGLONG end = GetTickCount64() + timeout_ms;
     while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT && GetTickCount64() < end) {

@@ -24,6 +24,8 @@ class Program {
  public:
   // Starts `exe` in `folder` and waits for its main window.
   Program(const std::string& exe, const std::string& folder, bool wait_for_window = true);
+  Program(const Program&) = delete;  // it closes its process's handles once
+  Program& operator=(const Program&) = delete;
   // Looks for the main window until it is shown.
   bool FindMain(int timeout_ms);
   ~Program();
@@ -92,7 +94,8 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& p
 
 // Wine only: the Linux path of a Windows path, and a Linux program started
 // (Wine starts Linux programs named by their Z: path, and gives no handle to
-// wait on: callers wait for the program's effect). Used for what
+// wait on, and nothing in PROCESS_INFORMATION to close: callers wait for
+// the program's effect). Used for what
 // the Windows API of Wine cannot make, such as a directory symbolic link.
 std::string UnixPath(const std::string& path);
 bool RunUnix(const std::string& program, const std::vector<std::string>& args);
@@ -105,16 +108,32 @@ struct Script {
   std::string out, err;
   std::vector<std::string> OutLines() const { return Lines(out); }
   std::vector<std::string> ErrLines() const { return Lines(err); }
-  // For a failure's message: standard error and what standard output says
-  // beyond the compilers' own chatter, which can run to thousands of lines.
+  // For a failure's message: the exit code, standard error and what standard
+  // output says beyond the compilers' own chatter and the program's lines for
+  // each thing done ("... 成功."), which run to thousands of lines and 13 KB
+  // for the README's full install; what is left, a few lines with the long
+  // ones cut, names the step that did not complete and why, and fits where a
+  // failure is repeated at the end of the run.
   std::string Digest() const {
-    std::string d = "exit code " + std::to_string(code) + "\n" + err;
-    for (const std::string& line : OutLines())
-      if (line.find("stand-in") == std::string::npos && line.find(") Hint: ") == std::string::npos &&
-          line.find(") Warning: ") == std::string::npos && line.find(" lines, ") == std::string::npos &&
-          line.rfind("编译：", 0) != 0)
+    std::string d;
+    int done = 0;
+    for (const std::string& line : OutLines()) {
+      if (line.find("stand-in") != std::string::npos || line.find(") Hint: ") != std::string::npos ||
+          line.find(") Warning: ") != std::string::npos || line.find(" lines, ") != std::string::npos ||
+          line.rfind("编译：", 0) == 0)
+        continue;
+      if (line.size() >= 7 && line.compare(line.size() - 7, 7, "成功.") == 0) {
+        ++done;
+      } else if (line.size() > 400) {  // a search path: its start, cut between characters
+        std::size_t cut = 400;
+        while ((line[cut] & 0xC0) == 0x80) --cut;
+        d += line.substr(0, cut) + " [... " + std::to_string(line.size()) + " bytes]\n";
+      } else {
         d += line + "\n";
-    return d;
+      }
+    }
+    return "exit code " + std::to_string(code) + " (" + std::to_string(done) + " lines of what succeeded left out)\n" +
+           err + d;
   }
   static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

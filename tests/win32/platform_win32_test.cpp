@@ -22,7 +22,7 @@ TEST(Win32Registry, ReadsTextValuesOnlyAndNeverCreatesKeys) {
   RegSetSz(kKey, "App", "C:\\程序\\delphi32.exe");
   RegSetDword(kKey, "Number", 5);
   HKEY k;
-  RegOpenKeyExW(HKEY_CURRENT_USER, W(kKey).c_str(), 0, KEY_ALL_ACCESS, &k);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, W(kKey).c_str(), 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
   std::wstring expand = L"%SystemRoot%\\x";
   RegSetValueExW(k, L"Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand.c_str()),
                  DWORD((expand.size() + 1) * 2));

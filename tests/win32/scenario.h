@@ -29,6 +29,8 @@ struct Scenario {
 class RunningIde {
  public:
   explicit RunningIde(int index);
+  RunningIde(const RunningIde&) = delete;  // it closes its process's handles once
+  RunningIde& operator=(const RunningIde&) = delete;
   ~RunningIde();
   bool Started() const { return pi_.hProcess != nullptr; }
 
