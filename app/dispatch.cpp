@@ -16,7 +16,11 @@ CommandOutcome RunCommand(Session& s, CommandId id, const CommandRequest& r) {
   try {
     switch (id) {
       case CommandId::Compile:
-        o.compile = Compile(s, {.target = r.target, .packages = r.packages, .parallel = r.parallel, .last = last});
+        o.compile = Compile(s, {.target = r.target,
+                                .packages = r.packages,
+                                .parallel = r.parallel,
+                                .force = r.force,
+                                .last = last});
         o.result = *o.compile;
         break;
       case CommandId::Verify:

@@ -22,6 +22,7 @@ struct CommandRequest {
   PackageList packages;           // the build list and its ticks
   bool parallel = false;          // 并行编译
   bool deletePackageFiles = false;  // 是否删除BPL包
+  bool force = false;               // compile what the check before a compile would hold back
   std::optional<CompileHistory> last;  // the release's last compile run in this program run
 };
 

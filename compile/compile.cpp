@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "compile/build_check.h"
 #include "compile/compiler_messages.h"
 #include "compile/console_runner.h"
 #include "compile/package_requires.h"
@@ -26,7 +27,8 @@ CompileHistory HistoryOf(const CompileResult& result) {
   CompileHistory h;
   for (const PackageResult& p : result.packages) {
     const std::string name = ToLowerAscii(p.package);
-    if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound)
+    if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound ||
+        p.outcome == PackageOutcome::Skipped)
       h.failures[name] = p.Reason();
     if (p.outcome == PackageOutcome::Compiled || p.outcome == PackageOutcome::Failed)
       h.seconds[name] = std::chrono::duration<double>(p.time).count();
@@ -101,6 +103,11 @@ class CompileReporter {
       blocks_[i].file = std::move(packages[i].second);
     }
   }
+  // A package that never starts: nothing of it goes into the log here.
+  void Skipped(std::size_t job, const PackageResult& result) {
+    blocks_[job].skipped = true;
+    s_.host.PackageEnded(blocks_[job].row, result);
+  }
   void Started(std::size_t job) {
     blocks_[job].started = true;
     s_.host.PackageStarted(blocks_[job].row);
@@ -126,11 +133,14 @@ class CompileReporter {
     s_.Log("编译结果: 共 " + std::to_string(total) + " 个包, 成功 " +
            std::to_string(r.Count(PackageOutcome::Compiled)) + " 个, 失败 " +
            std::to_string(r.Count(PackageOutcome::Failed) + r.Count(PackageOutcome::ProjectNotFound)) +
-           " 个, 未编译 " + std::to_string(not_started + r.Count(PackageOutcome::Ended)) +
+           " 个, 未编译 " +
+           std::to_string(not_started + r.Count(PackageOutcome::Ended) + r.Count(PackageOutcome::Skipped)) +
            " 个; 用时 " + Duration(r.time));
     for (const PackageResult& p : r.packages)
       if (p.outcome == PackageOutcome::Failed || p.outcome == PackageOutcome::ProjectNotFound)
         s_.Log("失败: " + p.file + " — " + p.Reason());
+    for (const PackageResult& p : r.packages)
+      if (p.outcome == PackageOutcome::Skipped) s_.Log("未编译: " + p.file + " — " + p.Reason());
     if (r.stopped && not_started > 0)
       s_.Log("编译已中止: " + std::to_string(not_started) + " 个包没有开始编译.");
   }
@@ -140,12 +150,13 @@ class CompileReporter {
     std::size_t row = 0;
     std::string file, text;
     std::vector<std::string> notes;
-    bool started = false, ended = false, headerWritten = false;
+    bool started = false, ended = false, headerWritten = false, skipped = false;
   };
 
   void Write(bool final_pass) {
     for (; head_ < blocks_.size(); ++head_) {
       Block& b = blocks_[head_];
+      if (b.skipped) continue;
       if (!b.started) {
         if (final_pass) continue;
         return;
@@ -192,6 +203,7 @@ class CompileRun {
 
  private:
   void Plan();
+  void CheckBuildable(const std::vector<std::string>& modules);
   Requires RequiresOf(std::string_view name);
   void StartWhatMay();
   void Start(std::size_t job);
@@ -214,6 +226,7 @@ class CompileRun {
   FileIndex projects_;
   std::vector<Package> packages_;
   std::optional<CompilePlan> plan_;
+  std::map<std::string, Requires> requires_;  // by lower-case name: each project read once
   int running_ = 0;
 };
 
@@ -222,16 +235,44 @@ class CompileRun {
 // packages; unknown for a package of the build list without a readable
 // project.
 Requires CompileRun::RequiresOf(std::string_view name) {
+  const std::string key = ToLowerAscii(name);
+  if (auto hit = requires_.find(key); hit != requires_.end()) return hit->second;
+  Requires& known = requires_[key];
   std::string text;
   if (const FoundFile* project = projects_.Find(std::string(name) + ".dpk")) {
     if (ReadWholeFile(s_.fs, project->path, &text))
-      if (auto names = ReadRequiredPackages(text)) return {Requires::Kind::Known, std::move(*names)};
-    return {Requires::Kind::Unknown, {}};
+      if (auto names = ReadRequiredPackages(text)) return known = {Requires::Kind::Known, std::move(*names)};
+    return known = {Requires::Kind::Unknown, {}};
   }
   const std::string_view suffix = request_.target.shortSuffix();
   for (const std::string& row : request_.packages.rows())
-    if (EqualsNoCase(PackageFileName(Trim(row), suffix, ""), name)) return {Requires::Kind::Unknown, {}};
-  return {Requires::Kind::NotInLibrary, {}};
+    if (EqualsNoCase(PackageFileName(Trim(row), suffix, ""), name)) return known = {Requires::Kind::Unknown, {}};
+  return known = {Requires::Kind::NotInLibrary, {}};
+}
+
+// The packages that cannot be built here are named before any compiler
+// starts, and never start.
+void CompileRun::CheckBuildable(const std::vector<std::string>& modules) {
+  std::vector<std::string> files;
+  for (const Package& p : packages_) files.push_back(p.result.file);
+  const BuildCheck check = kestrin::CheckBuildable(
+      s_.fs, files, modules,
+      [&](std::size_t i) {
+        return packages_[i].projectFound ? RequiresOf(modules[i]) : Requires{Requires::Kind::NotInLibrary, {}};
+      },
+      DcpFolders(s_, request_.target));
+  for (const std::string& line : check.lines) s_.Log(line);
+  std::size_t skipped = 0;
+  for (std::size_t i = 0; i < packages_.size(); ++i) {
+    if (check.missing[i].empty()) continue;
+    PackageResult& r = packages_[i].result;
+    r.outcome = PackageOutcome::Skipped;
+    r.needs = check.missing[i];
+    plan_->Done(i);
+    reporter_.Skipped(i, r);
+    ++skipped;
+  }
+  if (skipped > 0 && skipped == packages_.size()) s_.Log("勾选的包都无法编译, 没有启动编译器.");
 }
 
 // Every ticked package, in list order, each waiting for the ticked packages
@@ -260,6 +301,7 @@ void CompileRun::Plan() {
     planned.emplace_back(row, p.result.file);
     names.push_back(PackageFileName(p.result.package, suffix, ""));
   }
+  const std::vector<std::string> modules = names;
   reporter_.Planned(std::move(planned));
   plan_.emplace(
       std::move(names), [&](std::string_view name) { return RequiresOf(name); },
@@ -271,6 +313,7 @@ void CompileRun::Plan() {
         return it == request_.last->seconds.end() ? 0 : it->second;
       },
       parallel_ ? request_.order : StartOrder::ListOrder);
+  if (!request_.force) CheckBuildable(modules);
 }
 
 // A package that cannot start is done at once, which may make others ready.

@@ -47,6 +47,9 @@ struct CompileRequest {
   // How many at most: 0 for the processors the program may use, at most
   // kMaxCompilers.
   int compilers = 0;
+  // Every ticked package started, also one the check before the first
+  // compiler finds a required package missing for.
+  bool force = false;
   // Which ready package a parallel run starts first.
   StartOrder order = StartOrder::LongestChainFirst;
   // The last compile run of this release in this program run, if any: its
@@ -58,7 +61,10 @@ struct CompileRequest {
 // the compiler's output) in the log in build-list order, then a summary with
 // every package that did not compile and why. The progress gauge and the
 // stop button are in view while it runs; each package's start and end are
-// told as they happen. It does not start without a library folder, when the
+// told as they happen. Before the first compiler starts, a package that
+// requires one found nowhere (no earlier ticked package, no .dcp where the
+// compiler looks) is named and not started, with every ticked package that
+// needs it; the others go on. It does not start without a library folder, when the
 // IDE runs and the user says No, or without a compiler. A stop (the host's)
 // starts no compiler after it; one with an end ends those running once the
 // grace period is over.

@@ -13,6 +13,7 @@ enum class PackageOutcome {
   ProjectNotFound,  // no project of this name anywhere in the library
   NotStarted,       // the run was stopped before it came to this package
   Ended,            // the program ended the compiler (its exit's grace period ran out)
+  Skipped,          // never started: a package it requires is nowhere (`needs`)
 };
 
 struct PackageResult {
@@ -24,6 +25,7 @@ struct PackageResult {
   int exitCode = -1;
   std::string firstError;  // the first error or fatal line of its output
   std::string startError;  // why the compiler could not be started
+  std::string needs;       // Skipped: the .dcp it cannot be built without
   int warnings = 0, hints = 0;
 
   // Why the package did not compile, as the summary and the verification

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "app/controls.h"
+#include "compile/build_check.h"
 #include "compile/compile.h"
 #include "compile/compiler_messages.h"
 #include "compile/package_requires.h"
@@ -79,7 +80,8 @@ TEST_F(CompileCommand, FullRunBuildsEveryPackageIntoTheOutputFolder) {
 TEST_F(CompileCommand, CommandLineIsBuiltPieceByPiece) {
   t.SetUpLibrary(dir, 1, {"D7"});
   std::filesystem::remove_all(dir.Path() / "lib" / "ExpressWeb Framework");
-  t.view.SetTicked(2, true);  // dxCore
+  t.view.SetTicked(2, true);  // dxCore, whose required packages an earlier run built
+  for (const char* dcp : {"dxThemeD7.dcp", "dxGDIPlusD7.dcp"}) dir.Write("lib/Library/Delphi7/" + std::string(dcp), "");
   t.Click(ctl::kCompileButton);
   ASSERT_EQ(t.processes.lines.size(), 1u);
   const std::string out = t.fs.ShortPath(dir.Root() + "lib\\Library\\Delphi7");
@@ -185,6 +187,54 @@ TEST_F(CompileCommand, StopDuringTheSecondOfFivePackages) {
   t.view.onEvents = nullptr;
   t.Click(ctl::kCompileButton);
   EXPECT_EQ(Count(t.LogLines(), "编译："), 2 + 5);
+}
+
+// Before any compiler starts: a package whose required package is nowhere
+// (no earlier ticked package, no .dcp where the compiler looks) is named
+// with the folders looked in, never started, and neither is a ticked package
+// that needs it; the others compile. Verify gives the same reason.
+TEST_F(CompileCommand, PackagesThatCannotBeBuiltAreNamedAndNeverStarted) {
+  t.SetUpLibrary(dir, 1, {"D7"});
+  const std::string src = "lib/ExpressBars 6/Sources/";
+  dir.Write(src + "AD7.dpk", "package AD7;\r\nrequires rtl, NoSuchD7;\r\ncontains A1;\r\nend.\r\n");
+  dir.Write(src + "BD7.dpk", "package BD7;\r\nrequires rtl, AD7;\r\ncontains B1;\r\nend.\r\n");
+  dir.Write(src + "CD7.dpk", "package CD7;\r\nrequires rtl, vcl;\r\ncontains C1;\r\nend.\r\n");
+  dir.Write(src + "DD7.dpk", "package DD7;\r\ncontains D1;\r\nend.\r\n");
+  t.app.LoadPackages({"A", "B", "C", "D"});
+  t.Click(ctl::kSelectAllButton);
+  t.Click(ctl::kCompileButton);
+  ASSERT_EQ(t.processes.lines.size(), 2u);  // C and D
+  const auto lines = t.LogLines();
+  const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) - lines.begin(); };
+  const auto first_block = at("编译：CD7.dpk");
+  EXPECT_LT(at("无法编译 AD7.dpk: 找不到它需要的 NoSuchD7.dcp"), first_block);
+  EXPECT_EQ(lines[at("无法编译 AD7.dpk: 找不到它需要的 NoSuchD7.dcp") + 2], "    也无法编译: BD7.dpk");
+  EXPECT_NE(lines[at("    也无法编译: BD7.dpk") - 1].find(dir.Root() + "ide\\lib"), std::string::npos);
+  EXPECT_LT(at("未检查 DD7.dpk 需要的包: 工程文件中没有 requires 子句"), first_block);
+  EXPECT_EQ(Count(lines, "编译结果: 共 4 个包, 成功 2 个, 失败 0 个, 未编译 2 个; "), 1);
+  EXPECT_EQ(Count(lines, "未编译: AD7.dpk — 需要 NoSuchD7.dcp"), 1);
+  EXPECT_EQ(Count(lines, "未编译: BD7.dpk — 需要 NoSuchD7.dcp"), 1);
+  EXPECT_EQ(t.view.statuses[1], "跳过: 缺少 NoSuchD7.dcp");
+  t.view.log.clear();
+  t.Click(ctl::kVerifyButton);
+  EXPECT_EQ(t.LogLines()[3], "    原因: 需要 NoSuchD7.dcp");
+}
+
+// The compiler's own dcc32.cfg names folders it searches: a .dcp there is
+// found. The file's switches are read as a real one writes them.
+TEST_F(CompileCommand, TheCompilersConfigurationFoldersCount) {
+  EXPECT_EQ(ConfigUnitFolders("-aWinTypes=Windows;DbiProcs=BDE\r\n-u\"C:\\D7\\lib\";\"C:\\D7\\lib\\Obj\"\r\n"
+                              "-U$(DELPHI)\\Imports;D:\\x y\r\n",
+                              "C:\\D7"),
+            (std::vector<std::string>{"C:\\D7\\lib", "C:\\D7\\lib\\Obj", "C:\\D7\\Imports", "D:\\x y"}));
+  t.SetUpLibrary(dir, 1, {"D7"});
+  dir.Write("lib/ExpressBars 6/Sources/ED7.dpk", "package ED7;\r\nrequires rtl, Extra;\r\ncontains E1;\r\nend.\r\n");
+  dir.Write("extra dcps/Extra.dcp", "");
+  dir.Write("ide/bin/dcc32.cfg", "-aWinTypes=Windows\r\n-u\"" + dir.Root() + "nowhere\";\"" + dir.Root() + "extra dcps\"\r\n");
+  t.app.LoadPackages({"E"});
+  t.Click(ctl::kSelectAllButton);
+  t.Click(ctl::kCompileButton);
+  EXPECT_EQ(t.processes.lines.size(), 1u);
 }
 
 TEST_F(CompileCommand, EmptyLibraryFolderTouchesNothing) {
@@ -495,7 +545,8 @@ TEST(ParallelCompile, WaitsThroughUntickedPackages) {
   t.app.LoadPackages({"dxTheme", "dclcxLibraryVCL"});
   t.Click(ctl::kSelectAllButton);
   setenv("KESTRIN_DCC_SLEEP_MS", "300", 1);
-  Compile(t.session(), {.target = t.target(), .packages = t.app.packages(), .parallel = true, .compilers = 4});
+  Compile(t.session(),
+          {.target = t.target(), .packages = t.app.packages(), .parallel = true, .compilers = 4, .force = true});
   unsetenv("KESTRIN_DCC_SLEEP_MS");
   EXPECT_EQ(t.processes.lines.size(), 2u);
   EXPECT_EQ(t.processes.mostAlive, 1);
