@@ -22,6 +22,7 @@ std::pair<std::string, RowLook> CompiledStatus(const PackageResult& r) {
     }
     case PackageOutcome::Failed:
     case PackageOutcome::ProjectNotFound: return {"失败: " + r.Reason(), RowLook::Bad};
+    case PackageOutcome::Skipped: return {"跳过: 缺少 " + r.needs, RowLook::Bad};
     case PackageOutcome::NotStarted:
     case PackageOutcome::Ended: break;
   }
@@ -170,13 +171,20 @@ void App::ChooseRelease(std::size_t index) {
 // window stays with the user, locked for other commands.
 void App::Launch(CommandId id) {
   CommandRequest request{target_, packages_, view_.IsChecked(ctl::kParallelCheck),
-                         view_.IsChecked(ctl::kDeleteBplCheck), std::nullopt};
+                         view_.IsChecked(ctl::kDeleteBplCheck), false, std::nullopt};
   if (const CompileHistory* last = LastCompile()) request.last = *last;
   if (id == CommandId::Compile)
     for (std::size_t row = 0; row < packages_.size(); ++row)
       SetStatus(row, packages_.ticked(row) ? "等待" : "", RowLook::Plain);
   busy = true;
   running_ = id;
+  started_ms_ = clockMs ? clockMs() : 0;
+  if (id == CommandId::Compile) {
+    done_ = 0;
+    ticked_ = static_cast<int>(packages_.TickedCount());
+    failed_ = false;
+    view_.SetTaskbarProgress(0, ticked_, false);
+  }
   stop_.Reset();
   RefreshControls();
   worker_ = std::thread([this, id, request = std::move(request)] {
@@ -206,6 +214,8 @@ void App::Handle(Event& e) {
         else if constexpr (std::is_same_v<T, event::PackageEnded>) {
           auto [text, look] = CompiledStatus(ev.result);
           SetStatus(ev.result.row, std::move(text), look);
+          failed_ = failed_ || look == RowLook::Bad;
+          view_.SetTaskbarProgress(++done_, ticked_, failed_);
         } else if constexpr (std::is_same_v<T, event::Message>) view_.ShowMessage(ev.text, ev.caption, ev.icon);
         else if constexpr (std::is_same_v<T, event::Question>) ev.answer->Give(view_.AskYesNo(ev.text, ev.caption));
         else if constexpr (std::is_same_v<T, event::Ended>) Finish(ev.outcome);
@@ -218,8 +228,15 @@ void App::Finish(CommandOutcome& o) {
   if (worker_.joinable()) worker_.join();
   busy = false;
   if (!o.error.empty()) view_.ShowMessage(o.error, kAppTitle, MessageIcon::Error);
+  // A run long enough for the user to have turned to something else says
+  // that it has ended.
+  constexpr std::uint64_t kLongRunMs = 10000;
+  const bool noticed = o.id == CommandId::Compile || o.id == CommandId::Copy || o.id == CommandId::Install ||
+                       o.id == CommandId::Diagnose;
+  if (noticed && clockMs && clockMs() - started_ms_ > kLongRunMs) view_.NoticeEnd();
   switch (o.id) {
     case CommandId::Compile:
+      view_.SetTaskbarProgress(0, 0, false);
       if (o.compile && o.compile->started) history_[std::string(target_.longSuffix())] = HistoryOf(*o.compile);
       for (std::size_t row = 0; row < statuses_.size(); ++row)
         if (statuses_[row] == "等待" || statuses_[row] == "编译中") SetStatus(row, "未编译", RowLook::Plain);

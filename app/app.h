@@ -108,6 +108,9 @@ class App {
   Session worker_session_;  // what the running command reaches
   std::thread worker_;
   CommandId running_ = CommandId::Compile;
+  std::uint64_t started_ms_ = 0;           // when the running command began
+  int done_ = 0, ticked_ = 0;              // a compile's packages ended, of those ticked
+  bool failed_ = false;                    // one of them failed
   Target target_;
   PackageList packages_;
   std::vector<std::string> statuses_;  // each row's second column

@@ -189,11 +189,8 @@ void MainWindow::BuildControls() {
   // little for each addition, where a plain edit control's cost grows with
   // what it holds.
   LoadLibraryW(L"riched20.dll");
-  HWND log = Make(pages, RICHEDIT_CLASSW, "", tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
-                  px + 8, py + 8, 425, 121, kLogPane, WS_EX_CLIENTEDGE);
-  SendMessageW(log, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
-  SendMessageW(log, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
-  SendMessageW(log, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+  log_place_ = {px + 8, py + 8, 425, 121};
+  MakeLogPane(false);
   SendMessageW(commands, EM_SETLIMITTEXT, 0, 0);
 
   HWND link = Make(hwnd_, L"STATIC", "DEV论坛", vis | SS_NOTIFY, 482, 288, 43, 13, kForumLink);
@@ -382,6 +379,7 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
     case kFlushMessage:
       flush_posted_ = false;
       FlushSlice();
+      ScheduleFlush();
       return 0;
     case WM_CLOSE:
       app_->OnExitRequest();
@@ -459,20 +457,35 @@ void MainWindow::FlushSlice() {
     pending_log_.clear();
     pending_from_ = 0;
   }
-  ScheduleFlush();
 }
 
 void MainWindow::FlushLog() {
-  if (pending_log_.empty() || !IsWindow(hwnd_)) return;
-  AppendToEdit(Control(ctl::kLogPane), pending_log_.substr(pending_from_));
-  pending_log_.clear();
-  pending_from_ = 0;
+  // In slices too: one large addition costs the control far more than the
+  // same text in pieces.
+  while (!pending_log_.empty() && IsWindow(hwnd_)) FlushSlice();
+}
+
+// The log pane, empty. A rich edit control takes a long while to empty
+// itself of many lines: clearing it is making a new one in its place.
+void MainWindow::MakeLogPane(bool visible) {
+  HWND old = Control(ctl::kLogPane);
+  HWND log = Make(Control(ctl::kPanes), RICHEDIT_CLASSW, "",
+                  WS_TABSTOP | (visible ? WS_VISIBLE : 0) | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
+                  log_place_.x, log_place_.y, log_place_.w, log_place_.h, ctl::kLogPane, WS_EX_CLIENTEDGE);
+  SendMessageW(log, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
+  SendMessageW(log, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+  if (!old) return;
+  // Where the old one stood in the tab order, then gone.
+  SetWindowPos(log, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  const bool had_focus = GetFocus() == old;
+  DestroyWindow(old);
+  if (had_focus) SetFocus(log);
 }
 
 void MainWindow::ClearLog() {
   pending_log_.clear();
   pending_from_ = 0;
-  SetWindowTextW(Control(ctl::kLogPane), L"");
+  MakeLogPane(IsWindowVisible(Control(ctl::kLogPane)) != FALSE);
 }
 
 std::string MainWindow::LogText() {
@@ -605,6 +618,31 @@ void MainWindow::RevealLogLine(std::string_view line) {
 }
 
 void MainWindow::WakeForEvents() { PostMessageW(hwnd_, kEventsMessage, 0, 0); }
+
+void MainWindow::NoticeEnd() {
+  if (GetForegroundWindow() == hwnd_) return;
+  FLASHWINFO flash{sizeof flash, hwnd_, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+  FlashWindowEx(&flash);
+  ++flashes_;
+}
+
+void MainWindow::SetTaskbarProgress(int done, int total, bool failed) {
+  if (!taskbar_asked_) {
+    taskbar_asked_ = true;
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                taskbar_.ReceiveVoid())) ||
+        FAILED(taskbar_->HrInit()))
+      taskbar_.Reset();
+  }
+  if (!taskbar_) return;
+  if (total <= 0) {
+    taskbar_took_ = SUCCEEDED(taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS));
+    return;
+  }
+  taskbar_took_ = SUCCEEDED(taskbar_->SetProgressState(hwnd_, failed ? TBPF_ERROR : TBPF_NORMAL)) &&
+                  SUCCEEDED(taskbar_->SetProgressValue(hwnd_, static_cast<ULONGLONG>(done),
+                                                       static_cast<ULONGLONG>(total)));
+}
 
 void MainWindow::ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) {
   FlushLog();

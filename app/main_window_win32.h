@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <map>
 #include <string>
@@ -47,7 +48,13 @@ class MainWindow : public View {
   void SetTicked(int index, bool ticked) override;
   void SetStatus(int index, std::string_view text, RowLook look) override;
   void RevealLogLine(std::string_view line) override;
+  void NoticeEnd() override;
+  void SetTaskbarProgress(int done, int total, bool failed) override;
   void WakeForEvents() override;
+  // What the window asked of the shell: flashes, and whether the taskbar
+  // button took the last progress.
+  int FlashesAsked() const { return flashes_; }
+  bool TaskbarTookProgress() const { return taskbar_took_; }
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
   bool AskYesNo(std::string_view text, std::string_view caption) override;
 
@@ -67,6 +74,7 @@ class MainWindow : public View {
   // One slice of the waiting log into the pane; the rest on a later turn.
   void FlushSlice();
   void ScheduleFlush();
+  void MakeLogPane(bool visible);
   int S(int v) const { return MulDiv(v, dpi_, 96); }
   static void AppendToEdit(HWND edit, const std::wstring& text);
 
@@ -77,9 +85,13 @@ class MainWindow : public View {
   std::wstring pending_log_;  // what waits for the log pane, from pending_from_ on
   std::size_t pending_from_ = 0;
   std::vector<RowLook> looks_;  // each row of the build list
+  struct { int x, y, w, h; } log_place_{};  // the log pane in the pages, at 96 dots per inch
   int dpi_ = 96;
   int gauge_pos_ = 0, gauge_max_ = 0;
   bool link_red_ = false, loading_list_ = false, flush_posted_ = false;
+  ComPtr<ITaskbarList3> taskbar_;  // where the system has it
+  bool taskbar_asked_ = false, taskbar_took_ = false;
+  int flashes_ = 0;
 };
 
 }  // namespace kestrin

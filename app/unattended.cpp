@@ -41,12 +41,6 @@ std::vector<std::string> Split(std::string_view text, char separator) {
   }
 }
 
-const IdeProfile* ReleaseNamed(std::string_view name) {
-  for (const IdeProfile& ide : kIdeProfiles)
-    if (EqualsNoCase(name, ide.name) || EqualsNoCase(name, ide.caption)) return &ide;
-  return nullptr;
-}
-
 // No dialog ever opens in a run without the window.
 class NoDialogShell : public Shell {
  public:
@@ -156,6 +150,10 @@ class UnattendedRun {
 int UnattendedRun::Prepare() {
   const std::string folder =
       NormalizeFolderPath(o_.library.empty() ? s_.fs.ExecutableFolder() : o_.library);
+  if (!folder.empty() && !s_.fs.DirExists(folder)) {
+    host_.ErrorLine("文件夹不存在: " + folder);
+    return kExitUnusable;
+  }
   if (!IsLibraryFolder(s_.fs, folder)) {
     host_.ErrorLine("不是 DEV 的安装目录 (其中没有 " + std::string(kMarkerFolder) + " 文件夹): " +
                     (folder.empty() ? o_.library : folder));
@@ -185,6 +183,7 @@ int UnattendedRun::Prepare() {
     request_.packages.Tick(i, wanted);
   }
   request_.parallel = o_.parallel;
+  request_.force = o_.force;
   request_.deletePackageFiles = o_.deleteBpl;
   return kExitDone;
 }
@@ -237,6 +236,8 @@ StepOutcome UnattendedRun::Step(CommandId id) {
       request_.packages.TickAll(false);
       for (std::size_t row : o.verify->missing) request_.packages.Tick(row, true);
       not_done(static_cast<int>(o.verify->missing.size()), "个包未编译");
+      if (o.verify->started && o.verify->missing.empty())
+        host_.Line(std::to_string(request_.packages.size()) + " 个包均已编译");
       break;
     case CommandId::Copy: not_done(o.result.failures, "项未能完成, 详见上面的日志"); break;
     case CommandId::Install:
@@ -298,6 +299,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     if (flag) {
     } else if (name == "deletebpl") flag = &o.deleteBpl;
     else if (name == "parallel") flag = &o.parallel;
+    else if (name == "force") flag = &o.force;
     else if (name == "yes") flag = &o.yes;
     else if (name == "list") flag = &o.list;
     else if (name == "?" || name == "help") flag = &o.help;
@@ -318,7 +320,11 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     if (name == "release") {
       if (o.release) fail("只能指定一个 IDE 版本: " + arg);
       o.release = ReleaseNamed(value);
-      if (!o.release) fail("未知的 IDE 版本: " + value);
+      if (!o.release) {
+        std::string names;
+        for (const IdeProfile& ide : kIdeProfiles) names += (names.empty() ? "" : ", ") + std::string(ide.name);
+        fail("未知的 IDE 版本: " + value + " (可用: " + names + ")");
+      }
     } else if (name == "library") {
       if (library_seen) fail("只能指定一个安装目录: " + arg);
       library_seen = true;
@@ -345,7 +351,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   if (o.list) {
     if (build_steps || uninstall || o.release) fail("/list 只能单独使用");
     const std::pair<const char*, bool> extras[] = {
-        {"/log", !o.logFile.empty()}, {"/parallel", o.parallel}, {"/packages", !o.packages.empty()}, {"/deletebpl", o.deleteBpl}};
+        {"/log", !o.logFile.empty()}, {"/parallel", o.parallel}, {"/packages", !o.packages.empty()},
+        {"/deletebpl", o.deleteBpl}, {"/force", o.force}};
     for (const auto& [extra, given] : extras)
       if (given) fail(std::string("/list 不能与 ") + extra + " 一起使用");
     return p;
@@ -353,6 +360,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   if (uninstall && build_steps) fail("/uninstall 只能单独使用, 不能与 " + build_switches + " 一起");
   if (o.deleteBpl && !uninstall) fail("/deletebpl 只能与 /uninstall 一起使用");
   if (o.parallel && !compile) fail("/parallel 只能与 /compile 一起使用");
+  if (o.force && !compile) fail("/force 只能与 /compile 一起使用");
   if (!o.packages.empty() && !compile) fail("/packages 只能与 /compile 一起使用");
   if (!build_steps && !uninstall) fail("没有指定要做的步骤 (" + build_switches + " 或 /uninstall)");
   if (!o.release) fail("缺少 /release:<版本>");
@@ -406,6 +414,8 @@ std::vector<std::string> UsageText() {
       "                    批处理中可写 /library:\"%~dp0\" (批处理所在的目录)",
       "  /packages:<a,b>   只编译这些包 (名称与窗口中的包列表相同), 默认全部",
       "  /parallel         并行编译",
+      "  /force            与 /compile 一起: 编译前的检查找不到所需 .dcp 的包也照样编译",
+      "                    (编译器也许能在它自己的配置指向的文件夹中找到)",
       "  /yes              对提问 (IDE 正在运行; 改用 PATH) 回答 是; 否则回答 否",
       "  /log:<文件>       同时把完整日志写入该文件 (UTF-8), 替换原有文件",
       "  /list             列出当前用户注册的 IDE 版本, 以及能否使用",
@@ -437,10 +447,11 @@ std::vector<std::string> UsageText() {
 int RunUnattended(Platform os, Console& console, const std::vector<std::string>& args,
                   std::function<std::uint64_t()> clock_ms) {
   const ParsedArguments parsed = ParseArguments(args);
+  // The error and where the usage is: on a console of 25 lines the whole
+  // usage would push the error out of sight.
   if (!parsed.error.empty()) {
     console.WriteErr("参数错误: " + parsed.error);
-    console.WriteErr("");
-    for (const std::string& line : UsageText()) console.WriteErr(line);
+    console.WriteErr(std::string(kSeeTheUsage));
     return kExitBadArguments;
   }
   const UnattendedOptions& o = parsed.options;

@@ -32,7 +32,7 @@ struct UnattendedOptions {
   std::vector<std::string> packages;  // as the build list names them; empty: all
   std::array<bool, kCommandCount> steps{};  // by CommandId
   bool step(CommandId id) const { return steps[static_cast<std::size_t>(id)]; }
-  bool deleteBpl = false, parallel = false, yes = false, list = false, help = false;
+  bool deleteBpl = false, parallel = false, force = false, yes = false, list = false, help = false;
   std::string logFile;
 };
 
@@ -40,6 +40,9 @@ struct ParsedArguments {
   UnattendedOptions options;
   std::string error;  // why the arguments are wrong; empty when they are not
 };
+
+// What an argument error ends with, in place of the whole usage.
+inline constexpr std::string_view kSeeTheUsage = "输入 kestrin.com /? 查看用法";
 
 // Switches take the form /name or /name:value (-name too), letter case aside.
 ParsedArguments ParseArguments(const std::vector<std::string>& args);

@@ -48,6 +48,12 @@ class View {
   // Brings the log into view, scrolled to the last line that reads `line`,
   // selected; nothing when there is none.
   virtual void RevealLogLine(std::string_view line) = 0;
+  // A long command has ended: the window asks for the user's eye when it is
+  // not in front (its taskbar button flashes until it is).
+  virtual void NoticeEnd() = 0;
+  // The taskbar button's progress during a compile: `done` of `total`
+  // ticked packages, red after a failure; `total` 0 takes it away.
+  virtual void SetTaskbarProgress(int done, int total, bool failed) = 0;
   // Called from the running command's thread: events wait. The window then
   // calls App::HandleEvents on its own thread, soon.
   virtual void WakeForEvents() = 0;

@@ -30,12 +30,23 @@ struct IdeProfile {
   // the release read their paths from it; the IDE rewrites it from the
   // registry when Globals\ForceEnvOptionsUpdate is "1".
   std::string_view envOptionsFile;
+  // The IDE's own dialogs, as its menus reach them: the library path, and
+  // the environment variables.
+  std::string_view libraryDialog;
+  std::string_view environmentDialog;
+  // Other names users write for the release, blank-separated ("D2009
+  // Delphi2009"); besides these the name, the caption and both suffixes
+  // count, each with or without blanks, letter case aside.
+  std::string_view otherNames;
 };
 
 inline constexpr std::size_t kReleaseCount = 7;
 
 // In the order of the release buttons, from Delphi 6 to RAD Studio 2009.
 extern const std::array<IdeProfile, kReleaseCount> kIdeProfiles;
+
+// The release a user's name for it names, or null.
+const IdeProfile* ReleaseNamed(std::string_view name);
 
 // The position of `ide` in kIdeProfiles.
 inline std::size_t ReleaseIndex(const IdeProfile& ide) {

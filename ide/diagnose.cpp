@@ -90,16 +90,22 @@ class Diagnosis {
             model_.FolderKey(FolderPart(Backslashes(*reg->path))) != outKey)
           Add(Severity::Warning, Problem::Foreign, file, *reg->path,
               file + " 注册的不是本库输出目录中的文件: " + *reg->path,
-              "卸载后重新安装, 让 IDE 使用输出目录 " + model_.outputFolder() + " 中的包");
+              "在 IDE 的 Component > Install Packages 中删除这一项注册, 再点 安装, 让 IDE 使用输出目录 " +
+                  model_.outputFolder() + " 中的包");
       for (const Registration* reg : disabled)
         Add(Severity::Warning, Problem::Disabled, file, reg->path.value_or(reg->raw),
             "IDE 已停用这个包: " + reg->path.value_or(reg->raw),
             "在 IDE 的 Component > Install Packages 中勾选这个包, 或卸载后重新安装");
     }
-    if (unregistered > 0)
+    const std::size_t all = DesignNames(ide_.family).size();
+    if (unregistered > 0 && static_cast<std::size_t>(unregistered) == all)
+      Add(Severity::Hint, Problem::NotRegistered, "", "", "本库尚未安装到 " + std::string(ide_.caption),
+          "依次点 编译, 验证, 复制, 安装; 不用窗口时: kestrin.com /release:" + std::string(ide_.name) +
+              " /compile /verify /copy /install");
+    else if (unregistered > 0)
       Add(Severity::Hint, Problem::NotRegistered, "", "",
           std::to_string(unregistered) + " 个设计时包没有注册到 " + std::string(ide_.caption),
-          "编译后点 安装(&S) 注册设计时包");
+          "编译后点 安装 注册设计时包");
   }
 
   void CheckSearchPath() {
@@ -124,15 +130,16 @@ class Diagnosis {
       const std::optional<std::string> folder = model_.Expand(entry);
       if (!folder) {
         Add(Severity::Hint, Problem::MacroUnknown, "", entry, "无法展开路径中的宏, 未检查: " + entry,
-            "在 IDE 的 Tools > Environment Options > Environment Variables 中定义这个变量, "
-            "或把这一项改成完整路径");
+            "在 IDE 的 " + std::string(ide_.environmentDialog) + " 中定义这个变量, 或把这一项改成完整路径");
         continue;
       }
       const PathKind kind = s_.fs.Probe(*folder);
       if (kind == PathKind::Error) continue;
       if (kind != PathKind::Directory) {
+        // A folder the IDE's own defaults name is the IDE's business.
+        if (StartsWithNoCase(entry, "$(DELPHI)") || StartsWithNoCase(entry, "$(BDS)")) continue;
         Add(Severity::Hint, Problem::SearchPathMissing, "", *folder, "搜索路径中的文件夹不存在: " + *folder,
-            "在 IDE 的 Tools > Environment Options > Library 中删除这一项");
+            "在 IDE 的 " + std::string(ide_.libraryDialog) + " 中, 从 库路径 (Library path) 删除这一项");
         continue;
       }
       if (Inside(model_.FolderKey(*folder), libraryKey)) continue;
@@ -144,7 +151,8 @@ class Diagnosis {
         if (!units.count(ToLowerAscii(unit))) continue;
         out_.push_back({Severity::Warning, Problem::SearchPathOldUnit, "", unit, *folder,
                         "搜索路径中有另一份库的单元 " + unit + ": " + *folder,
-                        "在 IDE 的 Tools > Environment Options > Library 中删除这一项, 或删除那份旧库"});
+                        "在 IDE 的 " + std::string(ide_.libraryDialog) +
+                            " 中, 从 库路径 (Library path) 删除这一项, 或删除那份旧库"});
         break;
       }
     }
@@ -167,6 +175,7 @@ DiagnoseResult Diagnose(Session& s, const DiagnoseRequest& request) {
   if (!CommandMayStart(s, t, {.library = true, .ideClosed = false}, result) || !t.release) return result;
   s.OpenBlock("诊断 " + std::string(t.release->caption) + "...");
   Diagnosis(s, t, result.findings).Run();
+  result.findings = OneFindingPerCause(std::move(result.findings));
   for (const Finding& f : result.findings) {
     s.host.Found(f);
     if (f.severity == Severity::Error) ++result.errors;

@@ -29,10 +29,10 @@ int CheckRegistered(Session& s, const Target& t, const std::vector<std::string>&
     break;
   }
   std::set<std::string> unloadable;
-  for (const Finding& f : errors) {
+  for (const Finding& f : errors) unloadable.insert(ToLowerAscii(f.registeredAs));
+  for (const Finding& f : OneFindingPerCause(std::move(errors))) {
     s.Log("错误: " + f.text);
     s.Log("    办法: " + f.advice);
-    unloadable.insert(ToLowerAscii(f.registeredAs));
   }
   return static_cast<int>(unloadable.size());
 }

@@ -220,6 +220,33 @@ std::string LoadModel::FolderKey(std::string_view folder) {
   return k;
 }
 
+// Where to find a module found nowhere: the output folder holds it (the
+// install puts that folder on PATH), or a package of the library builds it,
+// or it is someone else's.
+std::string LoadModel::MissingModuleAdvice(const std::string& module) {
+  if (s_.fs.FileExists(JoinPath(out_, module)))
+    return module + " 在输出目录 " + out_ + " 中: 点 安装, 它会把这个文件夹加入当前用户的 PATH";
+  const std::string suffix(t_.shortSuffix());
+  for (std::string_view row : BuildOrder(ide_.family))
+    if (EqualsNoCase(PackageFileName(Trim(row), suffix, ".bpl"), module))
+      return module + " 由本库的包 " + Trim(row) + " 编译生成: 先编译它, 再点 安装";
+  return "把 " + module + " 所在的文件夹加入 PATH, 或把它复制到系统文件夹";
+}
+
+// Which of two packages with one unit to disable: the one outside this
+// library, where there is exactly one that the IDE does not load itself.
+std::string LoadModel::ClashAdvice(const std::string& first, const std::string& second) {
+  std::vector<std::string> outside;
+  for (const std::string& path : {first, second}) {
+    const std::string key = ToLowerAscii(Backslashes(path));
+    const bool ides_own = loadedBy_.find(key) == loadedBy_.end();
+    if (!InOutputFolder(path) && !ides_own) outside.push_back(FileNamePart(path));
+  }
+  if (outside.size() == 1)
+    return "在 IDE 的 Component > Install Packages 中停用本库以外的 " + outside[0];
+  return "在 IDE 的 Component > Install Packages 中停用其中一个包";
+}
+
 bool LoadModel::InOutputFolder(const std::string& path) {
   return FolderKey(FolderPart(Backslashes(path))) == outKey_;
 }
@@ -278,8 +305,8 @@ std::vector<Registration> LoadModel::ReadRegistrations(const std::string& key_pa
     if (!reg.path)
       out.push_back(Make(Severity::Hint, Problem::MacroUnknown, FileNamePart(name), "", name,
                          "无法展开路径中的宏, 未检查: " + name,
-                         "在 IDE 的 Tools > Environment Options > Environment Variables 中定义这个变量, "
-                         "或在注册表中把这个包改成完整路径"));
+                         "在 IDE 的 " + std::string(ide_.environmentDialog) +
+                             " 中定义这个变量, 或在注册表中把这个包改成完整路径"));
     list.push_back(std::move(reg));
   }
   return list;
@@ -381,9 +408,8 @@ bool LoadModel::Walk(Walker& w, const std::string& path) {
       loads = false;
       if (w.missing.insert(name).second)
         w.Add(Make(Severity::Error, Problem::MissingModule, w.registered, Trim(import.name), "",
-                             "IDE 无法加载 " + w.registered + ": 找不到它需要的 " + import.name,
-                             "把 " + import.name +
-                                 " 所在的文件夹加入 PATH (复制(&P) 会提供), 或把它复制到系统文件夹"));
+                   "IDE 无法加载 " + w.registered + ": 找不到它需要的 " + import.name,
+                   MissingModuleAdvice(Trim(import.name))));
       continue;
     }
     CheckCopy(Trim(import.name), *where, w);
@@ -425,7 +451,7 @@ void LoadModel::CheckCopy(const std::string& name, const std::string& where, Wal
   if (found.size == ours.size && found.fingerprint == ours.fingerprint) return;
   w.Add(Make(Severity::Warning, Problem::OldCopyFirst, w.registered, name, where,
                      "IDE 会加载 " + where + ", 而不是输出目录中的 " + FileNamePart(own),
-                     "以管理员身份运行 复制(&P) 覆盖这个旧文件, 或删除它"));
+                     "以管理员身份运行本工具再点 复制, 覆盖这个旧文件, 或删除它"));
 }
 
 void LoadModel::CheckUnits(std::vector<Finding>& out) {
@@ -435,11 +461,13 @@ void LoadModel::CheckUnits(std::vector<Finding>& out) {
   // apart by their file name: the loader takes one whose name is loaded
   // already for every later import of that name.
   std::map<std::pair<bool, std::string>, std::pair<std::string, std::string>> owner;  // -> (name key, file)
+  std::map<std::string, std::string> owners;  // name key -> the path loaded under it
   std::set<std::pair<std::string, std::string>> told;
   for (const std::string& path : loaded_) {
     const Module& m = Load(path);
     const std::string key = ToLowerAscii(FileNamePart(path));
     const bool ignoring = (m.packageFlags & package_flags::kIgnoreDupUnits) != 0;
+    owners.emplace(key, path);
     for (const PackageUnit& unit : m.units) {
       if (!CountsAsDuplicate(unit)) continue;
       const std::string name = ToLowerAscii(unit.name);
@@ -450,11 +478,36 @@ void LoadModel::CheckUnits(std::vector<Finding>& out) {
                        unit.name, path,
                        it->second.second + " 和 " + FileNamePart(path) + " 都包含单元 " + unit.name +
                            ", IDE 只能加载其中一个",
-                       "在 IDE 中停用或卸载其中一个包");
+                       ClashAdvice(owners[it->second.first], path));
       if (by != loadedBy_.end()) f.registeredAs = by->second.second;
       out.push_back(std::move(f));
     }
   }
+}
+
+std::vector<Finding> OneFindingPerCause(std::vector<Finding> findings) {
+  constexpr std::size_t kNamed = 10;
+  std::vector<Finding> out;
+  std::map<std::string, std::size_t> first;   // lower-case module -> its finding in `out`
+  std::map<std::string, std::vector<std::string>> packages;
+  for (Finding& f : findings) {
+    if (f.problem != Problem::MissingModule) {
+      out.push_back(std::move(f));
+      continue;
+    }
+    const std::string key = ToLowerAscii(f.module);
+    packages[key].push_back(f.package);
+    if (first.emplace(key, out.size()).second) out.push_back(std::move(f));
+  }
+  for (const auto& [key, at] : first) {
+    const std::vector<std::string>& names = packages[key];
+    if (names.size() < 2) continue;
+    std::string list;
+    for (std::size_t i = 0; i < names.size() && i < kNamed; ++i) list += (i ? ", " : "") + names[i];
+    if (names.size() > kNamed) list += " 等 " + std::to_string(names.size()) + " 个";
+    out[at].text = "IDE 无法加载 " + list + ": 找不到它需要的 " + out[at].module;
+  }
+  return out;
 }
 
 std::vector<Finding> UnloadableRegistrations(Session& s, const Target& target,

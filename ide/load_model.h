@@ -80,6 +80,8 @@ class LoadModel {
   void CheckCopy(const std::string& name, const std::string& where, Walker& w);
   void CheckUnits(std::vector<Finding>& out);
   bool InOutputFolder(const std::string& path);
+  std::string MissingModuleAdvice(const std::string& module);
+  std::string ClashAdvice(const std::string& first, const std::string& second);
   std::string ReadValue(std::string_view key_path, std::string_view name);
 
   Session& s_;
@@ -105,6 +107,11 @@ class LoadModel {
 // The errors that keep an IDE of the release started now from loading the
 // packages registered at `paths` (compared letter case aside): the check
 // of every registered package, narrowed to those.
+// The findings with every MissingModule finding of one module made one:
+// "IDE 无法加载 a.bpl, b.bpl: 找不到它需要的 m.bpl" (at most ten names, then
+// "等 <n> 个"), where the first of them stood.
+std::vector<Finding> OneFindingPerCause(std::vector<Finding> findings);
+
 std::vector<Finding> UnloadableRegistrations(Session& s, const Target& target,
                                              const std::vector<std::string>& paths);
 

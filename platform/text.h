@@ -37,6 +37,7 @@ std::string Narrow(std::wstring_view wide);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view s);
 bool EndsWithNoCase(std::string_view s, std::string_view suffix);
+bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 
 // Removes blanks and control characters (every byte up to 32) at both ends.
 std::string Trim(std::string_view text);

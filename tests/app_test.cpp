@@ -238,5 +238,31 @@ TEST(RunningCommand, TheStatusColumnAfterACompileAndAfterVerify) {
   EXPECT_EQ(t.view.statuses[170], "未编译");
 }
 
+// A compile that ran longer than ten seconds asks for the user's eye when
+// it ends; a short one does not. Meanwhile the taskbar button shows the
+// ticked packages done, red once one failed, and nothing after.
+TEST(RunningCommand, ALongRunThatEndsIsNoticedAndTheTaskbarShowsProgress) {
+  TempDir d;
+  TestApp t;
+  t.SetUpLibrary(d, 1, {"D7"});
+  for (int i = 0; i < 3; ++i) t.view.SetTicked(i, true);
+  std::atomic<std::uint64_t> now{0};
+  t.app.clockMs = [&] { return now.load(); };
+  t.view.onEvents = [&] { now += 4000; };
+  setenv("KESTRIN_DCC_FAIL", "dxGDIPlusD7", 1);
+  t.Click(ctl::kCompileButton);
+  unsetenv("KESTRIN_DCC_FAIL");
+  EXPECT_EQ(t.view.notices, 1);
+  using P = test::FakeView::Progress;
+  ASSERT_GE(t.view.taskbar.size(), 5u);
+  EXPECT_EQ(t.view.taskbar.front(), (P{0, 3, false}));
+  EXPECT_EQ(t.view.taskbar[1], (P{1, 3, false}));
+  EXPECT_EQ(t.view.taskbar[t.view.taskbar.size() - 2], (P{3, 3, true}));
+  EXPECT_EQ(t.view.taskbar.back(), (P{0, 0, false}));
+  t.view.onEvents = nullptr;
+  t.Click(ctl::kCompileButton);
+  EXPECT_EQ(t.view.notices, 1);
+}
+
 }  // namespace
 }  // namespace kestrin

@@ -167,6 +167,30 @@ TEST_F(Diagnose, ModulesTheIdeLoads) {
   EXPECT_EQ(result.findings[2].advice, "它是 64 位模块, IDE 是 32 位的: 换成 32 位的文件, 用这个 IDE 的编译器重新编译");
 }
 
+// Every design package needs dxCoreD7: one finding names them all, counted
+// once, and says which package of the library builds it. Taken off PATH, the
+// output folder's packages are named where they are.
+TEST_F(Diagnose, OneFindingPerCause) {
+  fs::remove(dir.Path() / "lib/Library/Delphi7/dxCoreD7.bpl");
+  Run();
+  ASSERT_EQ(result.findings.size(), 1u);
+  const Finding& f = result.findings[0];
+  EXPECT_EQ(f.text.rfind("IDE 无法加载 dclcxBarEditItemD7.bpl, ", 0), 0u) << f.text;
+  RegValue v;
+  std::size_t registered = 0;
+  for (std::string_view design : DesignNames(IdeFamily::Delphi))
+    registered += t.registry.Get(base + "Known Packages", Out(std::string(design) + "D7.bpl"), &v);
+  EXPECT_EQ(f.text.substr(f.text.find(" 等 ")), " 等 " + std::to_string(registered) + " 个: 找不到它需要的 dxCoreD7.bpl");
+  EXPECT_EQ(std::count(f.text.begin(), f.text.end(), ','), 9);
+  EXPECT_EQ(f.advice, "dxCoreD7.bpl 由本库的包 dxCore 编译生成: 先编译它, 再点 安装");
+  EXPECT_EQ(result.errors, 1);
+  t.registry.Set("Environment", "Path", RegType::ExpandSz, "");
+  Run();
+  ASSERT_FALSE(result.findings.empty());
+  EXPECT_EQ(result.findings[0].advice, result.findings[0].module + " 在输出目录 " + out +
+                                           " 中: 点 安装, 它会把这个文件夹加入当前用户的 PATH");
+}
+
 // What a registered package needs is found, but is no module the IDE can
 // load, or lacks a function the package imports (by name or by ordinal):
 // the load fails as Windows fails it.
@@ -241,14 +265,39 @@ TEST_F(Diagnose, SearchPath) {
   dir.Write("oldlib/Sources/dxCoreMain.pas", "unit dxCoreMain;");
   dir.Write("oldlib/Sources/zzOwn.pas", "unit zzOwn;");
   dir.Write("mine/MyUnit.pas", "unit MyUnit;");
+  // A folder of the IDE's own defaults that is missing is the IDE's business.
   t.registry.Set(base + "Library", "Search Path", RegType::Sz,
-                 "$(DELPHI)\\Imports;" + v.data + ";" + dir.Root() + "oldlib\\Sources;$(BDSUSERDIR)\\Imports;" +
-                     dir.Root() + "mine");
+                 "$(DELPHI)\\Imports;" + v.data + ";" + dir.Root() + "gone;" + dir.Root() +
+                     "oldlib\\Sources;$(BDSUSERDIR)\\Imports;" + dir.Root() + "mine");
   EXPECT_EQ(Run(), (std::vector<std::string>{
-                       "提示: 搜索路径中的文件夹不存在: " + dir.Root() + "ide\\Imports",
+                       "提示: 搜索路径中的文件夹不存在: " + dir.Root() + "gone",
                        "警告: 搜索路径中有另一份库的单元 dxCoreMain: " + dir.Root() + "oldlib\\Sources",
                        "提示: 无法展开路径中的宏, 未检查: $(BDSUSERDIR)\\Imports",
                        "诊断结果: 0 个错误, 1 个警告, 2 个提示"}));
+  EXPECT_EQ(result.findings[0].advice,
+            "在 IDE 的 Tools > Environment Options > Library 中, 从 库路径 (Library path) 删除这一项");
+  EXPECT_EQ(result.findings[2].advice,
+            "在 IDE 的 Tools > Environment Options > Environment Variables 中定义这个变量, 或把这一项改成完整路径");
+}
+
+// The advice names the dialogs of the release at hand; a release with none
+// of the library installed is told so, and what to run.
+TEST(DiagnoseAdvice, FollowsTheRelease) {
+  TempDir d;
+  TestApp t;
+  t.StartWithRelease(d, 4);  // BDS 2006
+  const std::string base(kIdeProfiles[4].baseKey);
+  t.registry.Set(base + "Library", "Search Path", RegType::Sz, d.Root() + "gone;$(NOSUCH)\\x");
+  t.registry.CreateKey(base + "Known Packages");
+  const DiagnoseResult r = kestrin::Diagnose(t.session(), {t.target()});
+  ASSERT_EQ(r.findings.size(), 3u);
+  EXPECT_EQ(r.findings[0].text, "本库尚未安装到 BDS 2006");
+  EXPECT_EQ(r.findings[0].advice, "依次点 编译, 验证, 复制, 安装; 不用窗口时: kestrin.com /release:BDS2006 /compile /verify /copy /install");
+  EXPECT_EQ(r.findings[1].advice, "在 IDE 的 Tools > Options > Environment Options > Delphi Options > Library - Win32 中, "
+                                  "从 库路径 (Library path) 删除这一项");
+  EXPECT_EQ(r.findings[2].advice, "在 IDE 的 Tools > Options > Environment Options > Environment Variables 中定义这个变量, "
+                                  "或把这一项改成完整路径");
+  for (const std::string& line : t.LogLines()) EXPECT_EQ(line.find("(&"), std::string::npos) << line;
 }
 
 // The IDE's own environment variables define macros and may replace PATH.

@@ -55,6 +55,8 @@ class FakeView : public View {
     looks[i] = look;
   }
   void RevealLogLine(std::string_view line) override { revealed.emplace_back(line); }
+  void NoticeEnd() override { ++notices; }
+  void SetTaskbarProgress(int done, int total, bool failed) override { taskbar.push_back({done, total, failed}); }
   // From the command's thread: events wait.
   void WakeForEvents() override {
     {
@@ -94,6 +96,13 @@ class FakeView : public View {
   std::map<int, std::string> statuses;  // the build list's second column
   std::map<int, RowLook> looks;
   std::vector<std::string> revealed;    // the log lines brought into view
+  int notices = 0;                      // ends of long commands noticed
+  struct Progress {
+    int done, total;
+    bool failed;
+    bool operator==(const Progress&) const = default;
+  };
+  std::vector<Progress> taskbar;        // the taskbar button's progress, in order
   bool running = false;  // the compile run's look: stop button and gauge in view
   int gaugePos = 0, gaugeMax = 0, logPageShown = 0;
   // After the window (the test) has handled a batch of a command's events.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 
 #include <fstream>
 #include <sstream>
@@ -34,6 +36,18 @@ TEST(UnattendedArguments, FormsOrderAndCase) {
   EXPECT_TRUE(Parse({"/?"}).options.help);
 }
 
+// Release names as people write them, blanks and letter case aside.
+TEST(UnattendedArguments, ReleaseSpellings) {
+  const std::pair<const char*, std::size_t> names[] = {
+      {"Delphi7", 1}, {"delphi 7", 1}, {"D7", 1},           {"d6", 0},          {"Delphi 8", 2},
+      {"BDS2005", 3}, {"D2005", 3},    {"Delphi 2005", 3},  {"BDS 2006", 4},    {"D2006", 4},
+      {"RAD2007", 5}, {"D2007", 5},    {"radstudio2007", 5}, {"RAD2009", 6},    {"D2009", 6},
+      {"Delphi2009", 6}, {"D12", 6}};
+  for (const auto& [name, index] : names)
+    EXPECT_EQ(ReleaseNamed(name), &kIdeProfiles[index]) << name;
+  EXPECT_EQ(ReleaseNamed("D2008"), nullptr);
+}
+
 TEST(UnattendedArguments, BadOnesSayWhy) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"/release:Delphi7", "/compile", "/frobnicate"}, "未知的开关: /frobnicate"},
@@ -42,7 +56,8 @@ TEST(UnattendedArguments, BadOnesSayWhy) {
       {{"/release:", "/compile"}, "缺少值: 应写作 /release:<值>"},
       {{"/release:Delphi7", "/compile:yes"}, "开关 /compile 不带值: /compile:yes"},
       {{"/release:Delphi7", "/release:BDS2006", "/compile"}, "只能指定一个 IDE 版本: /release:BDS2006"},
-      {{"/release:Delphi9", "/compile"}, "未知的 IDE 版本: Delphi9"},
+      {{"/release:Delphi5", "/compile"},
+       "未知的 IDE 版本: Delphi5 (可用: Delphi6, Delphi7, Delphi8, BDS2005, BDS2006, RAD2007, RAD2009)"},
       {{"/release:Delphi7", "/compile", "/deletebpl"}, "/deletebpl 只能与 /uninstall 一起使用"},
       {{"/release:Delphi7", "/uninstall", "/install"}, "/uninstall 只能单独使用, 不能与 /compile /verify /copy /install /diagnose 一起"},
       {{"/release:Delphi7", "/verify", "/parallel"}, "/parallel 只能与 /compile 一起使用"},
@@ -93,6 +108,50 @@ TEST(Unattended, AClosedOutputStopsTheRun) {
   EXPECT_TRUE(console.broken);
   EXPECT_LE(t.processes.lines.size(), 3u);
   EXPECT_EQ(console.out.size(), 6u);
+}
+
+// A compile step ends unfinished when the check before it holds packages
+// back (here: the IDE's designide.dcp is gone); /force compiles them anyway.
+TEST(Unattended, ForceCompilesWhatTheCheckHoldsBack) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  std::filesystem::remove(dir.Path() / "ide/lib/designide.dcp");
+  ClosingConsole console;
+  console.lines = 100000;
+  auto run = [&](const char* extra) {
+    std::vector<std::string> args = {"/release:Delphi7", "/library:" + dir.Root() + "lib", "/compile",
+                                     "/packages:dxTheme,dxGDIPlus,dxCore,cxLibraryVCL,dclcxLibraryVCL"};
+    if (*extra) args.push_back(extra);
+    return RunUnattended(Platform{t.registry, t.fs, t.processes, t.shell}, console, args, [] { return 0; });
+  };
+  EXPECT_EQ(run(""), kExitIncomplete);
+  EXPECT_EQ(console.out.back(), "未完成: 编译 — 1 个包没有编译成功 (共 5 个)");
+  EXPECT_EQ(t.processes.lines.size(), 4u);
+  EXPECT_EQ(run("/force"), kExitDone);
+  EXPECT_EQ(t.processes.lines.size(), 4u + 5u);
+}
+
+// An argument error is the error and one line, not the whole usage; a
+// folder that is not there says so; a verify that finds everything says how
+// many it checked.
+TEST(Unattended, ShortAnswers) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  ClosingConsole console;
+  console.lines = 100000;
+  auto run = [&](std::vector<std::string> args) {
+    console.out.clear();
+    console.err.clear();
+    return RunUnattended(Platform{t.registry, t.fs, t.processes, t.shell}, console, args, [] { return 0; });
+  };
+  EXPECT_EQ(run({"/release:Delphi7", "/frobnicate"}), kExitBadArguments);
+  EXPECT_EQ(console.err, (std::vector<std::string>{"参数错误: 未知的开关: /frobnicate", "输入 kestrin.com /? 查看用法"}));
+  EXPECT_EQ(run({"/release:Delphi7", "/library:" + dir.Root() + "nowhere", "/verify"}), kExitUnusable);
+  EXPECT_EQ(console.err, std::vector<std::string>{"文件夹不存在: " + dir.Root() + "nowhere\\"});
+  EXPECT_EQ(run({"/release:D7", "/library:" + dir.Root() + "lib", "/compile", "/verify"}), kExitDone);
+  EXPECT_EQ(std::count(console.out.begin(), console.out.end(), "171 个包均已编译"), 1);
 }
 
 // Parts of an install that fail only with a log line still make the step

@@ -157,5 +157,29 @@ TEST_F(InProcess, GaugeAndRunningLook) {
   EXPECT_GE(rect(kPackageGroup).bottom, rect(kSelectAllButton).bottom);
 }
 
+// A long command's end asks for the user's eye only while another window is
+// in front; the taskbar button takes a compile's progress where the shell
+// has the interface.
+TEST_F(InProcess, TheEndOfALongRunIsNoticedAndTheTaskbarShowsProgress) {
+  ShowWindow(window.hwnd(), SW_SHOW);
+  HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetForegroundWindow(other);
+  ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == other; }, 5000));
+  window.NoticeEnd();
+  EXPECT_EQ(window.FlashesAsked(), 1);
+  SetForegroundWindow(window.hwnd());
+  ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == window.hwnd(); }, 5000));
+  window.NoticeEnd();
+  EXPECT_EQ(window.FlashesAsked(), 1);
+  DestroyWindow(other);
+  window.SetTaskbarProgress(2, 5, false);
+  if (!window.TaskbarTookProgress()) GTEST_SKIP() << "this shell has no taskbar progress (ITaskbarList3)";
+  window.SetTaskbarProgress(3, 5, true);
+  EXPECT_TRUE(window.TaskbarTookProgress());
+  window.SetTaskbarProgress(0, 0, false);
+  EXPECT_TRUE(window.TaskbarTookProgress());
+}
+
 }  // namespace
 }  // namespace kt
