@@ -1,7 +1,6 @@
 #include "app/main_window_win32.h"
 
 #include <commctrl.h>
-#include <richedit.h>
 #include <windowsx.h>
 
 #include <cstdio>
@@ -185,12 +184,12 @@ void MainWindow::BuildControls() {
   HWND commands = Make(pages, L"EDIT", "",
                     vis | tab | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL,
                     px + 8, py + 8, 425, 125, kCommandPane, WS_EX_CLIENTEDGE);
-  // The log is a rich edit control holding plain text: a long log costs it
-  // little for each addition, where a plain edit control's cost grows with
-  // what it holds.
-  LoadLibraryW(L"riched20.dll");
-  log_place_ = {px + 8, py + 8, 425, 121};
-  MakeLogPane(false);
+  // The log is a view of its own: a long log costs it little for each
+  // addition, where a text control's cost grows with what it holds.
+  HWND log = log_view_.Create(pages, ctl::kLogPane, WS_TABSTOP, WS_EX_CLIENTEDGE, S(px + 8), S(py + 8), S(425),
+                              S(121));
+  SendMessageW(log, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+  controls_[ctl::kLogPane] = log;
   SendMessageW(commands, EM_SETLIMITTEXT, 0, 0);
 
   HWND link = Make(hwnd_, L"STATIC", "DEV论坛", vis | SS_NOTIFY, 482, 288, 43, 13, kForumLink);
@@ -363,7 +362,7 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
       break;
     }
     case WM_CONTEXTMENU:
-      if (reinterpret_cast<HWND>(w) == Control(ctl::kPanes) &&
+      if ((reinterpret_cast<HWND>(w) == Control(ctl::kPanes) || reinterpret_cast<HWND>(w) == Control(ctl::kLogPane)) &&
           TabCtrl_GetCurSel(Control(ctl::kPanes)) == 1) {
         UniqueMenu menu(CreatePopupMenu());
         AppendMenuW(menu.Get(), MF_STRING, ctl::kSaveLogMenu, Widen("保存日志文件(&S)...").c_str());
@@ -451,7 +450,7 @@ void MainWindow::FlushSlice() {
     end = pending_log_.find(L"\r\n", pending_from_ + kSlice);
     end = end == std::wstring::npos ? pending_log_.size() : end + 2;
   }
-  AppendToEdit(Control(ctl::kLogPane), pending_log_.substr(pending_from_, end - pending_from_));
+  log_view_.Append(pending_log_.substr(pending_from_, end - pending_from_));
   pending_from_ = end;
   if (pending_from_ == pending_log_.size()) {
     pending_log_.clear();
@@ -460,40 +459,21 @@ void MainWindow::FlushSlice() {
 }
 
 void MainWindow::FlushLog() {
-  // In slices too: one large addition costs the control far more than the
-  // same text in pieces.
-  while (!pending_log_.empty() && IsWindow(hwnd_)) FlushSlice();
-}
-
-// The log pane, empty. A rich edit control takes a long while to empty
-// itself of many lines: clearing it is making a new one in its place.
-void MainWindow::MakeLogPane(bool visible) {
-  HWND old = Control(ctl::kLogPane);
-  HWND log = Make(Control(ctl::kPanes), RICHEDIT_CLASSW, "",
-                  WS_TABSTOP | (visible ? WS_VISIBLE : 0) | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL,
-                  log_place_.x, log_place_.y, log_place_.w, log_place_.h, ctl::kLogPane, WS_EX_CLIENTEDGE);
-  SendMessageW(log, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
-  SendMessageW(log, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
-  if (!old) return;
-  // Where the old one stood in the tab order, then gone.
-  SetWindowPos(log, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  const bool had_focus = GetFocus() == old;
-  DestroyWindow(old);
-  if (had_focus) SetFocus(log);
+  if (pending_log_.empty() || !IsWindow(hwnd_)) return;
+  log_view_.Append(pending_log_.substr(pending_from_));
+  pending_log_.clear();
+  pending_from_ = 0;
 }
 
 void MainWindow::ClearLog() {
   pending_log_.clear();
   pending_from_ = 0;
-  MakeLogPane(IsWindowVisible(Control(ctl::kLogPane)) != FALSE);
+  log_view_.Clear();
 }
 
 std::string MainWindow::LogText() {
   FlushLog();
-  HWND log = Control(ctl::kLogPane);
-  std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
-  t.resize(static_cast<std::size_t>(GetWindowTextW(log, t.data(), static_cast<int>(t.size()))));
-  return Narrow(t);
+  return Narrow(log_view_.Text());
 }
 
 void MainWindow::ShowLogPage() { ShowPage(1); }
@@ -591,9 +571,7 @@ void MainWindow::SetStatus(int index, std::string_view text, RowLook look) {
 
 void MainWindow::RevealLogLine(std::string_view line) {
   FlushLog();
-  HWND log = Control(ctl::kLogPane);
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(log, text.data(), static_cast<int>(text.size()))));
+  const std::wstring& text = log_view_.Text();
   const std::wstring wanted = Widen(line);
   // The last line that reads `line` whole: the latest compile of the package.
   for (std::size_t at = text.rfind(wanted); at != std::wstring::npos;
@@ -602,17 +580,9 @@ void MainWindow::RevealLogLine(std::string_view line) {
     const bool starts = at == 0 || text[at - 1] == L'\n';
     const bool ends = end == text.size() || text[end] == L'\r';
     if (!starts || !ends) continue;
-    // The control counts a line break as one character where its text has two.
-    const auto breaks = [&](std::size_t upto) {
-      std::size_t n = 0;
-      for (std::size_t i = text.find(L"\r\n"); i != std::wstring::npos && i < upto; i = text.find(L"\r\n", i + 2)) ++n;
-      return n;
-    };
-    const std::size_t before = breaks(at);
     ShowPage(1);
-    SetFocus(log);
-    SendMessageW(log, EM_SETSEL, at - before, end - before);
-    SendMessageW(log, EM_SCROLLCARET, 0, 0);
+    SetFocus(log_view_.hwnd());
+    log_view_.Select(at, end);
     return;
   }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/log_view_win32.h"
 #include "app/view.h"
 #include "platform/win32_handle.h"
 
@@ -74,18 +75,17 @@ class MainWindow : public View {
   // One slice of the waiting log into the pane; the rest on a later turn.
   void FlushSlice();
   void ScheduleFlush();
-  void MakeLogPane(bool visible);
   int S(int v) const { return MulDiv(v, dpi_, 96); }
   static void AppendToEdit(HWND edit, const std::wstring& text);
 
   App* app_ = nullptr;
   HWND hwnd_ = nullptr, tip_ = nullptr;
   UniqueFont font_, link_font_;
+  LogView log_view_;
   std::map<int, HWND> controls_;
   std::wstring pending_log_;  // what waits for the log pane, from pending_from_ on
   std::size_t pending_from_ = 0;
   std::vector<RowLook> looks_;  // each row of the build list
-  struct { int x, y, w, h; } log_place_{};  // the log pane in the pages, at 96 dots per inch
   int dpi_ = 96;
   int gauge_pos_ = 0, gauge_max_ = 0;
   bool link_red_ = false, loading_list_ = false, flush_posted_ = false;

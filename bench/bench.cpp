@@ -34,6 +34,7 @@
 #include "targets/library_folder.h"
 #include "tests/harness.h"
 #include "tools/mklib/samplelib.h"
+#include "tools/pewriter/package_writer.h"
 
 using namespace kestrin;
 using Clock = std::chrono::steady_clock;
@@ -229,6 +230,12 @@ int main(int argc, char** argv) {
     return 1;
   std::filesystem::create_directories(dir.Path() / "ide" / "bin");
   std::filesystem::copy_file(test::ToolsDir() + "/dcc32.exe", dir.Path() / "ide" / "bin" / "dcc32.exe");
+  // The release's own packages and their .dcp, where the compiler finds them.
+  std::string error;
+  if (!pe::WriteIdePackages(dir.Path() / "ide", "70", &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   t.RegisterIde(1, dir.Root() + "ide", dir);
   t.shell.folderAnswers.push_back(std::nullopt);
   t.Start();

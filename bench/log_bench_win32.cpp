@@ -3,6 +3,7 @@
 // them), and reports the time and the peak working set.
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <psapi.h>
 
 #include <chrono>
@@ -29,6 +30,7 @@ void RunTheLoop() {
 
 int main() {
   using namespace kestrin;
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // as the program does
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&icc);
   Win32Services os;
@@ -40,6 +42,13 @@ int main() {
   for (int i = 0; i < lines; ++i) {
     window.AppendLog("编译：dxSkinOffice2007SilverD7.dpk line " + std::to_string(i));
     if (i % 1000 == 999) RunTheLoop();
+    if (i % 100000 == 99999) {
+      PROCESS_MEMORY_COUNTERS m{};
+      m.cb = sizeof m;
+      GetProcessMemoryInfo(GetCurrentProcess(), &m, sizeof m);
+      std::printf("  %d lines: working set %.0f MB\n", i + 1, m.WorkingSetSize / 1048576.0);
+      std::fflush(stdout);
+    }
   }
   RunTheLoop();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

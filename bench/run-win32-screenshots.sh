@@ -16,7 +16,8 @@ mkdir -p "$out"
 for scale in 100 150; do
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $((96 * scale / 100)) /f >/dev/null 2>&1
   wineserver -k >/dev/null 2>&1 || true
-  (cd "build-win$bits/bin" && wine kestrin_screenshot_scenario.exe 2>/dev/null) | tr -d '\r' | while read -r line; do
+  (cd "build-win$bits/bin" && wine kestrin_screenshot_scenario.exe 2>/dev/null) | while read -r line; do
+    line="${line%$'\r'}"
     case "$line" in
       "ready: "*) sleep 1; import -window root "$out/$scale-${line#ready: }.png"; echo "$out/$scale-${line#ready: }.png" ;;
     esac

@@ -94,6 +94,11 @@ struct GdiTraits {  // a font, a region, ...
   static T None() { return nullptr; }
   static void Free(T object) { DeleteObject(object); }
 };
+struct DcTraits {  // a memory device context
+  using Handle = HDC;
+  static HDC None() { return nullptr; }
+  static void Free(HDC dc) { DeleteDC(dc); }
+};
 struct MenuTraits {
   using Handle = HMENU;
   static HMENU None() { return nullptr; }
@@ -112,6 +117,7 @@ using UniqueFind = UniqueOf<FindTraits>;
 using UniqueFont = UniqueOf<GdiTraits<HFONT>>;
 using UniqueRegion = UniqueOf<GdiTraits<HRGN>>;
 using UniqueMenu = UniqueOf<MenuTraits>;
+using UniqueDc = UniqueOf<DcTraits>;
 template <class T>
 using UniqueCoMemory = UniqueOf<CoMemoryTraits<T>>;
 

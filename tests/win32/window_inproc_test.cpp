@@ -102,6 +102,53 @@ TEST_F(InProcess, CommandPaneCopiesToTheClipboardWithLineBreaks) {
   EXPECT_EQ(end - start, W(commands).size());  // the selection stays
 }
 
+// The log pane reads and selects as a text control does: a package's
+// compile brought into view is selected, and copying takes the selection.
+TEST_F(InProcess, TheLogSelectsAndCopiesAsATextControlDoes) {
+  for (const char* line : {"编译：dxCoreD7.dpk", "first run", "编译：dxCoreD7.dpk", "second run"})
+    window.AppendLog(line);
+  window.RevealLogLine("编译：dxCoreD7.dpk");
+  HWND log = window.Control(kestrin::ctl::kLogPane);
+  DWORD start = 0, end = 0;
+  SendMessageW(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  const std::wstring text = W(EditText(kestrin::ctl::kLogPane));
+  EXPECT_EQ(start, text.rfind(W("编译：dxCoreD7.dpk")));  // the latest one
+  EXPECT_EQ(end - start, W("编译：dxCoreD7.dpk").size());
+  SendMessageW(log, EM_SETSEL, 0, -1);
+  SendMessageW(log, WM_COPY, 0, 0);
+  std::string clip;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        if (!OpenClipboard(nullptr)) return false;
+        HANDLE h = GetClipboardData(CF_UNICODETEXT);
+        if (h) {
+          clip = U(static_cast<const wchar_t*>(GlobalLock(h)));
+          GlobalUnlock(h);
+        }
+        CloseClipboard();
+        return h != nullptr;
+      },
+      5000));
+  EXPECT_EQ(clip, "编译：dxCoreD7.dpk\r\nfirst run\r\n编译：dxCoreD7.dpk\r\nsecond run\r\n");
+
+  // Made narrower and wider again, the pane keeps its place: the top, or the end.
+  for (int i = 0; i < 300; ++i) window.AppendLog("line " + std::to_string(i) + " of a log long enough to wrap");
+  window.FlushLog();
+  RECT r{};
+  GetWindowRect(log, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  const auto first_row = [&] { return SendMessageW(log, EM_GETFIRSTVISIBLELINE, 0, 0); };
+  const LRESULT last = first_row();
+  EXPECT_GT(last, 0);
+  SetWindowPos(log, nullptr, 0, 0, 120, h, SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_GT(first_row(), last);  // more rows; still at the end
+  SetWindowPos(log, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_EQ(first_row(), last);
+  SendMessageW(log, WM_VSCROLL, SB_TOP, 0);
+  SetWindowPos(log, nullptr, 0, 0, 120, h, SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_EQ(first_row(), 0);
+}
+
 TEST_F(InProcess, SavedLogIsByteExactGbk) {
   const std::string folder = TestFolder() + "saved-logs\\";
   MakeDirs(folder);
