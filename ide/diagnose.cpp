@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "ide/folder_list.h"
 #include "ide/load_model.h"
+#include "platform/filesystem.h"
 #include "platform/text.h"
 #include "targets/ide_registry.h"
 #include "targets/ide_running.h"
@@ -18,30 +20,6 @@
 
 namespace kestrin {
 namespace {
-
-std::string FileNamePart(std::string_view path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string Backslashes(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
-std::vector<std::string> SplitList(std::string_view list) {
-  std::vector<std::string> items;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t end = list.find(';', start);
-    if (end == std::string_view::npos) end = list.size();
-    std::string item = Trim(list.substr(start, end - start));
-    if (item.size() >= 2 && item.front() == '"' && item.back() == '"') item = item.substr(1, item.size() - 2);
-    if (!item.empty()) items.push_back(item);
-    start = end + 1;
-  }
-  return items;
-}
 
 bool Inside(const std::string& key, const std::string& root) {
   return !root.empty() && (key == root || (key.size() > root.size() && key.compare(0, root.size(), root) == 0 &&
@@ -125,7 +103,7 @@ class Diagnosis {
     std::string list;
     if (key->ReadString("Search Path", &list) != RegRead::Ok) list.clear();
     std::set<std::string> done;
-    for (const std::string& entry : SplitList(list)) {
+    for (const std::string& entry : FolderListEntries(list)) {
       if (!done.insert(ToLowerAscii(entry)).second) continue;
       const std::optional<std::string> folder = model_.Expand(entry);
       if (!folder) {

@@ -1,8 +1,29 @@
 #include "ide/folder_list.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace kestrin {
+
+std::vector<std::string> FolderListEntries(std::string_view list) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find(';', start);
+    if (end == std::string_view::npos) end = list.size();
+    std::string item = Trim(list.substr(start, end - start));
+    if (item.size() >= 2 && item.front() == '"' && item.back() == '"') item = item.substr(1, item.size() - 2);
+    if (!item.empty()) items.push_back(item);
+    start = end + 1;
+  }
+  return items;
+}
+
+std::string Backslashes(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
 
 std::string FolderListKey(std::string_view folder) {
   std::string k = ToLowerAscii(Trim(folder));

@@ -10,6 +10,11 @@
 
 namespace kestrin {
 
+// The list's entries: blanks around each and double quotes around a whole
+// entry dropped, empty entries left out.
+std::vector<std::string> FolderListEntries(std::string_view list);
+// `path` with every slash made a backslash.
+std::string Backslashes(std::string path);
 // The form by which an entry is compared.
 std::string FolderListKey(std::string_view entry);
 // Appends the folders the list does not hold yet. Empty folders are never

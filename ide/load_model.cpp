@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "catalogue/catalogue.h"
+#include "ide/folder_list.h"
+#include "platform/filesystem.h"
 #include "platform/text.h"
 #include "targets/ide_registry.h"
 #include "targets/library_folder.h"
@@ -22,30 +24,6 @@ bool IsSystemModule(std::string_view lower_name) {
   if (lower_name.rfind("api-ms-win-", 0) == 0) return true;
   return std::find(std::begin(kSystemModules), std::end(kSystemModules), lower_name) !=
          std::end(kSystemModules);
-}
-
-std::string FileNamePart(std::string_view path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string Backslashes(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
-std::vector<std::string> SplitList(std::string_view list) {
-  std::vector<std::string> items;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t end = list.find(';', start);
-    if (end == std::string_view::npos) end = list.size();
-    std::string item = Trim(list.substr(start, end - start));
-    if (item.size() >= 2 && item.front() == '"' && item.back() == '"') item = item.substr(1, item.size() - 2);
-    if (!item.empty()) items.push_back(item);
-    start = end + 1;
-  }
-  return items;
 }
 
 // Whether a %NAME% is left in the text: an environment variable that is not set.
@@ -188,7 +166,7 @@ void LoadModel::ReadSearchOrder() {
   std::string path = s_.shell.ExpandEnvironment(s_.shell.MachinePath());
   const std::string user = s_.shell.ExpandEnvironment(ReadValue("Environment", "Path"));
   if (!user.empty()) path += (path.empty() ? "" : ";") + user;
-  std::vector<std::string> folders = SplitList(path);
+  std::vector<std::string> folders = FolderListEntries(path);
   if (idePath_) {
     // Delphi's override may name the PATH it replaces.
     std::string own = *idePath_;
@@ -197,7 +175,7 @@ void LoadModel::ReadSearchOrder() {
            at = ToLowerAscii(own).find(ToLowerAscii(token), at + path.size()))
         own.replace(at, token.size(), path);
     folders.clear();
-    for (const std::string& entry : SplitList(own))
+    for (const std::string& entry : FolderListEntries(own))
       if (auto folder = Expand(entry)) folders.push_back(*folder);
   }
   for (const std::string& folder : folders)

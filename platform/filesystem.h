@@ -130,6 +130,8 @@ std::optional<std::string> ReplaceFileContents(FileSystem& fs, std::string_view 
 bool MakeDirs(FileSystem& fs, std::string_view path);
 // The folder part of a path, up to and including its last backslash.
 std::string FolderPart(std::string_view path);
+// The file name of a path: what follows its last backslash or slash.
+std::string FileNamePart(std::string_view path);
 // `path` as one piece of a command line: its short form, in double quotes
 // when even that holds a blank (a volume without 8.3 names gives the long
 // form back). Where the short form cannot be had (a missing path among

@@ -51,6 +51,11 @@ std::string FolderPart(std::string_view path) {
   return p == std::string_view::npos ? std::string() : std::string(path.substr(0, p + 1));
 }
 
+std::string FileNamePart(std::string_view path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 std::string QuoteIfBlank(std::string path) {
   if (path.find_first_of(" \t") == std::string::npos) return path;
   return "\"" + path + "\"";
