@@ -35,6 +35,22 @@ struct StubShell : kestrin::Shell {
   std::deque<std::optional<std::string>> answers;
 };
 
+// The clipboard's text, once another program's hold on the clipboard lets go.
+bool ReadClipboard(std::string* clip) {
+  return WaitUntil(
+      [&] {
+        if (!OpenClipboard(nullptr)) return false;
+        HANDLE h = GetClipboardData(CF_UNICODETEXT);
+        if (h) {
+          *clip = U(static_cast<const wchar_t*>(GlobalLock(h)));
+          GlobalUnlock(h);
+        }
+        CloseClipboard();
+        return h != nullptr;
+      },
+      5000);
+}
+
 struct InProcess : ::testing::Test {
   kestrin::Win32Registry registry;
   kestrin::Win32FileSystem fs;
@@ -83,18 +99,7 @@ TEST_F(InProcess, CommandPaneCopiesToTheClipboardWithLineBreaks) {
   SetWindowTextW(window.Control(kestrin::ctl::kCommandPane), W(commands).c_str());
   app.OnCommand(kestrin::ctl::kCopyCommandsButton);
   std::string clip;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        if (!OpenClipboard(nullptr)) return false;
-        HANDLE h = GetClipboardData(CF_UNICODETEXT);
-        if (h) {
-          clip = U(static_cast<const wchar_t*>(GlobalLock(h)));
-          GlobalUnlock(h);
-        }
-        CloseClipboard();
-        return h != nullptr;
-      },
-      5000));
+  ASSERT_TRUE(ReadClipboard(&clip));
   EXPECT_EQ(clip, commands);
   DWORD start = 0, end = 0;
   SendMessageW(window.Control(kestrin::ctl::kCommandPane), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
@@ -117,18 +122,7 @@ TEST_F(InProcess, TheLogSelectsAndCopiesAsATextControlDoes) {
   SendMessageW(log, EM_SETSEL, 0, -1);
   SendMessageW(log, WM_COPY, 0, 0);
   std::string clip;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        if (!OpenClipboard(nullptr)) return false;
-        HANDLE h = GetClipboardData(CF_UNICODETEXT);
-        if (h) {
-          clip = U(static_cast<const wchar_t*>(GlobalLock(h)));
-          GlobalUnlock(h);
-        }
-        CloseClipboard();
-        return h != nullptr;
-      },
-      5000));
+  ASSERT_TRUE(ReadClipboard(&clip));
   EXPECT_EQ(clip, "编译：dxCoreD7.dpk\r\nfirst run\r\n编译：dxCoreD7.dpk\r\nsecond run\r\n");
 
   // Made narrower and wider again, the pane keeps its place: the top, or the end.
