@@ -42,7 +42,7 @@ class Diagnosis {
  private:
   void Add(Severity severity, Problem problem, std::string package, std::string path, std::string text,
            std::string advice) {
-    out_.push_back({severity, problem, package, package, std::move(path), std::move(text), std::move(advice)});
+    out_.push_back({severity, problem, package, package, std::move(path), std::move(text), std::move(advice), {}});
   }
 
   static std::vector<const Registration*> ByFile(const std::vector<Registration>& list, std::string_view file) {
@@ -130,7 +130,8 @@ class Diagnosis {
         out_.push_back({Severity::Warning, Problem::SearchPathOldUnit, "", unit, *folder,
                         "搜索路径中有另一份库的单元 " + unit + ": " + *folder,
                         "在 IDE 的 " + std::string(ide_.libraryDialog) +
-                            " 中, 从 库路径 (Library path) 删除这一项, 或删除那份旧库"});
+                            " 中, 从 库路径 (Library path) 删除这一项, 或删除那份旧库",
+                        {}});
         break;
       }
     }

@@ -54,7 +54,7 @@ int Bits(PeMachine m) { return m == PeMachine::Amd64 ? 64 : 32; }
 Finding Make(Severity severity, Problem problem, std::string package, std::string module, std::string path,
              std::string text, std::string advice) {
   return {severity, problem, std::move(package), std::move(module), std::move(path), std::move(text),
-          std::move(advice)};
+          std::move(advice), {}};
 }
 
 }  // namespace
