@@ -5,12 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
-bits=$(kestrin_wine_pick)
-export KESTRIN_PREFIX="$PWD/build-win$bits/wineprefix"
-kestrin_use_wine "$bits"
-trap kestrin_wine_down EXIT
-echo "Benchmarks: the $bits-bit build (build-win$bits) under $WINELOADER"
-kestrin_start_display
-kestrin_prepare_prefix
+kestrin_bench_session
 wine "build-win$bits/bin/kestrin_log_bench.exe" 2>/dev/null
 (cd "build-win$bits/bin" && wine kestrin_responsiveness_bench.exe 2>/dev/null)

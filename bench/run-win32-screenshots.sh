@@ -5,12 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
-bits=$(kestrin_wine_pick)
-export KESTRIN_PREFIX="$PWD/build-win$bits/wineprefix"
-kestrin_use_wine "$bits"
-trap kestrin_wine_down EXIT
-kestrin_start_display
-kestrin_prepare_prefix
+kestrin_bench_session
 out="$PWD/build-win$bits/screenshots"
 mkdir -p "$out"
 for scale in 100 150; do

@@ -106,3 +106,16 @@ kestrin_wine_down() {
   if [ -n "$KESTRIN_XVFB_PID" ]; then kill "$KESTRIN_XVFB_PID" 2>/dev/null || true; fi
   if [ -n "$KESTRIN_WINE_SHIMS" ]; then rm -rf "$KESTRIN_WINE_SHIMS"; fi
 }
+
+# The benchmark scripts' set-up, run from the top of the tree: the Windows
+# build that runs here (sets bits), in its own prefix, on a virtual display;
+# Wine and the display go when the script ends.
+kestrin_bench_session() {
+  bits=$(kestrin_wine_pick)
+  export KESTRIN_PREFIX="$PWD/build-win$bits/wineprefix"
+  kestrin_use_wine "$bits"
+  trap kestrin_wine_down EXIT
+  echo "Benchmarks: the $bits-bit build (build-win$bits) under $WINELOADER"
+  kestrin_start_display
+  kestrin_prepare_prefix
+}
