@@ -75,8 +75,10 @@ int LogView::VisibleRows() const {
 void LogView::AddRows(std::size_t start, std::size_t end) {
   const int width = TextWidth();
   do {
-    // The characters that fit, then back to the last blank among them.
-    const int left = static_cast<int>(std::min<std::size_t>(end - start, 1u << 20));
+    // The characters that fit, then back to the last blank among them. No
+    // character is narrower than a pixel, so no more than the width in
+    // pixels is measured: a long line costs its length, not its square.
+    const int left = static_cast<int>(std::min<std::size_t>(end - start, static_cast<std::size_t>(width) + 1));
     int fit = left;
     SIZE size{};
     if (left > 0 &&
