@@ -24,11 +24,21 @@ std::vector<std::string> ConfigUnitFolders(std::string_view cfg_text, std::strin
       std::string f = Trim(folder);
       folder.clear();
       if (f.empty()) return;
-      for (std::string_view macro : {"$(DELPHI)", "$(BDS)"})
-        for (std::size_t at = ToLowerAscii(f).find(ToLowerAscii(macro)); at != std::string::npos;
-             at = ToLowerAscii(f).find(ToLowerAscii(macro), at + root_dir.size()))
-          f.replace(at, macro.size(), root_dir);
-      folders.push_back(f);
+      // $(DELPHI) and $(BDS) stand for the IDE's root, in one pass.
+      const std::string lower = ToLowerAscii(f);
+      std::string expanded;
+      for (std::size_t i = 0; i < f.size();) {
+        std::size_t macro_length = 0;
+        for (std::string_view macro : {"$(delphi)", "$(bds)"})
+          if (lower.compare(i, macro.size(), macro) == 0) macro_length = macro.size();
+        if (macro_length) {
+          expanded += root_dir;
+          i += macro_length;
+        } else {
+          expanded += f[i++];
+        }
+      }
+      folders.push_back(std::move(expanded));
     };
     for (std::size_t i = 2; i < line.size(); ++i) {
       const char c = line[i];

@@ -224,9 +224,10 @@ TEST_F(CompileCommand, PackagesThatCannotBeBuiltAreNamedAndNeverStarted) {
 // found. The file's switches are read as a real one writes them.
 TEST_F(CompileCommand, TheCompilersConfigurationFoldersCount) {
   EXPECT_EQ(ConfigUnitFolders("-aWinTypes=Windows;DbiProcs=BDE\r\n-u\"C:\\D7\\lib\";\"C:\\D7\\lib\\Obj\"\r\n"
-                              "-U$(DELPHI)\\Imports;D:\\x y\r\n",
+                              "-U$(DELPHI)\\Imports;D:\\x y;$(bds)\\x$(Bds)\r\n",
                               "C:\\D7"),
-            (std::vector<std::string>{"C:\\D7\\lib", "C:\\D7\\lib\\Obj", "C:\\D7\\Imports", "D:\\x y"}));
+            (std::vector<std::string>{"C:\\D7\\lib", "C:\\D7\\lib\\Obj", "C:\\D7\\Imports", "D:\\x y",
+                                      "C:\\D7\\xC:\\D7"}));
   t.SetUpLibrary(dir, 1, {"D7"});
   dir.Write("lib/ExpressBars 6/Sources/ED7.dpk", "package ED7;\r\nrequires rtl, Extra;\r\ncontains E1;\r\nend.\r\n");
   dir.Write("extra dcps/Extra.dcp", "");
