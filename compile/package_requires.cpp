@@ -1,6 +1,7 @@
 #include "compile/package_requires.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "platform/text.h"
 
@@ -208,9 +209,9 @@ std::optional<std::vector<std::string>> ReadRequiredPackages(std::string_view pr
     if (EqualsNoCase(token->text, "requires") && !ReadClause(tokens, &all, &section)) return std::nullopt;
   }
   std::vector<std::string> names;  // each name once, as it first appears
+  std::unordered_set<std::string> seen;
   for (std::string& name : all)
-    if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return EqualsNoCase(n, name); }))
-      names.push_back(std::move(name));
+    if (seen.insert(ToLowerAscii(name)).second) names.push_back(std::move(name));
   return names;
 }
 

@@ -1,6 +1,7 @@
 #include "ide/folder_list.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "platform/text.h"
 
@@ -32,22 +33,18 @@ std::string FolderListKey(std::string_view folder) {
 }
 
 std::string MergeSearchPath(std::string_view old_value, const std::vector<std::string>& folders) {
-  std::vector<std::string> seen;
+  std::unordered_set<std::string> seen;
   std::size_t start = 0;
   while (start <= old_value.size()) {
     std::size_t end = old_value.find(';', start);
     if (end == std::string_view::npos) end = old_value.size();
-    seen.push_back(FolderListKey(old_value.substr(start, end - start)));
+    seen.insert(FolderListKey(old_value.substr(start, end - start)));
     start = end + 1;
   }
   std::string result(old_value);
   for (const std::string& f : folders) {
     std::string key = FolderListKey(f);
-    if (key.empty()) continue;
-    bool present = false;
-    for (const auto& s : seen) present = present || s == key;
-    if (present) continue;
-    seen.push_back(key);
+    if (key.empty() || !seen.insert(std::move(key)).second) continue;
     if (!result.empty() && result.back() != ';') result += ';';
     result += f;
   }
