@@ -14,6 +14,7 @@
 #include "compile/compile_plan.h"
 #include "core/session.h"
 #include "core/target.h"
+#include "targets/compiler_config.h"
 
 namespace kestrin {
 
@@ -23,10 +24,6 @@ namespace kestrin {
 // Sources), the IDE's Lib folder, and the -U folders of the dcc32.cfg beside
 // dcc32.exe (none when it is missing or cannot be read).
 std::vector<std::string> DcpFolders(Session& s, const Target& target);
-
-// The folders a dcc32.cfg's -U switches name ("-u" too), each quoted or not,
-// separated by ';'. $(DELPHI) and $(BDS) stand for `root_dir`.
-std::vector<std::string> ConfigUnitFolders(std::string_view cfg_text, std::string_view root_dir);
 
 struct BuildCheck {
   // For each ticked package (in list order): the .dcp it cannot be built

@@ -111,7 +111,8 @@ TEST(Unattended, AClosedOutputStopsTheRun) {
 }
 
 // A compile step ends unfinished when the check before it holds packages
-// back (here: the IDE's designide.dcp is gone); /force compiles them anyway.
+// back (here: the IDE's designide.dcp is gone); /force starts their
+// compilers anyway, and the compiler then says what it misses.
 TEST(Unattended, ForceCompilesWhatTheCheckHoldsBack) {
   TempDir dir;
   TestApp t;
@@ -128,8 +129,9 @@ TEST(Unattended, ForceCompilesWhatTheCheckHoldsBack) {
   EXPECT_EQ(run(""), kExitIncomplete);
   EXPECT_EQ(console.out.back(), "未完成: 编译 — 1 个包没有编译成功 (共 5 个)");
   EXPECT_EQ(t.processes.lines.size(), 4u);
-  EXPECT_EQ(run("/force"), kExitDone);
+  EXPECT_EQ(run("/force"), kExitIncomplete);
   EXPECT_EQ(t.processes.lines.size(), 4u + 5u);
+  EXPECT_EQ(console.out.back(), "未完成: 编译 — 1 个包没有编译成功 (共 5 个)");
 }
 
 // An argument error is the error and one line, not the whole usage; a

@@ -4,8 +4,10 @@
 // -R<paths> -N<dcu dir> -LN<dcp dir> ... <folder><project>.dpk), reads the
 // package project's name, requires and contains clauses, and writes what a
 // real compile leaves behind: <package>.bpl, <package>.dcp and one .dcu per
-// unit. A required package whose .dcp is in neither the -LN folder nor a -U
-// folder is fatal, and then nothing is written.
+// unit. A required package whose .dcp is in none of the folders the compiler
+// searches (the -LN folder, the -U folders, the IDE's lib folder beside this
+// program's folder, <RootDir>\bin\..\lib, and the -U folders of the
+// dcc32.cfg beside it) is fatal, and then nothing is written.
 //
 // The .bpl is a real DLL of this program's own bitness when it is a Windows
 // program (a 64-bit one where Windows' 64-bit loader is the only one that
@@ -18,10 +20,9 @@
 // whose source beside the project says {$WEAKPACKAGEUNIT ON} weak, 0x0C, the
 // others 0) and DESCRIPTION resources. Each required package's module name
 // and units come from its .dcp, as with the real compiler: the .dcp this
-// stand-in writes names its .bpl and its units. The IDE's own packages (rtl,
-// vcl, ...) are looked up in the IDE's lib folder beside this program's
-// folder (<RootDir>\bin\..\lib), and where they are not there the name
-// follows the release's rule (rtl70.bpl for a project ending in D7).
+// stand-in writes names its .bpl and its units. Where the IDE's own .dcp
+// (rtl, vcl, ...) cannot be read, the module's name follows the release's
+// rule (rtl70.bpl for a project ending in D7).
 //
 // Environment switches for tests (each takes "*" or a comma-separated list of
 // project names such as dxCoreD7; names compare without regard to case):
@@ -53,6 +54,7 @@
 #include <vector>
 
 #include "platform/pe_module.h"
+#include "targets/compiler_config.h"
 #include "tools/pewriter/package_writer.h"
 
 #ifdef _WIN32
@@ -388,24 +390,27 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::abort();
   }
-  const fs::path ide_lib = OwnFolder().parent_path() / "lib";
+  // A required package's .dcp is looked for where the compiler looks: the
+  // -LN folder, the -U folders, the release's lib folder and the folders of
+  // the -U lines of the dcc32.cfg beside the compiler.
+  const fs::path root = OwnFolder().parent_path();
+  std::vector<fs::path> dcp_folders;
+  if (!ln.empty()) dcp_folders.push_back(P(ln));
+  for (const std::string& dir : units_path) dcp_folders.push_back(P(dir));
+  dcp_folders.push_back(root / "lib");
+  for (const std::string& dir : kestrin::ConfigUnitFolders(ReadAll(OwnFolder() / "dcc32.cfg"), U8(root)))
+    dcp_folders.push_back(P(dir));
   const std::string release_number = kestrin::pe::IdePackageNumber(ProjectSuffix(project));
   std::vector<kestrin::pe::PackageRequirement> requirements;
   for (const std::string& r : required) {
     const bool ide_package = IsIdePackage(r);
     std::optional<fs::path> dcp;
-    if (ide_package) {
-      dcp = FindFileNoCase(ide_lib, r + ".dcp");
-    } else {
-      if (!ln.empty()) dcp = FindFileNoCase(P(ln), r + ".dcp");
-      for (const std::string& dir : units_path)
-        if (!dcp) dcp = FindFileNoCase(P(dir), r + ".dcp");
-      if (!dcp) dcp = FindFileNoCase(ide_lib, r + ".dcp");
-      if (!dcp) {
-        Out(out + project_arg + "(" + std::to_string(LineOf(source, r)) + ") Fatal: " + code("E2202") +
-            "Required package '" + r + "' not found\n");
-        return 1;
-      }
+    for (const fs::path& dir : dcp_folders)
+      if (!dcp) dcp = FindFileNoCase(dir, r + ".dcp");
+    if (!dcp) {
+      Out(out + project_arg + "(" + std::to_string(LineOf(source, r)) + ") Fatal: " + code("E2202") +
+          "Required package '" + r + "' not found\n");
+      return 1;
     }
     kestrin::pe::DcpFacts facts;
     if (!dcp || !kestrin::pe::ReadDcpText(ReadAll(*dcp), &facts)) {
