@@ -288,14 +288,10 @@ void App::OnCommand(int id) {
       case ctl::kExitButton: OnExitRequest(); return;
       case ctl::kStopButton:
         if (busy && running_ == CommandId::Compile && !stop_.stopped()) {
-          // What the run has told so far comes first; back to the idle look at
-          // once, while the package in progress finishes.
-          HandleEvents();
-          if (!busy) return;
+          // Back to the idle look at once, while the package in progress
+          // finishes; the run logs the stop.
           stop_.Stop();
           view_.SetRunningLook(false);
-          view_.AppendLog(" ");
-          view_.AppendLog("=====================编译中止=====================");
         }
         return;
       default: break;

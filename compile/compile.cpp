@@ -466,7 +466,15 @@ CompileResult CompileRun::Run() {
     StopToken& stop;
     ~ClearWaker() { stop.SetWaker({}); }
   } clear{stop};
+  bool stop_told = false;
   for (;;) {
+    // What was told before the stop comes first, then the stop, then the
+    // blocks of the packages that were in progress.
+    if (!stop_told && Stopped()) {
+      stop_told = true;
+      s_.Log(" ");
+      s_.Log("=====================编译中止=====================");
+    }
     StartWhatMay();
     if (running_ == 0) break;
     Pass();

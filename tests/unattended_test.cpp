@@ -87,10 +87,32 @@ struct ClosingConsole : Console {
   }
   bool Broken() override { return broken; }
   void CatchInterrupts() override {}
-  bool Interrupted() override { return false; }
+  // Ctrl+C once the first package's block is out, where asked for.
+  bool Interrupted() override {
+    return interrupt_after_a_block &&
+           std::any_of(out.begin(), out.end(), [](const std::string& l) { return l.starts_with("编译："); });
+  }
   void HandleQueuedMessages() override {}
   bool broken = false;
+  bool interrupt_after_a_block = false;
 };
+
+// Ctrl+C during a compile: the log says the compile was stopped, as the
+// window's stop button does, and the run ends unfinished.
+TEST(Unattended, CtrlCDuringACompileSaysSo) {
+  TempDir dir;
+  TestApp t;
+  t.SetUpLibrary(dir, 1, {"D7"});
+  ClosingConsole console;
+  console.lines = 100000;
+  console.interrupt_after_a_block = true;
+  std::atomic<std::uint64_t> now{0};
+  const int code = RunUnattended(Platform{t.registry, t.fs, t.processes, t.shell}, console,
+                                 {"/release:Delphi7", "/library:" + dir.Root() + "lib", "/compile"},
+                                 [&] { return now += 100; });
+  EXPECT_EQ(code, kExitIncomplete);
+  EXPECT_EQ(std::count(console.out.begin(), console.out.end(), "=====================编译中止====================="), 1);
+}
 
 // A closed output stops the run as Ctrl+C does: no compiler starts after it,
 // and the run ends with 1 instead of writing on.
