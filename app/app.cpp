@@ -196,7 +196,15 @@ void App::Launch(CommandId id) {
 void App::HandleEvents() {
   // One at a time: a question's box lets the window handle events meanwhile,
   // and those come after it in order.
-  while (std::optional<Event> e = queue_.Take()) Handle(*e);
+  while (std::optional<Event> e = queue_.Take()) {
+    try {
+      Handle(*e);
+    } catch (...) {
+      // An event that could not be shown holds up neither the events after
+      // it nor a command waiting for an answer.
+      if (auto* question = std::get_if<event::Question>(&*e)) question->answer->Give(false);
+    }
+  }
 }
 
 void App::Handle(Event& e) {

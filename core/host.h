@@ -31,7 +31,6 @@ class StopToken {
  public:
   // `clock_ms` gives milliseconds, for the grace period.
   explicit StopToken(std::function<std::uint64_t()> clock_ms = {}) : clock_(std::move(clock_ms)) {}
-  void SetClock(std::function<std::uint64_t()> clock_ms) { clock_ = std::move(clock_ms); }
 
   // No compiler starts any more; those running finish.
   void Stop();
