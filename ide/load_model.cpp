@@ -169,11 +169,7 @@ void LoadModel::ReadSearchOrder() {
   std::vector<std::string> folders = FolderListEntries(path);
   if (idePath_) {
     // Delphi's override may name the PATH it replaces.
-    std::string own = *idePath_;
-    for (std::string_view token : {"$(PATH)", "%PATH%"})
-      for (std::size_t at = ToLowerAscii(own).find(ToLowerAscii(token)); at != std::string::npos;
-           at = ToLowerAscii(own).find(ToLowerAscii(token), at + path.size()))
-        own.replace(at, token.size(), path);
+    const std::string own = ReplaceNamesNoCase(*idePath_, {"$(PATH)", "%PATH%"}, path);
     folders.clear();
     for (const std::string& entry : FolderListEntries(own))
       if (auto folder = Expand(entry)) folders.push_back(*folder);

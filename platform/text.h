@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,12 @@ std::string Trim(std::string_view text);
 // text that holds the old one is put in once, so the loop always ends.
 std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
                                   std::string_view new_text);
+
+// `text` with each occurrence of any of `names` (letter case aside) replaced
+// by `value`, in one pass from the left: what `value` brings in is not
+// looked at again.
+std::string ReplaceNamesNoCase(std::string_view text, std::initializer_list<std::string_view> names,
+                               std::string_view value);
 
 // Replaces each %NAME% whose `lookup` gives a value, as Windows expands the
 // environment in a text: a name without a value stays as written, and its

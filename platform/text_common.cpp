@@ -107,6 +107,23 @@ std::string ReplaceAllOccurrences(std::string text, std::string_view old_text,
   return text;
 }
 
+std::string ReplaceNamesNoCase(std::string_view text, std::initializer_list<std::string_view> names,
+                               std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 0;
+    for (std::string_view name : names)
+      if (!name.empty() && StartsWithNoCase(text.substr(i), name)) length = name.size();
+    if (length) {
+      out += value;
+      i += length;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
 std::string ExpandPercentNames(std::string_view text,
                                const std::function<std::optional<std::string>(const std::string&)>& lookup) {
   std::string out;

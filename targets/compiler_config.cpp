@@ -20,21 +20,7 @@ std::vector<std::string> ConfigUnitFolders(std::string_view cfg_text, std::strin
       std::string f = Trim(folder);
       folder.clear();
       if (f.empty()) return;
-      // $(DELPHI) and $(BDS) stand for the IDE's root, in one pass.
-      const std::string lower = ToLowerAscii(f);
-      std::string expanded;
-      for (std::size_t i = 0; i < f.size();) {
-        std::size_t macro_length = 0;
-        for (std::string_view macro : {"$(delphi)", "$(bds)"})
-          if (lower.compare(i, macro.size(), macro) == 0) macro_length = macro.size();
-        if (macro_length) {
-          expanded += root_dir;
-          i += macro_length;
-        } else {
-          expanded += f[i++];
-        }
-      }
-      folders.push_back(std::move(expanded));
+      folders.push_back(ReplaceNamesNoCase(f, {"$(DELPHI)", "$(BDS)"}, root_dir));
     };
     for (std::size_t i = 2; i < line.size(); ++i) {
       const char c = line[i];
