@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "compile/build_check.h"
@@ -227,6 +228,7 @@ class CompileRun {
   std::vector<Package> packages_;
   std::optional<CompilePlan> plan_;
   std::map<std::string, Requires> requires_;  // by lower-case name: each project read once
+  std::set<std::string> listed_;  // the build list's module names, lower case, once asked for
   int running_ = 0;
 };
 
@@ -244,10 +246,12 @@ Requires CompileRun::RequiresOf(std::string_view name) {
       if (auto names = ReadRequiredPackages(text)) return known = {Requires::Kind::Known, std::move(*names)};
     return known = {Requires::Kind::Unknown, {}};
   }
-  const std::string_view suffix = request_.target.shortSuffix();
-  for (const std::string& row : request_.packages.rows())
-    if (EqualsNoCase(PackageFileName(Trim(row), suffix, ""), name)) return known = {Requires::Kind::Unknown, {}};
-  return known = {Requires::Kind::NotInLibrary, {}};
+  if (listed_.empty()) {
+    const std::string_view suffix = request_.target.shortSuffix();
+    for (const std::string& row : request_.packages.rows())
+      listed_.insert(ToLowerAscii(PackageFileName(Trim(row), suffix, "")));
+  }
+  return known = {listed_.count(key) ? Requires::Kind::Unknown : Requires::Kind::NotInLibrary, {}};
 }
 
 // The packages that cannot be built here are named before any compiler
