@@ -21,9 +21,13 @@ constexpr int kClientWidth = 552, kClientHeight = 479;
 // log has more waiting for the pane.
 constexpr UINT kEventsMessage = WM_APP + 1;
 constexpr UINT kFlushMessage = WM_APP + 2;
-// The most characters one turn of the message loop puts into the log pane:
-// the text control takes a while for each (it breaks the lines as it goes).
+// About the most characters one turn of the message loop puts into the log
+// pane (a slice ends at a line's end), so that a long backlog is taken in
+// over many turns.
 constexpr std::size_t kSlice = 4096;
+// The next slice where input or painting waits: a timer's message comes
+// after them, where a posted one would come first.
+constexpr UINT_PTR kFlushTimer = 1;
 // The status column's width, at 96 dots per inch.
 constexpr int kStatusWidth = 74;
 
@@ -61,7 +65,7 @@ bool MainWindow::Create(App& app, HINSTANCE instance) {
 
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = Proc;
+  wc.lpfnWndProc = ObjectWindowProc<MainWindow>;
   wc.hInstance = instance;
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
   wc.hIconSm = wc.hIcon;
@@ -232,22 +236,6 @@ void MainWindow::ShowPage(int page) {
   ShowWindow(Control(ctl::kLogPane), page == 1 ? SW_SHOW : SW_HIDE);
 }
 
-LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(l);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<MainWindow*>(cs->lpCreateParams)->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, w, l);
-  try {
-    return self->Handle(msg, w, l);
-  } catch (...) {
-    // Nothing may unwind through the system's code.
-    return DefWindowProcW(hwnd, msg, w, l);
-  }
-}
-
 LRESULT CALLBACK MainWindow::GroupProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l, UINT_PTR,
                                        DWORD_PTR ref) {
   // The controls inside the group boxes report to the window.
@@ -375,6 +363,10 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM w, LPARAM l) {
     case kEventsMessage:
       app_->HandleEvents();
       return 0;
+    case WM_TIMER:
+      if (w != kFlushTimer) break;
+      KillTimer(hwnd_, kFlushTimer);
+      [[fallthrough]];
     case kFlushMessage:
       flush_posted_ = false;
       FlushSlice();
@@ -438,7 +430,10 @@ void MainWindow::AppendLog(std::string_view text) {
 
 void MainWindow::ScheduleFlush() {
   if (flush_posted_ || pending_log_.empty()) return;
-  flush_posted_ = PostMessageW(hwnd_, kFlushMessage, 0, 0) != FALSE;
+  if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)))
+    flush_posted_ = SetTimer(hwnd_, kFlushTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+  else
+    flush_posted_ = PostMessageW(hwnd_, kFlushMessage, 0, 0) != FALSE;
 }
 
 void MainWindow::FlushSlice() {
