@@ -22,7 +22,7 @@ HWND LogView::Create(HWND parent, int id, DWORD style, DWORD ex_style, int x, in
     wc = {};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = Proc;
+    wc.lpfnWndProc = ObjectWindowProc<LogView>;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_IBEAM);
     wc.lpszClassName = kClassName;
@@ -33,22 +33,6 @@ HWND LogView::Create(HWND parent, int id, DWORD style, DWORD ex_style, int x, in
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
   if (hwnd_) UpdateScrollBar();
   return hwnd_;
-}
-
-LRESULT CALLBACK LogView::Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(l);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<LogView*>(cs->lpCreateParams)->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<LogView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, w, l);
-  try {
-    return self->Handle(msg, w, l);
-  } catch (...) {
-    // Nothing may unwind through the system's code.
-    return DefWindowProcW(hwnd, msg, w, l);
-  }
 }
 
 void LogView::SetFont(HFONT font) {

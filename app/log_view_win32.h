@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/window_proc_win32.h"
 #include "platform/win32_handle.h"
 
 namespace kestrin {
@@ -44,7 +45,8 @@ class LogView {
     std::size_t start = 0, length = 0;  // in text_, without the line's CR LF
   };
 
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT Handle(UINT msg, WPARAM w, LPARAM l);
   void SetFont(HFONT font);
   // The rows of the line text_[start, end), wrapped at the pane's width.

@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "app/log_view_win32.h"
 #include "app/view.h"
+#include "app/window_proc_win32.h"
 #include "platform/win32_handle.h"
 
 namespace kestrin {
@@ -60,7 +61,8 @@ class MainWindow : public View {
   bool AskYesNo(std::string_view text, std::string_view caption) override;
 
  private:
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK GroupProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   static LRESULT CALLBACK ListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT Handle(UINT msg, WPARAM w, LPARAM l);

@@ -12,27 +12,27 @@ namespace {
 class Win32Key : public RegistryKey {
  public:
   Win32Key(HKEY key, bool write, LONG open_status)
-      : owned_(key), key_(key), write_(write), open_status_(open_status), last_(open_status) {}
-  bool IsOpen() const override { return key_ != nullptr; }
-  bool Missing() const override { return !key_ && open_status_ == ERROR_FILE_NOT_FOUND; }
+      : owned_(key), write_(write), open_status_(open_status), last_(open_status) {}
+  bool IsOpen() const override { return owned_.Get() != nullptr; }
+  bool Missing() const override { return !owned_.Get() && open_status_ == ERROR_FILE_NOT_FOUND; }
   bool HasValue(std::string_view name) override {
-    if (!key_) return false;
-    return RegQueryValueExW(key_, Widen(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
+    if (!owned_.Get()) return false;
+    return RegQueryValueExW(owned_.Get(), Widen(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS;
   }
   RegRead ReadString(std::string_view name, std::string* out, bool* expandable) override {
     out->clear();
-    if (!key_) return open_status_ == ERROR_FILE_NOT_FOUND ? RegRead::Missing : RegRead::Failed;
+    if (!owned_.Get()) return open_status_ == ERROR_FILE_NOT_FOUND ? RegRead::Missing : RegRead::Failed;
     std::wstring wname = Widen(name);
     // The value may grow between the two calls; ask again until it fits.
     for (int attempt = 0; attempt < 4; ++attempt) {
       DWORD type = 0, size = 0;
-      LONG r = RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &size);
+      LONG r = RegQueryValueExW(owned_.Get(), wname.c_str(), nullptr, &type, nullptr, &size);
       if (r != ERROR_SUCCESS) return Failure(r);
       if (type != REG_SZ && type != REG_EXPAND_SZ) return RegRead::WrongType;
       std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
       DWORD bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-      r = RegQueryValueExW(key_, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+      r = RegQueryValueExW(owned_.Get(), wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
                            &bytes);
       if (r == ERROR_MORE_DATA) continue;
       if (r != ERROR_SUCCESS) return Failure(r);
@@ -47,18 +47,18 @@ class Win32Key : public RegistryKey {
   }
   bool ValueNames(std::vector<std::string>* out) override {
     out->clear();
-    if (!key_) {
+    if (!owned_.Get()) {
       last_ = open_status_;
       return open_status_ == ERROR_FILE_NOT_FOUND;
     }
     DWORD count = 0, longest = 0;
-    LONG r = RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+    LONG r = RegQueryInfoKeyW(owned_.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
                               &longest, nullptr, nullptr, nullptr);
     if (r != ERROR_SUCCESS) return Done(r);
     std::wstring name(longest + 1, L'\0');
     for (DWORD i = 0;; ++i) {
       DWORD length = static_cast<DWORD>(name.size());
-      r = RegEnumValueW(key_, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+      r = RegEnumValueW(owned_.Get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
       if (r == ERROR_NO_MORE_ITEMS) break;
       if (r == ERROR_MORE_DATA) {  // a longer name was added meanwhile
         name.assign(name.size() * 2 + 256, L'\0');
@@ -74,15 +74,15 @@ class Win32Key : public RegistryKey {
     return Done(ERROR_SUCCESS);
   }
   bool WriteString(std::string_view name, std::string_view data, bool expandable) override {
-    if (!key_ || !write_) return Denied();
+    if (!owned_.Get() || !write_) return Denied();
     std::wstring w = Widen(data);
-    return Done(RegSetValueExW(key_, Widen(name).c_str(), 0, expandable ? REG_EXPAND_SZ : REG_SZ,
+    return Done(RegSetValueExW(owned_.Get(), Widen(name).c_str(), 0, expandable ? REG_EXPAND_SZ : REG_SZ,
                                reinterpret_cast<const BYTE*>(w.c_str()),
                                static_cast<DWORD>((w.size() + 1) * sizeof(wchar_t))));
   }
   bool DeleteValue(std::string_view name) override {
-    if (!key_ || !write_) return Denied();
-    return Done(RegDeleteValueW(key_, Widen(name).c_str()));
+    if (!owned_.Get() || !write_) return Denied();
+    return Done(RegDeleteValueW(owned_.Get(), Widen(name).c_str()));
   }
   std::string LastError() const override { return SystemErrorText(static_cast<DWORD>(last_)); }
 
@@ -96,12 +96,11 @@ class Win32Key : public RegistryKey {
     return r == ERROR_SUCCESS;
   }
   bool Denied() {
-    if (!key_ && open_status_ != ERROR_SUCCESS) last_ = open_status_;
+    if (!owned_.Get() && open_status_ != ERROR_SUCCESS) last_ = open_status_;
     else last_ = ERROR_ACCESS_DENIED;
     return false;
   }
-  UniqueKey owned_;  // closes the key
-  HKEY key_;
+  UniqueKey owned_;  // the key, closed when this goes
   bool write_;
   LONG open_status_;
   LONG last_;
