@@ -25,8 +25,9 @@ constexpr UINT kFlushMessage = WM_APP + 2;
 // pane (a slice ends at a line's end), so that a long backlog is taken in
 // over many turns.
 constexpr std::size_t kSlice = 4096;
-// The next slice where input or painting waits: a timer's message comes
-// after them, where a posted one would come first.
+// The next slice where input waits: a timer's message comes after it, where
+// a posted one would come first. (Painting is not waited for: each slice
+// asks for one.)
 constexpr UINT_PTR kFlushTimer = 1;
 // The status column's width, at 96 dots per inch.
 constexpr int kStatusWidth = 74;
@@ -430,7 +431,7 @@ void MainWindow::AppendLog(std::string_view text) {
 
 void MainWindow::ScheduleFlush() {
   if (flush_posted_ || pending_log_.empty()) return;
-  if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)))
+  if (HIWORD(GetQueueStatus(QS_INPUT)))
     flush_posted_ = SetTimer(hwnd_, kFlushTimer, USER_TIMER_MINIMUM, nullptr) != 0;
   else
     flush_posted_ = PostMessageW(hwnd_, kFlushMessage, 0, 0) != FALSE;
