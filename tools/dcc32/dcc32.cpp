@@ -404,7 +404,10 @@ int main(int argc, char** argv) {
   std::vector<kestrin::pe::PackageRequirement> requirements;
   for (const std::string& r : required) {
     const bool ide_package = IsIdePackage(r);
+    // The IDE's own are in its lib folder: looked for there first, which
+    // spares listing the library's folders for each of them.
     std::optional<fs::path> dcp;
+    if (ide_package) dcp = FindFileNoCase(root / "lib", r + ".dcp");
     for (const fs::path& dir : dcp_folders)
       if (!dcp) dcp = FindFileNoCase(dir, r + ".dcp");
     if (!dcp) {
